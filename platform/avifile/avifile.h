@@ -1,0 +1,147 @@
+// AVI file and editable-stream services with the Windows names, records and argument lists,
+// implemented on FFmpeg. Handles are pointers to reference-counted objects shared by the host
+// and every plug-in module, which is why this is one shared library.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define PLATFORM_API __attribute__((visibility("default")))
+
+typedef int32_t LONG;
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef int32_t HRESULT;
+
+typedef struct AviFile* PAVIFILE;
+typedef struct AviStream* PAVISTREAM;
+
+#define AVIERR_OK 0
+#define AVIERR_ERROR ((HRESULT)0x80044074)
+
+#define OF_READ 0x0000
+#define OF_WRITE 0x0001
+#define OF_SHARE_DENY_NONE 0x0040
+#define OF_CREATE 0x1000
+
+#define mmioFOURCC(a, b, c, d)                                                                     \
+    ((DWORD)(uint8_t)(a) | ((DWORD)(uint8_t)(b) << 8) | ((DWORD)(uint8_t)(c) << 16) |             \
+     ((DWORD)(uint8_t)(d) << 24))
+#define streamtypeVIDEO mmioFOURCC('v', 'i', 'd', 's')
+
+#define AVIIF_KEYFRAME 0x10
+#define AVICOMPRESSF_VALID 0x08
+#define ICMF_CHOOSE_KEYFRAME 0x0001
+#define ICMF_CHOOSE_DATARATE 0x0002
+#define ICMF_CHOOSE_PREVIEW 0x0004
+
+#define BI_RGB 0
+
+#pragma pack(push, 1)
+typedef struct {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT;
+
+typedef struct {
+    DWORD fccType;
+    DWORD fccHandler;
+    DWORD dwFlags;
+    DWORD dwCaps;
+    WORD wPriority;
+    WORD wLanguage;
+    DWORD dwScale;
+    DWORD dwRate;
+    DWORD dwStart;
+    DWORD dwLength;
+    DWORD dwInitialFrames;
+    DWORD dwSuggestedBufferSize;
+    DWORD dwQuality;
+    DWORD dwSampleSize;
+    RECT rcFrame;
+    DWORD dwEditCount;
+    DWORD dwFormatChangeCount;
+    char szName[64];
+} AVISTREAMINFOA;
+
+typedef struct {
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
+} BITMAPINFOHEADER;
+#pragma pack(pop)
+
+typedef struct {
+    DWORD fccType;
+    DWORD fccHandler;
+    DWORD dwKeyFrameEvery;
+    DWORD dwQuality;
+    DWORD dwBytesPerSecond;
+    DWORD dwFlags;
+    void* lpFormat;
+    DWORD cbFormat;
+    void* lpParms;
+    DWORD cbParms;
+    DWORD dwInterleaveEvery;
+} AVICOMPRESSOPTIONS;
+
+#ifdef __cplusplus
+static_assert(sizeof(RECT) == 16);
+static_assert(sizeof(AVISTREAMINFOA) == 140);
+static_assert(offsetof(AVISTREAMINFOA, dwScale) == 20);
+static_assert(offsetof(AVISTREAMINFOA, dwRate) == 24);
+static_assert(offsetof(AVISTREAMINFOA, dwLength) == 32);
+static_assert(offsetof(AVISTREAMINFOA, rcFrame) == 52);
+static_assert(offsetof(AVISTREAMINFOA, szName) == 76);
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+static_assert(offsetof(BITMAPINFOHEADER, biBitCount) == 14);
+static_assert(offsetof(BITMAPINFOHEADER, biSizeImage) == 20);
+#endif
+
+PLATFORM_API HRESULT AVIFileInit(void);
+PLATFORM_API HRESULT AVIFileExit(void);
+PLATFORM_API HRESULT AVIFileOpenA(PAVIFILE* file, const char* path, unsigned mode, void* handler);
+PLATFORM_API LONG AVIFileRelease(PAVIFILE file);
+PLATFORM_API HRESULT AVIFileGetStream(PAVIFILE file, PAVISTREAM* stream, DWORD type, LONG index);
+PLATFORM_API HRESULT AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream,
+                                          AVISTREAMINFOA* info);
+PLATFORM_API HRESULT AVIStreamOpenFromFileA(PAVISTREAM* stream, const char* path, DWORD type,
+                                            LONG index, unsigned mode, void* handler);
+PLATFORM_API HRESULT AVIStreamInfoA(PAVISTREAM stream, AVISTREAMINFOA* info, LONG size);
+PLATFORM_API HRESULT AVIStreamReadFormat(PAVISTREAM stream, LONG pos, void* format, LONG* size);
+PLATFORM_API HRESULT AVIStreamRead(PAVISTREAM stream, LONG start, LONG samples, void* buffer,
+                                   LONG bufferSize, LONG* bytes, LONG* samplesRead);
+PLATFORM_API HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG pos, void* format, LONG size);
+PLATFORM_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, void* buffer,
+                                    LONG size, DWORD flags, LONG* samplesWritten,
+                                    LONG* bytesWritten);
+PLATFORM_API LONG AVIStreamLength(PAVISTREAM stream);
+PLATFORM_API LONG AVIStreamRelease(PAVISTREAM stream);
+PLATFORM_API HRESULT AVIMakeCompressedStream(PAVISTREAM* out, PAVISTREAM source,
+                                             AVICOMPRESSOPTIONS* options, void* handler);
+PLATFORM_API HRESULT CreateEditableStream(PAVISTREAM* result, PAVISTREAM source);
+PLATFORM_API HRESULT EditStreamCut(PAVISTREAM stream, LONG* start, LONG* length,
+                                   PAVISTREAM* result);
+PLATFORM_API HRESULT EditStreamCopy(PAVISTREAM stream, LONG* start, LONG* length,
+                                    PAVISTREAM* result);
+PLATFORM_API HRESULT EditStreamPaste(PAVISTREAM stream, LONG* position, LONG* length,
+                                     PAVISTREAM source, LONG sourceStart, LONG sourceLength);
+PLATFORM_API HRESULT EditStreamSetInfoA(PAVISTREAM stream, AVISTREAMINFOA* info, LONG size);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,35 @@
+// Inside the platform library: the objects behind PAVIFILE and PAVISTREAM.
+// Every stream kind (a file's stream, the uncompressing view, an editable stream) derives from
+// AviStream; the C API in avifile.h dispatches to these virtual functions.
+#pragma once
+
+#include "avifile.h"
+
+#include <atomic>
+
+struct RefCounted {
+    virtual ~RefCounted() = default;
+    void AddRef() { ++refs; }
+    // Drops one reference; deletes the object at zero. Returns the references left.
+    LONG Release() {
+        const LONG left = --refs;
+        if (left == 0) delete this;
+        return left;
+    }
+
+private:
+    std::atomic<LONG> refs{1};
+};
+
+struct AviFile : RefCounted {};
+
+struct AviStream : RefCounted {
+    virtual HRESULT Info(AVISTREAMINFOA& info) = 0;
+    virtual LONG Length() = 0;
+    // The stored format of the frame at pos; *size is the buffer size in, the format size out.
+    virtual HRESULT ReadFormat(LONG pos, void* format, LONG* size) = 0;
+    // Frame `frame` into buffer; on failure the buffer is unchanged.
+    virtual HRESULT ReadFrame(LONG frame, void* buffer, LONG bufferSize, LONG* bytes) = 0;
+    virtual HRESULT SetFormat(LONG, void*, LONG) { return AVIERR_ERROR; }
+    virtual HRESULT Write(LONG, LONG, void*, LONG, DWORD, LONG*, LONG*) { return AVIERR_ERROR; }
+};

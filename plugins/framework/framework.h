@@ -1,0 +1,6 @@
+// The contract every plug-in module fulfils: C-linkage exports GetMenuName and Dlg.
+#pragma once
+
+#include "workspace.h"
+
+#define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
