@@ -1,0 +1,43 @@
+#include "host.h"
+
+#include "ui/ui.h"
+
+#include <QMainWindow>
+
+#include <string>
+
+namespace {
+
+const char* const kVersionText = "Sarvolo\nVersion " MIVRA_VERSION;
+
+} // namespace
+
+void ShowVersion() {
+    MessageBoxA(MainWindow(), kVersionText, "Version", MB_OK | MB_ICONINFORMATION);
+}
+
+bool DispatchCommand(int commandId) {
+    if (commandId >= kCmdEffectFirst && commandId < kCmdEffectEnd) return true;
+    switch (commandId) {
+    case kCmdExit:
+        DestroyMainWindow();
+        return true;
+    case kCmdVersion:
+        ShowVersion();
+        return true;
+    // Carried out by the slot, edit, save, bitmap and checker operations as they are added.
+    case kCmdFileOpen:
+    case kCmdFileSave:
+    case kCmdBmpFileOpen:
+    case kCmdBmpFileAdd:
+    case kCmdCloseStream:
+    case kCmdCopy:
+    case kCmdCut:
+    case kCmdPaste:
+    case kCmdStreamReverse:
+    case kCmdClipboardChecker:
+        return true;
+    default:
+        return false;
+    }
+}

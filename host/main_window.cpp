@@ -1,0 +1,300 @@
+#include "host.h"
+#include "panels.h"
+
+#include "ui/ui.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QTabBar>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+EditWorkspace workspace;
+uint16_t hostFlags;
+uint16_t RepaintRequests;
+PAVISTREAM clipboardStream;
+AVICOMPRESSOPTIONS compressOptions;
+
+namespace {
+
+const char* const kWindowTitle = "Sarvolo";
+
+struct MenuEntry {
+    int id;
+    const char* text;
+};
+
+struct Popup {
+    const char* title;
+    std::vector<MenuEntry> items;
+};
+
+const std::vector<Popup> kMenu109 = {
+    {"File",
+     {{kCmdFileOpen, "File Open"},
+      {kCmdFileSave, "File Save"},
+      {kCmdBmpFileOpen, "Bmp File Open"},
+      {kCmdBmpFileAdd, "Bmp File Add"},
+      {kCmdCloseStream, "Close Stream"},
+      {kCmdExit, "Exit"}}},
+    {"Edit",
+     {{kCmdCopy, "Copy"}, {kCmdCut, "Cut"}, {kCmdPaste, "Paste"}, {kCmdStreamReverse, "Stream Revers"}}},
+    {"Effect", {{kCmdEffectFirst, "none"}}},
+    {"Tool", {{kCmdClipboardChecker, "Clip Borad Checker"}}},
+    {"Help", {{kCmdVersion, "Version"}}},
+};
+
+struct Accelerator {
+    QKeySequence key;
+    int command;
+};
+
+struct AcceleratorTable {
+    int id;
+    std::vector<Accelerator> keys;
+};
+
+const AcceleratorTable kTable109 = {109,
+                                    {{QKeySequence(Qt::CTRL | Qt::Key_C), kCmdCopy},
+                                     {QKeySequence(Qt::CTRL | Qt::Key_V), kCmdPaste},
+                                     {QKeySequence(Qt::Key_Delete), kCmdCloseStream},
+                                     {QKeySequence(Qt::CTRL | Qt::Key_X), kCmdCut}}};
+const AcceleratorTable kTable142 = {142, {{QKeySequence(Qt::Key_Delete), kCmdCloseStream}}};
+
+class HostWindow : public QMainWindow {
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+};
+
+HostWindow* mainWindow;
+QWidget* tabControl;
+QTabBar* tabBar;
+std::vector<QMenu*> popups;
+// One action per key of both tables; only the current table's are enabled.
+std::vector<std::pair<const AcceleratorTable*, QAction*>> acceleratorActions;
+const AcceleratorTable* currentAccelerators = &kTable109;
+
+void BuildMenu(QMainWindow* window) {
+    popups.clear();
+    for (const Popup& popup : kMenu109) {
+        QMenu* menu = window->menuBar()->addMenu(QString::fromUtf8(popup.title));
+        for (const MenuEntry& entry : popup.items) {
+            QAction* action = menu->addAction(QString::fromUtf8(entry.text));
+            action->setData(entry.id);
+            const int id = entry.id;
+            QObject::connect(action, &QAction::triggered, window, [id] { DispatchCommand(id); });
+        }
+        popups.push_back(menu);
+    }
+    MenuItem(kCmdClipboardChecker)->setCheckable(true);
+}
+
+// A key-table command is not sent when its menu item or popup is grayed, as with menus.
+bool CommandEnabled(int commandId) {
+    QAction* item = MenuItem(commandId);
+    if (!item) return true;
+    if (!item->isEnabled()) return false;
+    for (QMenu* menu : popups)
+        if (menu->actions().contains(item)) return menu->menuAction()->isEnabled();
+    return true;
+}
+
+void BuildAccelerators(QMainWindow* window) {
+    acceleratorActions.clear();
+    for (const AcceleratorTable* table : {&kTable109, &kTable142}) {
+        for (const Accelerator& accelerator : table->keys) {
+            auto* action = new QAction(window);
+            action->setShortcut(accelerator.key);
+            action->setShortcutContext(Qt::WindowShortcut);
+            action->setData(accelerator.command);
+            const int id = accelerator.command;
+            QObject::connect(action, &QAction::triggered, window, [id] {
+                if (CommandEnabled(id)) DispatchCommand(id);
+            });
+            window->addAction(action);
+            acceleratorActions.emplace_back(table, action);
+        }
+    }
+}
+
+void UseAccelerators(const AcceleratorTable& table) {
+    currentAccelerators = &table;
+    for (auto& [owner, action] : acceleratorActions) action->setEnabled(owner == &table);
+}
+
+void SetPopupsEnabled(bool enabled) {
+    for (int position : {kMenuEdit, kMenuEffect, kMenuTool})
+        popups[position]->menuAction()->setEnabled(enabled);
+}
+
+// The temporary folder is temp/ below the working directory at start-up, resolved once.
+bool ResolveTempDir() {
+    std::error_code error;
+    const std::filesystem::path dir = std::filesystem::absolute("temp", error);
+    if (error) return false;
+    std::filesystem::create_directories(dir, error);
+    // The longest name built in the buffer is tempDir + "99.avi".
+    const std::string text = dir.string() + "/";
+    if (text.size() + std::strlen("99.avi") >= kPathSize) return false;
+    std::memcpy(workspace.tempDir, text.c_str(), text.size() + 1);
+    TempAviName(0, workspace);
+    return true;
+}
+
+void DeleteTempFiles() {
+    for (int n = 0; n <= kScratchOutput; ++n) DeleteTempFile(workspace.tempPath, n, workspace);
+}
+
+QWidget* CreateTabControl(QWidget* parent) {
+    auto* control = new QWidget(parent);
+    control->setObjectName("tabControl");
+    control->setProperty("controlId", kTabControlId);
+    control->setGeometry(0, 0, 0, 0);
+    tabBar = new QTabBar(control);
+    tabBar->setShape(QTabBar::RoundedSouth);
+    tabBar->setExpanding(false);
+    tabBar->setStyleSheet("QTabBar::tab { width: 100px; height: 18px; }");
+    tabBar->addTab("Editer");
+    tabBar->addTab("Player");
+    QObject::connect(tabBar, &QTabBar::currentChanged, control, [](int index) {
+        OnTabSelected(index);
+    });
+    control->show();
+    return control;
+}
+
+// Releases every stream and buffer the workspace holds.
+void ReleaseWorkspace() {
+    if (hostFlags & kPanelsExist) {
+        for (int i = 0; i < workspace.slotCount; ++i) AVIStreamRelease(workspace.slotStreams[i]);
+        AVIStreamRelease(workspace.currentStream);
+        AVIFileExit();
+    }
+    // The clipboard exists from start-up on, with or without an open stream.
+    if (clipboardStream) AVIStreamRelease(clipboardStream);
+    clipboardStream = nullptr;
+    std::free(workspace.frameFormat);
+    std::free(workspace.startFrameBuffer);
+    std::free(workspace.endFrameBuffer);
+}
+
+void RunDestruction() {
+    DestroyPanels();
+    ReleaseWorkspace();
+    DeleteTempFiles();
+    workspace = EditWorkspace{};
+    hostFlags = 0;
+    RepaintRequests = 0;
+    mainWindow = nullptr;
+    tabControl = nullptr;
+    tabBar = nullptr;
+    popups.clear();
+    acceleratorActions.clear();
+    QCoreApplication::exit(0);
+}
+
+void HostWindow::closeEvent(QCloseEvent* event) {
+    RunDestruction();
+    event->accept();
+}
+
+void HostWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange) RepaintRequests |= 0x00FF;
+    QMainWindow::changeEvent(event);
+}
+
+} // namespace
+
+QMainWindow* CreateMainWindow() {
+    workspace = EditWorkspace{};
+    hostFlags = 0;
+    RepaintRequests = 0;
+    auto* window = new HostWindow;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(kWindowTitle);
+    window->setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    window->setCentralWidget(new QWidget(window));
+
+    compressOptions = AVICOMPRESSOPTIONS{};
+    compressOptions.fccType = streamtypeVIDEO;
+    compressOptions.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+    compressOptions.dwFlags = AVICOMPRESSF_VALID;
+    BuildMenu(window);
+    workspace.frameFormat = static_cast<BITMAPINFOHEADER*>(std::calloc(1, sizeof(BITMAPINFOHEADER)));
+    if (!workspace.frameFormat || !ResolveTempDir()) {
+        MessageBoxA(nullptr, "作業フォルダのパスが長すぎて起動できません", "Error", MB_OK);
+        std::free(workspace.frameFormat);
+        workspace.frameFormat = nullptr;
+        delete window;
+        return nullptr;
+    }
+    DeleteTempFiles();
+    PAVISTREAM clipboard = nullptr;
+    CreateEditableStream(&clipboard, nullptr);
+    clipboardStream = clipboard;
+    tabControl = CreateTabControl(window->centralWidget());
+    BuildAccelerators(window);
+    UseAccelerators(kTable109);
+    GrayStreamCommands(true);
+
+    mainWindow = window;
+    window->setFixedSize(300, window->menuBar()->sizeHint().height());
+    return window;
+}
+
+void DestroyMainWindow() {
+    if (mainWindow) mainWindow->close();
+}
+
+int HostMain() {
+    QMainWindow* window = CreateMainWindow();
+    if (!window) return 0;
+    window->show();
+    return QApplication::exec();
+}
+
+QMainWindow* MainWindow() { return mainWindow; }
+
+QMenu* MenuPopup(int position) {
+    return position >= 0 && position < int(popups.size()) ? popups[position] : nullptr;
+}
+
+QAction* MenuItem(int commandId) {
+    for (QMenu* menu : popups)
+        for (QAction* action : menu->actions())
+            if (action->data().toInt() == commandId) return action;
+    return nullptr;
+}
+
+QWidget* TabControl() { return tabControl; }
+QTabBar* TabBar() { return tabBar; }
+
+int CurrentAcceleratorTable() { return currentAccelerators->id; }
+
+void GrayStreamCommands(bool gray) {
+    for (int id : {kCmdFileSave, kCmdCloseStream, kCmdBmpFileAdd}) MenuItem(id)->setEnabled(!gray);
+    SetPopupsEnabled(!gray);
+}
+
+void OnTabSelected(int index) {
+    if (index == kTabEditor) {
+        UseAccelerators(kTable109);
+        SetPopupsEnabled(true);
+        MenuItem(kCmdFileSave)->setEnabled(true);
+        ShowEditorTab();
+    } else if (index == kTabPlayer) {
+        UseAccelerators(kTable142);
+        SetPopupsEnabled(false);
+        MenuItem(kCmdFileSave)->setEnabled(false);
+        ShowPlayerTab();
+    }
+    tabControl->update();
+}

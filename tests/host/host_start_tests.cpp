@@ -1,0 +1,198 @@
+// The host's start-up, menus, key tables, tab switching and exit, on the offscreen platform.
+#include "host.h"
+
+#include "ui/ui_script.h"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+#include <QTabBar>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Touch(const fs::path& path) { std::ofstream(path) << "x"; }
+
+// Runs each test in a fresh working folder with a temp/ folder, as the program is laid out.
+class HostTest : public testing::Test {
+protected:
+    void SetUp() override {
+        previous = fs::current_path();
+        folder = fs::temp_directory_path() / ("mivra-host-" + std::to_string(::getpid()));
+        fs::remove_all(folder);
+        fs::create_directories(folder / "temp");
+        fs::current_path(folder);
+        ui_script::Begin();
+    }
+    void TearDown() override {
+        DestroyMainWindow();
+        ui_script::End();
+        fs::current_path(previous);
+        fs::remove_all(folder);
+    }
+    fs::path temp() const { return folder / "temp"; }
+
+    fs::path previous;
+    fs::path folder;
+};
+
+struct MenuCase {
+    int position;
+    const char* popup;
+    std::vector<std::pair<int, const char*>> items;
+};
+
+const std::vector<MenuCase> kMenuCases = {
+    {0,
+     "File",
+     {{32772, "File Open"},
+      {32774, "File Save"},
+      {32787, "Bmp File Open"},
+      {32788, "Bmp File Add"},
+      {32783, "Close Stream"},
+      {105, "Exit"}}},
+    {1, "Edit", {{32781, "Copy"}, {32779, "Cut"}, {32780, "Paste"}, {32785, "Stream Revers"}}},
+    {2, "Effect", {{2000, "none"}}},
+    {3, "Tool", {{32786, "Clip Borad Checker"}}},
+    {4, "Help", {{104, "Version"}}},
+};
+
+TEST_F(HostTest, MenuHasEveryPopupItemIdAndText) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    for (const MenuCase& expected : kMenuCases) {
+        QMenu* menu = MenuPopup(expected.position);
+        ASSERT_NE(menu, nullptr) << expected.popup;
+        EXPECT_EQ(menu->title().toStdString(), expected.popup);
+        const QList<QAction*> actions = menu->actions();
+        ASSERT_EQ(actions.size(), qsizetype(expected.items.size())) << expected.popup;
+        for (size_t i = 0; i < expected.items.size(); ++i) {
+            EXPECT_EQ(actions[i]->data().toInt(), expected.items[i].first);
+            EXPECT_EQ(actions[i]->text().toStdString(), expected.items[i].second);
+        }
+    }
+    EXPECT_EQ(MenuPopup(5), nullptr);
+}
+
+TEST_F(HostTest, StartsWithTitleSizeAndOnlyStreamlessCommandsUsable) {
+    QMainWindow* window = CreateMainWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle().toStdString(), "Sarvolo");
+    EXPECT_EQ(window->width(), 300);
+    EXPECT_EQ(TabControl()->size(), QSize(0, 0));
+    EXPECT_EQ(TabBar()->count(), 2);
+    EXPECT_EQ(TabBar()->tabText(0).toStdString(), "Editer");
+    EXPECT_EQ(TabBar()->tabText(1).toStdString(), "Player");
+    EXPECT_EQ(TabBar()->shape(), QTabBar::RoundedSouth);
+    EXPECT_EQ(hostFlags, 0);
+
+    for (int id : {32772, 32787, 105, 104}) EXPECT_TRUE(MenuItem(id)->isEnabled()) << id;
+    for (int id : {32774, 32783, 32788}) EXPECT_FALSE(MenuItem(id)->isEnabled()) << id;
+    EXPECT_TRUE(MenuPopup(kMenuFile)->menuAction()->isEnabled());
+    EXPECT_TRUE(MenuPopup(kMenuHelp)->menuAction()->isEnabled());
+    for (int position : {kMenuEdit, kMenuEffect, kMenuTool})
+        EXPECT_FALSE(MenuPopup(position)->menuAction()->isEnabled()) << position;
+}
+
+// The enabled key-table actions of the main window, as key text -> command id.
+std::map<std::string, int> LiveKeys() {
+    std::map<std::string, int> keys;
+    for (QAction* action : MainWindow()->actions())
+        if (action->isEnabled() && !action->shortcut().isEmpty())
+            keys[action->shortcut().toString().toStdString()] = action->data().toInt();
+    return keys;
+}
+
+TEST_F(HostTest, KeyTablesFollowTheTab) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    const std::map<std::string, int> editor = {
+        {"Ctrl+C", 32781}, {"Ctrl+V", 32780}, {"Del", 32783}, {"Ctrl+X", 32779}};
+    const std::map<std::string, int> player = {{"Del", 32783}};
+
+    EXPECT_EQ(CurrentAcceleratorTable(), 109);
+    EXPECT_EQ(LiveKeys(), editor);
+    TabBar()->setCurrentIndex(kTabPlayer);
+    EXPECT_EQ(CurrentAcceleratorTable(), 142);
+    EXPECT_EQ(LiveKeys(), player);
+    for (int position : {kMenuEdit, kMenuEffect, kMenuTool})
+        EXPECT_FALSE(MenuPopup(position)->menuAction()->isEnabled());
+    EXPECT_FALSE(MenuItem(kCmdFileSave)->isEnabled());
+    TabBar()->setCurrentIndex(kTabEditor);
+    EXPECT_EQ(CurrentAcceleratorTable(), 109);
+    EXPECT_EQ(LiveKeys(), editor);
+    EXPECT_TRUE(MenuPopup(kMenuEdit)->menuAction()->isEnabled());
+    EXPECT_TRUE(MenuItem(kCmdFileSave)->isEnabled());
+}
+
+TEST_F(HostTest, TemporaryFiles00To98AreDeletedAtStartAndExit) {
+    for (int n = 0; n <= 99; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%.2d.avi", n);
+        Touch(temp() / name);
+    }
+    Touch(temp() / "100.avi");
+    Touch(temp() / "notes.txt");
+
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    EXPECT_EQ(std::string(workspace.tempDir), temp().string() + "/");
+    EXPECT_EQ(std::string(workspace.tempPath), (temp() / "00.avi").string());
+    for (const char* gone : {"00.avi", "07.avi", "42.avi", "98.avi"})
+        EXPECT_FALSE(fs::exists(temp() / gone)) << gone;
+    for (const char* kept : {"99.avi", "100.avi", "notes.txt"})
+        EXPECT_TRUE(fs::exists(temp() / kept)) << kept;
+
+    Touch(temp() / "03.avi");
+    Touch(temp() / "98.avi");
+    EXPECT_TRUE(DispatchCommand(kCmdExit));
+    EXPECT_EQ(MainWindow(), nullptr);
+    EXPECT_FALSE(fs::exists(temp() / "03.avi"));
+    EXPECT_FALSE(fs::exists(temp() / "98.avi"));
+    EXPECT_TRUE(fs::exists(temp() / "99.avi"));
+}
+
+TEST_F(HostTest, MissingTempFolderIsCreated) {
+    fs::remove_all(temp());
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    EXPECT_TRUE(fs::is_directory(temp()));
+}
+
+TEST_F(HostTest, TooLongWorkingFolderIsRefusedWithAMessage) {
+    fs::path deep = folder;
+    while (deep.string().size() < 100) deep /= "deeper-folder";
+    fs::create_directories(deep);
+    fs::current_path(deep);
+    EXPECT_EQ(CreateMainWindow(), nullptr);
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Error");
+}
+
+TEST_F(HostTest, UnknownCommandsGoToDefaultProcessing) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    for (int id : {0, 1, 106, 1999, 3000, 32773, 40000}) EXPECT_FALSE(DispatchCommand(id)) << id;
+    for (int id : {2000, 2999}) EXPECT_TRUE(DispatchCommand(id)) << id;
+}
+
+TEST_F(HostTest, VersionBoxNamesTheProduct) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    EXPECT_TRUE(DispatchCommand(kCmdVersion));
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_NE(ui_script::ShownMessages()[0].text.find("Sarvolo"), std::string::npos);
+}
+
+TEST_F(HostTest, ClosingTheWindowRunsTheDestructionSequence) {
+    QMainWindow* window = CreateMainWindow();
+    ASSERT_NE(window, nullptr);
+    Touch(temp() / "05.avi");
+    window->close();
+    EXPECT_EQ(MainWindow(), nullptr);
+    EXPECT_FALSE(fs::exists(temp() / "05.avi"));
+}
+
+} // namespace
