@@ -1,0 +1,430 @@
+// Editable streams through the C API, on in-memory sources whose frames carry their numbers.
+#include "fake_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct Releaser {
+    void operator()(AviStream* s) const { AVIStreamRelease(s); }
+};
+using Stream = std::unique_ptr<AviStream, Releaser>;
+
+// A source of `frames` frames numbered from `base`, wrapped in an editable stream. The
+// editable stream holds its own reference, so the source handle is dropped here.
+Stream Editable(LONG frames, LONG base = 0, FakeShape shape = {}) {
+    auto* source = new FakeStream(frames, base, shape);
+    PAVISTREAM edit = nullptr;
+    EXPECT_EQ(CreateEditableStream(&edit, source), AVIERR_OK);
+    AVIStreamRelease(source);
+    return Stream(edit);
+}
+
+Stream Empty() {
+    PAVISTREAM edit = nullptr;
+    EXPECT_EQ(CreateEditableStream(&edit, nullptr), AVIERR_OK);
+    return Stream(edit);
+}
+
+Stream Clone(PAVISTREAM s) {
+    PAVISTREAM copy = nullptr;
+    EXPECT_EQ(CreateEditableStream(&copy, s), AVIERR_OK);
+    return Stream(copy);
+}
+
+std::vector<int32_t> Numbers(LONG first, LONG last) {
+    std::vector<int32_t> v(static_cast<size_t>(last - first + 1));
+    std::iota(v.begin(), v.end(), first);
+    return v;
+}
+
+// Every frame, read the way the system reads frames: start n, count n + 1, one-frame buffer.
+std::vector<int32_t> Pictures(PAVISTREAM s) {
+    std::vector<int32_t> out;
+    const LONG n = AVIStreamLength(s);
+    for (LONG i = 0; i < n; ++i) {
+        int32_t value = -1;
+        EXPECT_EQ(AVIStreamRead(s, i, i + 1, &value, sizeof value, nullptr, nullptr), AVIERR_OK);
+        out.push_back(value);
+    }
+    return out;
+}
+
+// The editor's commands at stream level: the range is start .. end as the editor keeps it.
+Stream CutRange(PAVISTREAM s, LONG start, LONG end) {
+    LONG length = end - start;
+    PAVISTREAM clip = nullptr;
+    EXPECT_EQ(EditStreamCut(s, &start, &length, &clip), AVIERR_OK);
+    return Stream(clip);
+}
+
+Stream CopyRange(PAVISTREAM s, LONG start, LONG end) {
+    LONG length = end - start;
+    PAVISTREAM clip = nullptr;
+    EXPECT_EQ(EditStreamCopy(s, &start, &length, &clip), AVIERR_OK);
+    return Stream(clip);
+}
+
+LONG PasteAll(PAVISTREAM s, LONG position, PAVISTREAM clip) {
+    LONG inserted = AVIStreamLength(clip);
+    EXPECT_EQ(EditStreamPaste(s, &position, &inserted, clip, 0, AVIStreamLength(clip)), AVIERR_OK);
+    return inserted;
+}
+
+// Moves the frame at `end` to p for p = start .. end - 1, one frame at a time.
+void ReverseRange(PAVISTREAM s, LONG start, LONG end) {
+    for (LONG p = start; p < end; ++p) {
+        Stream moved = CutRange(s, end, end + 1);
+        ASSERT_TRUE(moved);
+        PasteAll(s, p, moved.get());
+    }
+}
+
+DWORD InfoLength(PAVISTREAM s) {
+    AVISTREAMINFOA info{};
+    EXPECT_EQ(AVIStreamInfoA(s, &info, sizeof info), AVIERR_OK);
+    return info.dwLength;
+}
+
+TEST(EditStreamCommands, CutRemovesTheRangeAndReturnsIt) {
+    Stream s = Editable(100);
+    Stream clip = CutRange(s.get(), 10, 20);
+    std::vector<int32_t> rest = Numbers(0, 9);
+    for (int32_t v : Numbers(20, 99)) rest.push_back(v);
+    EXPECT_EQ(Pictures(s.get()), rest);
+    EXPECT_EQ(Pictures(clip.get()), Numbers(10, 19));
+    EXPECT_EQ(InfoLength(s.get()), 90u);
+    EXPECT_EQ(InfoLength(clip.get()), 10u);
+}
+
+TEST(EditStreamCommands, CopyOfOneFrameLeavesTheSourceAlone) {
+    Stream s = Editable(7, 10);
+    Stream clip = CopyRange(s.get(), 0, 1);
+    EXPECT_EQ(Pictures(clip.get()), std::vector<int32_t>{10});
+    EXPECT_EQ(Pictures(s.get()), Numbers(10, 16));
+}
+
+TEST(EditStreamCommands, PasteInsertsBeforeThePositionAndReportsTheCount) {
+    Stream s = Editable(20);
+    Stream clip = Editable(10, 100);
+    LONG position = 5;
+    LONG inserted = 0;
+    ASSERT_EQ(EditStreamPaste(s.get(), &position, &inserted, clip.get(), 0, 10), AVIERR_OK);
+    EXPECT_EQ(position, 5);
+    EXPECT_EQ(inserted, 10);
+    std::vector<int32_t> expected = Numbers(0, 4);
+    for (int32_t v : Numbers(100, 109)) expected.push_back(v);
+    for (int32_t v : Numbers(5, 19)) expected.push_back(v);
+    EXPECT_EQ(Pictures(s.get()), expected);
+    EXPECT_EQ(InfoLength(s.get()), 30u);
+}
+
+TEST(EditStreamCommands, PastingTwiceInsertsTheSameFramesTwice) {
+    Stream s = Editable(4);
+    Stream clip = CopyRange(s.get(), 1, 3);
+    PasteAll(s.get(), 0, clip.get());
+    PasteAll(s.get(), 0, clip.get());
+    EXPECT_EQ(Pictures(s.get()), (std::vector<int32_t>{1, 2, 1, 2, 0, 1, 2, 3}));
+}
+
+TEST(EditStreamCommands, PasteIntoAnEmptyStreamTakesTheSourceInformation) {
+    Stream clipboard = Empty();
+    EXPECT_EQ(AVIStreamLength(clipboard.get()), 0);
+    LONG size = sizeof(BITMAPINFOHEADER);
+    BITMAPINFOHEADER header{};
+    EXPECT_NE(AVIStreamReadFormat(clipboard.get(), 0, &header, &size), AVIERR_OK);
+
+    Stream s = Editable(5, 50);
+    EXPECT_EQ(PasteAll(clipboard.get(), 0, s.get()), 5);
+    EXPECT_EQ(Pictures(clipboard.get()), Numbers(50, 54));
+    AVISTREAMINFOA info{};
+    ASSERT_EQ(AVIStreamInfoA(clipboard.get(), &info, sizeof info), AVIERR_OK);
+    EXPECT_EQ(info.fccType, streamtypeVIDEO);
+    EXPECT_EQ(info.dwRate, 25u);
+    EXPECT_EQ(info.dwLength, 5u);
+    EXPECT_EQ(AVIStreamReadFormat(clipboard.get(), 0, &header, &size), AVIERR_OK);
+    EXPECT_EQ(header.biWidth, 32);
+}
+
+TEST(EditStreamCommands, PastingAnEmptyStreamFails) {
+    Stream s = Editable(5);
+    Stream clipboard = Empty();
+    LONG position = 0;
+    LONG length = 0;
+    EXPECT_NE(EditStreamPaste(s.get(), &position, &length, clipboard.get(), 0, 0), AVIERR_OK);
+    EXPECT_EQ(Pictures(s.get()), Numbers(0, 4));
+}
+
+struct ReverseCase {
+    LONG frames, start, end;
+    std::vector<int32_t> expected;
+};
+
+class EditStreamReverse : public testing::TestWithParam<ReverseCase> {};
+
+TEST_P(EditStreamReverse, MovesFramesOneAtATime) {
+    const ReverseCase& c = GetParam();
+    Stream s = Editable(c.frames, 10);
+    ReverseRange(s.get(), c.start, c.end);
+    EXPECT_EQ(Pictures(s.get()), c.expected);
+    EXPECT_EQ(InfoLength(s.get()), static_cast<DWORD>(c.frames));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, EditStreamReverse,
+    testing::Values(ReverseCase{7, 2, 5, {10, 11, 15, 14, 13, 12, 16}},
+                    ReverseCase{7, 0, 6, {16, 15, 14, 13, 12, 11, 10}},
+                    ReverseCase{3, 0, 1, {11, 10, 12}},
+                    ReverseCase{4, 2, 3, {10, 11, 13, 12}}));
+
+TEST(EditStream, CloneIsIndependentInBothDirections) {
+    Stream original = Editable(10);
+    Stream clone = Clone(original.get());
+    Stream clip = CutRange(clone.get(), 2, 8);
+    EXPECT_EQ(Pictures(original.get()), Numbers(0, 9));
+    EXPECT_EQ(Pictures(clone.get()), (std::vector<int32_t>{0, 1, 8, 9}));
+
+    PasteAll(original.get(), 10, clip.get());
+    EXPECT_EQ(Pictures(clone.get()), (std::vector<int32_t>{0, 1, 8, 9}));
+    EXPECT_EQ(AVIStreamLength(original.get()), 16);
+
+    // The cut-out stream does not change when the stream it came from is edited again.
+    CutRange(original.get(), 0, 16);
+    EXPECT_EQ(Pictures(clip.get()), Numbers(2, 7));
+}
+
+TEST(EditStream, ReleasingTheLastStreamReleasesTheSource) {
+    ASSERT_EQ(FakeStream::alive, 0);
+    {
+        Stream s = Editable(10);
+        Stream clone = Clone(s.get());
+        Stream clip = CutRange(s.get(), 3, 6);
+        PasteAll(clone.get(), 0, clip.get());
+        EXPECT_EQ(FakeStream::alive, 1);
+        s.reset();
+        clone.reset();
+        EXPECT_EQ(FakeStream::alive, 1); // the clip still reads from it
+    }
+    EXPECT_EQ(FakeStream::alive, 0);
+}
+
+struct ShapeCase {
+    const char* name;
+    FakeShape shape;
+    bool accepted;
+};
+
+class EditStreamPasteShape : public testing::TestWithParam<ShapeCase> {};
+
+TEST_P(EditStreamPasteShape, OnlyTheSameFrameShapeIsAccepted) {
+    const ShapeCase& c = GetParam();
+    Stream s = Editable(5);
+    Stream other = Editable(3, 100, c.shape);
+    LONG position = 2;
+    LONG length = 0;
+    const HRESULT hr = EditStreamPaste(s.get(), &position, &length, other.get(), 0, 3);
+    EXPECT_EQ(hr == AVIERR_OK, c.accepted);
+    EXPECT_EQ(AVIStreamLength(s.get()), c.accepted ? 8 : 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, EditStreamPasteShape,
+    testing::Values(ShapeCase{"Same", {32, 24, 24}, true}, ShapeCase{"Width", {33, 24, 24}, false},
+                    ShapeCase{"Height", {32, 25, 24}, false},
+                    ShapeCase{"BitCount", {32, 24, 16}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EditStream, SetInfoReplacesRateScaleAndName) {
+    Stream s = Editable(6);
+    AVISTREAMINFOA info{};
+    ASSERT_EQ(AVIStreamInfoA(s.get(), &info, sizeof info), AVIERR_OK);
+    info.dwRate = 30000;
+    info.dwScale = 1001;
+    std::strcpy(info.szName, "renamed");
+    info.dwLength = 999; // not taken: the length follows the frames
+    ASSERT_EQ(EditStreamSetInfoA(s.get(), &info, sizeof info), AVIERR_OK);
+
+    AVISTREAMINFOA after{};
+    ASSERT_EQ(AVIStreamInfoA(s.get(), &after, sizeof after), AVIERR_OK);
+    EXPECT_EQ(after.dwRate, 30000u);
+    EXPECT_EQ(after.dwScale, 1001u);
+    EXPECT_STREQ(after.szName, "renamed");
+    EXPECT_EQ(after.dwLength, 6u);
+    EXPECT_EQ(after.fccType, streamtypeVIDEO);
+
+    info.dwScale = 0;
+    EXPECT_NE(EditStreamSetInfoA(s.get(), &info, sizeof info), AVIERR_OK);
+    EXPECT_NE(EditStreamSetInfoA(s.get(), &info, sizeof info - 1), AVIERR_OK);
+    EXPECT_NE(EditStreamSetInfoA(s.get(), nullptr, sizeof info), AVIERR_OK);
+}
+
+struct TakeCase {
+    const char* name;
+    LONG start, length;
+    bool ok;
+    LONG lengthAfter; // written back on success
+};
+
+class EditStreamTakeArguments : public testing::TestWithParam<TakeCase> {};
+
+TEST_P(EditStreamTakeArguments, CutAndCopyCheckOrClamp) {
+    const TakeCase& c = GetParam();
+    for (bool cut : {false, true}) {
+        Stream s = Editable(10);
+        LONG start = c.start;
+        LONG length = c.length;
+        PAVISTREAM result = reinterpret_cast<PAVISTREAM>(&start); // must be overwritten
+        const HRESULT hr = cut ? EditStreamCut(s.get(), &start, &length, &result)
+                               : EditStreamCopy(s.get(), &start, &length, &result);
+        Stream taken(result);
+        EXPECT_EQ(hr == AVIERR_OK, c.ok) << (cut ? "cut" : "copy");
+        if (!c.ok) {
+            EXPECT_EQ(result, nullptr);
+            EXPECT_EQ(AVIStreamLength(s.get()), 10);
+            continue;
+        }
+        EXPECT_EQ(length, c.lengthAfter);
+        EXPECT_EQ(Pictures(taken.get()), Numbers(c.start, c.start + c.lengthAfter - 1));
+        EXPECT_EQ(AVIStreamLength(s.get()), cut ? 10 - c.lengthAfter : 10);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, EditStreamTakeArguments,
+    testing::Values(TakeCase{"Inside", 2, 3, true, 3}, TakeCase{"Whole", 0, 10, true, 10},
+                    TakeCase{"PastTheEndIsClamped", 7, 100, true, 3},
+                    TakeCase{"NegativeStart", -1, 3, false, 0},
+                    TakeCase{"NegativeLength", 2, -3, false, 0},
+                    TakeCase{"StartAtEnd", 10, 1, false, 0},
+                    TakeCase{"NothingToTake", 4, 0, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EditStream, NullAndForeignHandlesFailCleanly) {
+    Stream s = Editable(5);
+    LONG start = 0, length = 1;
+    PAVISTREAM result = nullptr;
+    EXPECT_NE(CreateEditableStream(nullptr, s.get()), AVIERR_OK);
+    EXPECT_NE(EditStreamCut(nullptr, &start, &length, &result), AVIERR_OK);
+    EXPECT_NE(EditStreamCopy(s.get(), nullptr, &length, &result), AVIERR_OK);
+    EXPECT_NE(EditStreamCopy(s.get(), &start, nullptr, &result), AVIERR_OK);
+    EXPECT_NE(EditStreamCopy(s.get(), &start, &length, nullptr), AVIERR_OK);
+    EXPECT_NE(EditStreamPaste(s.get(), nullptr, &length, s.get(), 0, 1), AVIERR_OK);
+    EXPECT_NE(EditStreamPaste(s.get(), &start, &length, nullptr, 0, 1), AVIERR_OK);
+
+    // A stream that is not editable is refused as the target of an edit.
+    FakeStream* plain = new FakeStream(3, 0);
+    EXPECT_NE(EditStreamCut(plain, &start, &length, &result), AVIERR_OK);
+    EXPECT_EQ(result, nullptr);
+    AVIStreamRelease(plain);
+    EXPECT_EQ(Pictures(s.get()), Numbers(0, 4));
+}
+
+struct PasteCase {
+    const char* name;
+    LONG position, sourceStart, sourceLength;
+    bool ok;
+    LONG inserted;
+};
+
+class EditStreamPasteArguments : public testing::TestWithParam<PasteCase> {};
+
+TEST_P(EditStreamPasteArguments, PasteChecksOrClamps) {
+    const PasteCase& c = GetParam();
+    Stream s = Editable(5);
+    Stream clip = Editable(4, 100);
+    LONG position = c.position;
+    LONG inserted = -7;
+    const HRESULT hr =
+        EditStreamPaste(s.get(), &position, &inserted, clip.get(), c.sourceStart, c.sourceLength);
+    EXPECT_EQ(hr == AVIERR_OK, c.ok);
+    if (!c.ok) {
+        EXPECT_EQ(Pictures(s.get()), Numbers(0, 4));
+        return;
+    }
+    EXPECT_EQ(inserted, c.inserted);
+    std::vector<int32_t> expected = Numbers(0, 4);
+    std::vector<int32_t> in = Numbers(100 + c.sourceStart, 100 + c.sourceStart + c.inserted - 1);
+    expected.insert(expected.begin() + c.position, in.begin(), in.end());
+    EXPECT_EQ(Pictures(s.get()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, EditStreamPasteArguments,
+    testing::Values(PasteCase{"AtStart", 0, 0, 4, true, 4}, PasteCase{"AtEnd", 5, 0, 4, true, 4},
+                    PasteCase{"PartOfSource", 2, 1, 2, true, 2},
+                    PasteCase{"ToSourceEnd", 2, 1, -1, true, 3},
+                    PasteCase{"LengthClamped", 2, 2, 50, true, 2},
+                    PasteCase{"PastTheEnd", 6, 0, 4, false, 0},
+                    PasteCase{"NegativePosition", -1, 0, 4, false, 0},
+                    PasteCase{"SourceStartOutside", 0, 4, 1, false, 0},
+                    PasteCase{"NegativeSourceStart", 0, -1, 1, false, 0},
+                    PasteCase{"ZeroLength", 0, 0, 0, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EditStream, ReadsOutsideTheStreamFailAndLeaveTheBuffer) {
+    Stream s = Editable(3);
+    for (LONG frame : {-1, 3, 1000}) {
+        int32_t value = 12345;
+        EXPECT_NE(AVIStreamRead(s.get(), frame, frame + 1, &value, sizeof value, nullptr, nullptr),
+                  AVIERR_OK);
+        EXPECT_EQ(value, 12345);
+    }
+}
+
+// Random edits on several streams checked against plain vectors of frame numbers.
+TEST(EditStream, RandomEditsMatchAModel) {
+    std::mt19937 random(7);
+    auto pick = [&](LONG lo, LONG hi) { return std::uniform_int_distribution<LONG>(lo, hi)(random); };
+    std::vector<Stream> streams;
+    std::vector<std::vector<int32_t>> models;
+    for (int i = 0; i < 3; ++i) {
+        streams.push_back(Editable(50, 1000 * i));
+        models.push_back(Numbers(1000 * i, 1000 * i + 49));
+    }
+    for (int step = 0; step < 3000; ++step) {
+        const size_t a = static_cast<size_t>(pick(0, 2));
+        const size_t b = static_cast<size_t>(pick(0, 2));
+        std::vector<int32_t>& ma = models[a];
+        if (ma.size() < 2) {
+            streams[a] = Clone(streams[b].get());
+            ma = models[b];
+            continue;
+        }
+        const LONG n = static_cast<LONG>(ma.size());
+        LONG start = pick(0, n - 1);
+        LONG length = pick(1, std::min<LONG>(n - start, 20));
+        const int op = pick(0, 3);
+        if (op == 3) {
+            streams[a] = Clone(streams[b].get());
+            ma = models[b];
+            continue;
+        }
+        PAVISTREAM taken = nullptr;
+        const HRESULT hr = op == 0 ? EditStreamCut(streams[a].get(), &start, &length, &taken)
+                                   : EditStreamCopy(streams[a].get(), &start, &length, &taken);
+        ASSERT_EQ(hr, AVIERR_OK);
+        Stream clip(taken);
+        std::vector<int32_t> piece(ma.begin() + start, ma.begin() + start + length);
+        if (op == 0) ma.erase(ma.begin() + start, ma.begin() + start + length);
+        std::vector<int32_t>& mb = models[b];
+        LONG position = pick(0, static_cast<LONG>(mb.size()));
+        LONG inserted = 0;
+        ASSERT_EQ(EditStreamPaste(streams[b].get(), &position, &inserted, clip.get(), 0, -1),
+                  AVIERR_OK);
+        ASSERT_EQ(inserted, length);
+        mb.insert(mb.begin() + position, piece.begin(), piece.end());
+        if (step % 100 == 0) {
+            for (size_t i = 0; i < streams.size(); ++i)
+                ASSERT_EQ(Pictures(streams[i].get()), models[i]) << "step " << step;
+        }
+    }
+    for (size_t i = 0; i < streams.size(); ++i) EXPECT_EQ(Pictures(streams[i].get()), models[i]);
+}
+
+} // namespace
