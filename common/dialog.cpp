@@ -1,0 +1,508 @@
+#include "dialog.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cmath>
+
+namespace dlg {
+
+namespace {
+
+// Read-only edits and picture controls: a label that can also hold a frame image, drawn
+// stretched over its client area (inside the border) on top of any text.
+class FrameLabel : public QLabel {
+  public:
+    using QLabel::QLabel;
+
+    void setImage(const QImage& image, bool smooth) {
+        image_ = image;
+        smooth_ = smooth;
+        scaled_ = QImage();
+        update();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        const QRect target = contentsRect();
+        if (image_.isNull() || target.isEmpty()) return;
+        if (scaled_.size() != target.size()) {
+            scaled_ = image_.scaled(target.size(), Qt::IgnoreAspectRatio,
+                                    smooth_ ? Qt::SmoothTransformation : Qt::FastTransformation);
+        }
+        QPainter painter(this);
+        painter.drawImage(target.topLeft(), scaled_);
+    }
+
+  private:
+    QImage image_;
+    QImage scaled_; // image_ at the last client size, so repaints do not rescale
+    bool smooth_ = true;
+};
+
+int MulDiv(int value, int numerator, int denominator) {
+    return static_cast<int>(std::lround(static_cast<double>(value) * numerator / denominator));
+}
+
+int ScrollCodeOf(int action) {
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub: return kLineUp;
+    case QAbstractSlider::SliderSingleStepAdd: return kLineDown;
+    case QAbstractSlider::SliderPageStepSub: return kPageUp;
+    case QAbstractSlider::SliderPageStepAdd: return kPageDown;
+    case QAbstractSlider::SliderToMinimum: return kTop;
+    case QAbstractSlider::SliderToMaximum: return kBottom;
+    default: return kThumbTrack;
+    }
+}
+
+bool IsSliderKind(Kind kind) { return kind == Kind::HSlider || kind == Kind::VSlider; }
+bool IsScrollBarKind(Kind kind) { return kind == Kind::HScrollBar || kind == Kind::VScrollBar; }
+
+} // namespace
+
+QFont DialogFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(12); // 9 points at 96 dots per inch, as the dialogs were laid out
+    return font;
+}
+
+BaseUnits BaseUnitsOf(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return {std::max(1, (letters / 26 + 1) / 2), std::max(1, metrics.height())};
+}
+
+QRect DialogUnitsToPixels(const QRect& units, BaseUnits base) {
+    return {MulDiv(units.x(), base.x, 4), MulDiv(units.y(), base.y, 8),
+            MulDiv(units.width(), base.x, 4), MulDiv(units.height(), base.y, 8)};
+}
+
+Dialog::Dialog(const DialogSpec& spec, QWidget* parent, Role role)
+    : QDialog(parent), base_(BaseUnitsOf(DialogFont())) {
+    if (role == Role::Panel) setWindowFlags(Qt::Widget);
+    panel_ = role == Role::Panel;
+    setFont(DialogFont());
+    const QRect client = DialogUnitsToPixels(QRect(0, 0, spec.width, spec.height), base_);
+    if (panel_) {
+        resize(client.size());
+    } else {
+        setWindowTitle(QString::fromUtf8(spec.title ? spec.title : ""));
+        setFixedSize(client.size());
+    }
+    for (const ControlSpec& control : spec.controls) {
+        QWidget* widget = createControl(control);
+        widget->setGeometry(DialogUnitsToPixels(
+            QRect(control.x, control.y, control.width, control.height), base_));
+        if (control.kind == Kind::DropDown) {
+            // The template height includes the dropped list; the closed box is one line.
+            widget->resize(widget->width(), widget->sizeHint().height());
+        }
+        widget->setEnabled(!(control.style & kDisabled));
+        widget->setVisible(!(control.style & kHidden));
+        if (control.id != kNoId) controls_[control.id] = widget;
+        connectControl(widget, control);
+    }
+}
+
+Dialog::~Dialog() {
+    // Children are destroyed after this class; none of their signals may reach a handler.
+    destroying_ = true;
+    for (auto& entry : controls_) entry.second->blockSignals(true);
+}
+
+QWidget* Dialog::createControl(const ControlSpec& spec) {
+    const QString caption = QString::fromUtf8(spec.caption ? spec.caption : "");
+    const Qt::Alignment horizontal = (spec.style & kCentre) ? Qt::AlignHCenter : Qt::AlignLeft;
+    switch (spec.kind) {
+    case Kind::PushButton: {
+        auto* button = new QPushButton(caption, this);
+        button->setAutoDefault(false);
+        button->setFlat(spec.style & kFlat);
+        return button;
+    }
+    case Kind::CheckBox: {
+        auto* box = new QCheckBox(caption, this);
+        return box;
+    }
+    case Kind::ToggleButton: {
+        auto* button = new QPushButton(caption, this);
+        button->setCheckable(true);
+        button->setAutoDefault(false);
+        button->setFlat(spec.style & kFlat);
+        return button;
+    }
+    case Kind::RadioButton: {
+        auto* radio = new QRadioButton(caption, this);
+        radio->setAutoExclusive(false);
+        return radio;
+    }
+    case Kind::GroupBox: return new QGroupBox(caption, this);
+    case Kind::Static: {
+        auto* label = new QLabel(caption, this);
+        label->setAlignment(horizontal | Qt::AlignTop);
+        label->setWordWrap(true);
+        return label;
+    }
+    case Kind::Edit:
+    case Kind::Picture: {
+        auto* label = new FrameLabel(caption, this);
+        label->setAlignment(horizontal | Qt::AlignVCenter);
+        if (spec.style & kBorder) {
+            label->setFrameStyle(QFrame::Box | QFrame::Plain);
+            label->setLineWidth(1);
+        }
+        label->setTextInteractionFlags(Qt::NoTextInteraction);
+        return label;
+    }
+    case Kind::HSlider:
+    case Kind::VSlider: {
+        const bool vertical = spec.kind == Kind::VSlider;
+        auto* slider = new QSlider(vertical ? Qt::Vertical : Qt::Horizontal, this);
+        // Trackbars put the minimum at the top.
+        slider->setInvertedAppearance(vertical);
+        slider->setInvertedControls(vertical);
+        slider->setRange(0, 100);
+        slider->setPageStep(20);
+        return slider;
+    }
+    case Kind::HScrollBar:
+    case Kind::VScrollBar: {
+        auto* bar =
+            new QScrollBar(spec.kind == Kind::VScrollBar ? Qt::Vertical : Qt::Horizontal, this);
+        bar->setRange(0, 100);
+        return bar;
+    }
+    case Kind::ListView: {
+        auto* list = new QTreeWidget(this);
+        list->setColumnCount(1);
+        list->setHeaderLabels({QString()});
+        list->setRootIsDecorated(false);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setUniformRowHeights(true);
+        list->header()->setStretchLastSection(false);
+        // Selection always shown: the highlight keeps its colour without focus.
+        QPalette palette = list->palette();
+        palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                         palette.color(QPalette::Active, QPalette::Highlight));
+        palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         palette.color(QPalette::Active, QPalette::HighlightedText));
+        list->setPalette(palette);
+        return list;
+    }
+    case Kind::DropDown: return new QComboBox(this);
+    case Kind::Progress: {
+        auto* bar = new QProgressBar(this);
+        bar->setTextVisible(false);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setProperty("step", 10);
+        return bar;
+    }
+    }
+    return new QWidget(this);
+}
+
+void Dialog::connectControl(QWidget* widget, const ControlSpec& spec) {
+    const int id = spec.id;
+    const Kind kind = spec.kind;
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        const bool automatic = spec.style & kAuto;
+        connect(button, &QAbstractButton::clicked, this, [this, button, id, kind, automatic] {
+            if (destroying_) return;
+            if (button->isCheckable()) {
+                // Qt has flipped the mark; keep the one the dialog's own code set.
+                const QSignalBlocker blocker(button);
+                if (!automatic) button->setChecked(!button->isChecked());
+                else if (kind == Kind::RadioButton) button->setChecked(true);
+            }
+            onCommand(id);
+        });
+    } else if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) {
+        if (IsSliderKind(kind)) {
+            connect(slider, &QAbstractSlider::actionTriggered, this,
+                    [this](int action) { scrollCode_ = ScrollCodeOf(action); });
+            connect(slider, &QAbstractSlider::valueChanged, this, [this, id](int value) {
+                if (destroying_) return;
+                scrollThumb_ = value;
+                onScroll(id);
+                scrollCode_ = kThumbTrack; // a drag reports no action of its own
+            });
+        } else if (IsScrollBarKind(kind)) {
+            connect(slider, &QAbstractSlider::actionTriggered, this, [this, slider, id](int action) {
+                if (destroying_) return;
+                scrollCode_ = ScrollCodeOf(action);
+                scrollThumb_ = slider->sliderPosition();
+                {
+                    // Undo Qt's own move: the handler decides the position.
+                    const QSignalBlocker blocker(slider);
+                    slider->setSliderPosition(slider->value());
+                }
+                onScroll(id);
+                scrollCode_ = kThumbTrack;
+            });
+        }
+    } else if (auto* list = qobject_cast<QTreeWidget*>(widget)) {
+        connect(list, &QTreeWidget::itemSelectionChanged, this, [this, id] {
+            if (!destroying_) onNotify(id, kNotifyItemChanged);
+        });
+        connect(list, &QTreeWidget::itemActivated, this, [this, id] {
+            if (!destroying_) onNotify(id, kNotifyItemActivate);
+        });
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        connect(combo, &QComboBox::currentIndexChanged, this, [this, id] {
+            if (!destroying_) onCommand(id);
+        });
+    }
+}
+
+int Dialog::runModal() { return exec(); }
+
+void Dialog::endDialog(int code) { done(code); }
+
+void Dialog::invalidate() {
+    if (paintPending_) return;
+    paintPending_ = true;
+    QTimer::singleShot(0, this, [this] { runPaint(); });
+}
+
+void Dialog::runPaint() {
+    paintPending_ = false;
+    if (!destroying_) onPaint();
+}
+
+void Dialog::onCommand(int) {}
+void Dialog::onScroll(int) {}
+void Dialog::onNotify(int, int) {}
+void Dialog::onPaint() {}
+
+void Dialog::reject() { onCommand(kIdCancel); }
+
+void Dialog::showEvent(QShowEvent* event) {
+    // A panel stays where its owner put it; only a dialog window is centred on its parent.
+    if (panel_) QWidget::showEvent(event);
+    else QDialog::showEvent(event);
+    invalidate();
+}
+
+QWidget* Dialog::control(int id) const {
+    const auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+void Dialog::setText(int id, const QString& text) {
+    QWidget* widget = control(id);
+    if (!widget) return;
+    const QSignalBlocker blocker(widget);
+    if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(text);
+    else if (auto* group = qobject_cast<QGroupBox*>(widget)) group->setTitle(text);
+}
+
+void Dialog::setNumber(int id, long long value) { setText(id, QString::number(value)); }
+
+QString Dialog::text(int id) const {
+    QWidget* widget = control(id);
+    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+    if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
+    return {};
+}
+
+void Dialog::setCheck(int id, bool checked) {
+    auto* button = qobject_cast<QAbstractButton*>(control(id));
+    if (!button || !button->isCheckable()) return;
+    const QSignalBlocker blocker(button);
+    button->setChecked(checked);
+}
+
+bool Dialog::isChecked(int id) const {
+    auto* button = qobject_cast<QAbstractButton*>(control(id));
+    return button && button->isChecked();
+}
+
+void Dialog::setRange(int id, int minimum, int maximum) {
+    QWidget* widget = control(id);
+    const QSignalBlocker blocker(widget);
+    if (auto* slider = qobject_cast<QSlider*>(widget)) {
+        slider->setRange(minimum, maximum);
+        slider->setPageStep(std::max(1, (maximum - minimum) / 5)); // the trackbar's page
+    } else if (auto* bar = qobject_cast<QAbstractSlider*>(widget)) {
+        bar->setRange(minimum, maximum);
+    } else if (auto* progress = qobject_cast<QProgressBar*>(widget)) {
+        progress->setRange(minimum, maximum);
+    }
+}
+
+int Dialog::minimum(int id) const {
+    QWidget* widget = control(id);
+    if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) return slider->minimum();
+    if (auto* progress = qobject_cast<QProgressBar*>(widget)) return progress->minimum();
+    return 0;
+}
+
+int Dialog::maximum(int id) const {
+    QWidget* widget = control(id);
+    if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) return slider->maximum();
+    if (auto* progress = qobject_cast<QProgressBar*>(widget)) return progress->maximum();
+    return 0;
+}
+
+void Dialog::setPosition(int id, int position) {
+    QWidget* widget = control(id);
+    const QSignalBlocker blocker(widget);
+    if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) {
+        slider->setValue(position);
+    } else if (auto* progress = qobject_cast<QProgressBar*>(widget)) {
+        // Qt ignores a value outside the range; the progress bar clamps it.
+        progress->setValue(std::clamp(position, progress->minimum(), progress->maximum()));
+    }
+}
+
+int Dialog::position(int id) const {
+    QWidget* widget = control(id);
+    if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) return slider->value();
+    if (auto* progress = qobject_cast<QProgressBar*>(widget)) return progress->value();
+    return 0;
+}
+
+void Dialog::setStep(int id, int step) {
+    if (auto* progress = qobject_cast<QProgressBar*>(control(id))) progress->setProperty("step", step);
+}
+
+void Dialog::stepProgress(int id) {
+    auto* progress = qobject_cast<QProgressBar*>(control(id));
+    if (!progress) return;
+    const long long low = progress->minimum();
+    const long long span = static_cast<long long>(progress->maximum()) - low;
+    long long next = static_cast<long long>(progress->value()) + progress->property("step").toInt();
+    if (span > 0 && (next < low || next > low + span)) next = low + ((next - low) % span + span) % span;
+    setPosition(id, static_cast<int>(next));
+}
+
+void Dialog::setColumn(int id, const QString& header, int widthPixels) {
+    auto* list = qobject_cast<QTreeWidget*>(control(id));
+    if (!list) return;
+    list->setHeaderLabels({header});
+    list->setColumnWidth(0, widthPixels);
+}
+
+void Dialog::insertRow(int id, int row, const QString& text) {
+    QWidget* widget = control(id);
+    const QSignalBlocker blocker(widget);
+    if (auto* list = qobject_cast<QTreeWidget*>(widget)) {
+        row = std::clamp(row, 0, list->topLevelItemCount());
+        list->insertTopLevelItem(row, new QTreeWidgetItem(QStringList{text}));
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->insertItem(std::clamp(row, 0, combo->count()), text);
+    }
+}
+
+void Dialog::addRow(int id, const QString& text) { insertRow(id, rowCount(id), text); }
+
+void Dialog::removeRow(int id, int row) {
+    QWidget* widget = control(id);
+    const QSignalBlocker blocker(widget);
+    if (auto* list = qobject_cast<QTreeWidget*>(widget)) {
+        delete list->takeTopLevelItem(row);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->removeItem(row);
+    }
+}
+
+void Dialog::clearRows(int id) {
+    QWidget* widget = control(id);
+    const QSignalBlocker blocker(widget);
+    if (auto* list = qobject_cast<QTreeWidget*>(widget)) list->clear();
+    else if (auto* combo = qobject_cast<QComboBox*>(widget)) combo->clear();
+}
+
+int Dialog::rowCount(int id) const {
+    QWidget* widget = control(id);
+    if (auto* list = qobject_cast<QTreeWidget*>(widget)) return list->topLevelItemCount();
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) return combo->count();
+    return 0;
+}
+
+QString Dialog::rowText(int id, int row) const {
+    QWidget* widget = control(id);
+    if (auto* list = qobject_cast<QTreeWidget*>(widget)) {
+        const QTreeWidgetItem* item = list->topLevelItem(row);
+        return item ? item->text(0) : QString();
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) return combo->itemText(row);
+    return {};
+}
+
+void Dialog::setCurrentRow(int id, int row) {
+    QWidget* widget = control(id);
+    const QSignalBlocker blocker(widget);
+    if (auto* list = qobject_cast<QTreeWidget*>(widget)) {
+        QTreeWidgetItem* item = list->topLevelItem(row);
+        list->clearSelection();
+        if (item) {
+            list->setCurrentItem(item);
+            item->setSelected(true);
+        }
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->setCurrentIndex(row >= 0 && row < combo->count() ? row : -1);
+    }
+}
+
+int Dialog::currentRow(int id) const {
+    QWidget* widget = control(id);
+    if (auto* list = qobject_cast<QTreeWidget*>(widget)) {
+        const QList<QTreeWidgetItem*> selected = list->selectedItems();
+        return selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.front());
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) return combo->currentIndex();
+    return -1;
+}
+
+void Dialog::setControlEnabled(int id, bool enabled) {
+    if (QWidget* widget = control(id)) widget->setEnabled(enabled);
+}
+
+bool Dialog::isControlEnabled(int id) const {
+    QWidget* widget = control(id);
+    return widget && widget->isEnabled();
+}
+
+void Dialog::setControlVisible(int id, bool visible) {
+    if (QWidget* widget = control(id)) widget->setVisible(visible);
+}
+
+QSize Dialog::clientSize(int id) const {
+    QWidget* widget = control(id);
+    if (!widget) return {};
+    if (auto* frame = qobject_cast<QFrame*>(widget)) return frame->contentsRect().size();
+    return widget->size();
+}
+
+bool Dialog::setControlImage(int id, const QImage& image, bool smooth) {
+    auto* label = dynamic_cast<FrameLabel*>(control(id));
+    if (!label) return false;
+    label->setImage(image, smooth);
+    return true;
+}
+
+} // namespace dlg
