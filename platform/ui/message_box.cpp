@@ -27,6 +27,7 @@ void Begin() {
     scripting = true;
     messageAnswers.clear();
     shownMessages.clear();
+    ClearFileDialogs();
 }
 
 void End() {

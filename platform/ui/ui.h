@@ -18,6 +18,54 @@ typedef void* HWND; // a QWidget*, or null
 
 PLATFORM_API int MessageBoxA(HWND owner, const char* text, const char* caption, unsigned type);
 
+// Open and save dialogs. The record keeps the Windows field order; the fields used are
+// hwndOwner, lpstrFilter (pairs of description and pattern, each NUL-terminated, the list
+// ending with an empty string), nFilterIndex (1-based; 0 means the first), lpstrFile (initial
+// file name in, chosen full path out), nMaxFile (bytes of lpstrFile), lpstrFileTitle and
+// nMaxFileTitle (optional: the chosen file-name part), lpstrInitialDir, lpstrTitle, Flags,
+// nFileOffset and nFileExtension (out).
+typedef struct {
+    DWORD lStructSize;
+    HWND hwndOwner;
+    void* hInstance;
+    const char* lpstrFilter;
+    char* lpstrCustomFilter;
+    DWORD nMaxCustFilter;
+    DWORD nFilterIndex;
+    char* lpstrFile;
+    DWORD nMaxFile;
+    char* lpstrFileTitle;
+    DWORD nMaxFileTitle;
+    const char* lpstrInitialDir;
+    const char* lpstrTitle;
+    DWORD Flags;
+    WORD nFileOffset;
+    WORD nFileExtension;
+    const char* lpstrDefExt;
+    intptr_t lCustData;
+    void* lpfnHook;
+    const char* lpTemplateName;
+    void* pvReserved;
+    DWORD dwReserved;
+    DWORD FlagsEx;
+} OPENFILENAMEA;
+
+#define OFN_OVERWRITEPROMPT 0x00000002u
+#define OFN_HIDEREADONLY 0x00000004u
+#define OFN_NOCHANGEDIR 0x00000008u
+#define OFN_PATHMUSTEXIST 0x00000800u
+#define OFN_FILEMUSTEXIST 0x00001000u
+
+// CommDlgExtendedError after a call that returned 0: 0 when the user cancelled,
+// FNERR_BUFFERTOOSMALL when the chosen path did not fit nMaxFile (lpstrFile is then unchanged).
+#define FNERR_BUFFERTOOSMALL 0x3003u
+
+// Both return 1 when the user chose a file, else 0. On success the chosen file's folder
+// becomes the working directory (unless OFN_NOCHANGEDIR), as on Windows.
+PLATFORM_API int GetOpenFileNameA(OPENFILENAMEA* request);
+PLATFORM_API int GetSaveFileNameA(OPENFILENAMEA* request);
+PLATFORM_API DWORD CommDlgExtendedError(void);
+
 #ifdef __cplusplus
 }
 #endif
