@@ -21,7 +21,12 @@ private:
     std::atomic<LONG> refs{1};
 };
 
-struct AviFile : RefCounted {};
+struct AviFile : RefCounted {
+    // A new reference to stream `index` of the given type.
+    virtual HRESULT GetStream(PAVISTREAM*, DWORD, LONG) { return AVIERR_ERROR; }
+    // A new stream in a file opened for writing.
+    virtual HRESULT CreateStream(PAVISTREAM*, const AVISTREAMINFOA&) { return AVIERR_ERROR; }
+};
 
 struct AviStream : RefCounted {
     virtual HRESULT Info(AVISTREAMINFOA& info) = 0;

@@ -1,0 +1,479 @@
+#include "reader.h"
+
+#include "dib.h"
+#include "frame_cache.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
+
+namespace avi {
+
+namespace {
+
+constexpr int kMaxCursors = 2;
+// Step back at most this many key frames looking for one that decodes frame n.
+constexpr int kMaxSeekRetries = 8;
+// A decoder delay beyond this is a broken file, not a reorder depth.
+constexpr int kMaxDelay = 16;
+constexpr size_t kMaxStoredExtra = size_t{1} << 20;
+constexpr char kBottomUp[] = "BottomUp";
+
+bool EndsWithBottomUp(const AVCodecParameters* par) {
+    return par->extradata_size >= 9 &&
+           std::memcmp(par->extradata + par->extradata_size - 9, kBottomUp, 9) == 0;
+}
+
+bool IsAvi(const AVFormatContext* fmt) { return std::strcmp(fmt->iformat->name, "avi") == 0; }
+
+int FirstVideoStream(const AVFormatContext* fmt) {
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void DiscardOtherStreams(AVFormatContext* fmt, int keep) {
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        fmt->streams[i]->discard = static_cast<int>(i) == keep ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
+
+} // namespace
+
+// One read position in the file: its own demuxer and decoder. Holds the last frame handed out
+// (`prev`) and possibly the one after it (`next`, decoded to learn that `prev` repeats).
+class Cursor {
+public:
+    Cursor(const SourceLayout& layout) : layout(layout) {}
+    ~Cursor() {
+        av_frame_free(&prevFrame);
+        av_frame_free(&nextFrame);
+        av_packet_free(&prevPacket);
+        av_packet_free(&nextPacket);
+        av_packet_free(&packet);
+        avcodec_free_context(&decoder);
+        avformat_close_input(&fmt);
+    }
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+
+    // Opens the container; `probe` runs the stream analysis (first cursor only).
+    bool OpenContainer(const std::string& path, bool probe) {
+        if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
+        if (probe && avformat_find_stream_info(fmt, nullptr) < 0) return false;
+        stream = FirstVideoStream(fmt);
+        if (stream < 0) return false;
+        DiscardOtherStreams(fmt, stream);
+        packet = av_packet_alloc();
+        prevPacket = av_packet_alloc();
+        nextPacket = av_packet_alloc();
+        prevFrame = av_frame_alloc();
+        nextFrame = av_frame_alloc();
+        return packet && prevPacket && nextPacket && prevFrame && nextFrame;
+    }
+
+    bool OpenDecoder(const AVCodecParameters* par) {
+        if (layout.passThrough) return true;
+        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+        if (!codec) return false;
+        decoder = avcodec_alloc_context3(codec);
+        if (!decoder || avcodec_parameters_to_context(decoder, par) < 0) return false;
+        decoder->thread_count = 0;
+        return avcodec_open2(decoder, codec, nullptr) == 0;
+    }
+
+    AVFormatContext* Container() const { return fmt; }
+    AVStream* Stream() const { return fmt->streams[stream]; }
+
+    // Where reading forward from here lands: the frame last handed out, or just before the
+    // next one; INT_MIN when nothing is known (forward reading starts at the beginning).
+    bool CanReadForwardTo(LONG n) const {
+        if (hasPrev) return prevIdx <= n;
+        if (hasNext) return nextIdx <= n;
+        return !readEof;
+    }
+    LONG Position() const { return hasPrev ? prevIdx : hasNext ? nextIdx - 1 : -1; }
+
+    // Positions the cursor so that frame n can be read forward: seek to the key frame at or
+    // before n, and step back one key frame more while the first frame out is not a key frame
+    // or already lies past n (open GOPs, B-frames, packed bitstreams, empty chunks).
+    void SeekTo(LONG n) {
+        int64_t ts = TimestampOf(static_cast<int64_t>(n) + layout.delay);
+        for (int attempt = 0; attempt <= kMaxSeekRetries; ++attempt) {
+            if (av_seek_frame(fmt, stream, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
+                av_seek_frame(fmt, stream, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+                break;
+            Reset();
+            if (!Fetch() || (nextKey && nextIdx <= n)) return;
+            if (landedTs == AV_NOPTS_VALUE || landedTs == INT64_MIN) return;
+            const int entry = av_index_search_timestamp(Stream(), landedTs - 1, AVSEEK_FLAG_BACKWARD);
+            const AVIndexEntry* e = entry >= 0 ? avformat_index_get_entry(Stream(), entry) : nullptr;
+            if (!e || e->timestamp >= landedTs) return;
+            ts = e->timestamp;
+        }
+        Reset();
+        // The index is of no help: read from the start of the file.
+        avformat_seek_file(fmt, stream, INT64_MIN, INT64_MIN, INT64_MIN, 0);
+    }
+
+    // Reads forward until frame n is the frame last handed out. A frame the file leaves out
+    // (an empty chunk) repeats the frame before it.
+    bool Locate(LONG n) {
+        while (!(hasPrev && prevIdx == n)) {
+            if (!hasNext && !Fetch()) break;
+            if (nextIdx > n && hasPrev) break;
+            Consume();
+        }
+        return hasPrev;
+    }
+
+    const AVFrame* Picture() const { return prevFrame; }
+    const AVPacket* Chunk() const { return prevPacket; }
+    LONG PictureIndex() const { return prevIdx; }
+
+    LONG RawIndexOf(int64_t ts) const {
+        if (ts == AV_NOPTS_VALUE) return INT_MIN;
+        int64_t frame = ts - layout.startTs;
+        if (!layout.frameIsTick)
+            frame = av_rescale_q_rnd(frame, AVRational{int(layout.tsNum), int(layout.tsDen)},
+                                     AVRational{int(layout.frameNum), int(layout.frameDen)},
+                                     AV_ROUND_NEAR_INF);
+        return frame < INT_MIN / 2 || frame > INT_MAX / 2 ? INT_MIN : static_cast<LONG>(frame);
+    }
+
+    int64_t TimestampOf(int64_t frame) const {
+        if (layout.frameIsTick) return layout.startTs + frame;
+        return layout.startTs + av_rescale_q(frame, AVRational{int(layout.frameNum), int(layout.frameDen)},
+                                             AVRational{int(layout.tsNum), int(layout.tsDen)});
+    }
+
+    // The frame that comes out first after opening; its raw index is the decoder delay.
+    bool FirstRawIndex(LONG& raw) {
+        if (!Fetch()) return false;
+        raw = rawNextIdx;
+        return true;
+    }
+    void ApplyDelay(int delay) {
+        if (hasNext) nextIdx = rawNextIdx - delay;
+    }
+
+    int64_t decoded = 0;
+    uint64_t lastUse = 0;
+
+private:
+    void Reset() {
+        if (decoder) avcodec_flush_buffers(decoder);
+        av_frame_unref(prevFrame);
+        av_frame_unref(nextFrame);
+        av_packet_unref(prevPacket);
+        av_packet_unref(nextPacket);
+        hasPrev = hasNext = false;
+        readEof = flushed = drained = false;
+        landedTs = AV_NOPTS_VALUE;
+    }
+
+    void Consume() {
+        if (layout.passThrough) {
+            av_packet_unref(prevPacket);
+            std::swap(prevPacket, nextPacket);
+        } else {
+            av_frame_unref(prevFrame);
+            std::swap(prevFrame, nextFrame);
+        }
+        prevIdx = nextIdx;
+        hasPrev = true;
+        hasNext = false;
+    }
+
+    bool InRange(LONG idx) const { return idx != INT_MIN && idx >= 0 && idx < layout.length; }
+
+    // Reads the next packet of the stream into `packet`; false at the end of the file.
+    bool ReadPacket() {
+        while (!readEof) {
+            if (av_read_frame(fmt, packet) < 0) {
+                readEof = true;
+                break;
+            }
+            // An empty chunk repeats the previous frame: nothing to decode.
+            if (packet->stream_index == stream && packet->size > 0) {
+                if (landedTs == AV_NOPTS_VALUE)
+                    landedTs = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+                return true;
+            }
+            av_packet_unref(packet);
+        }
+        return false;
+    }
+
+    // Makes the next frame in display order `next`; false when there is none.
+    bool Fetch() {
+        return layout.passThrough ? FetchChunk() : FetchPicture();
+    }
+
+    bool FetchChunk() {
+        while (ReadPacket()) {
+            const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            rawNextIdx = RawIndexOf(ts);
+            nextIdx = rawNextIdx;
+            if (InRange(nextIdx)) {
+                av_packet_unref(nextPacket);
+                av_packet_move_ref(nextPacket, packet);
+                hasNext = true;
+                nextKey = true;
+                ++decoded;
+                return true;
+            }
+            av_packet_unref(packet);
+        }
+        return false;
+    }
+
+    bool FetchPicture() {
+        while (!drained) {
+            const int got = avcodec_receive_frame(decoder, nextFrame);
+            if (got == 0) {
+                ++decoded;
+                rawNextIdx = RawIndexOf(nextFrame->best_effort_timestamp);
+                nextIdx = rawNextIdx == INT_MIN ? INT_MIN : rawNextIdx - layout.delay;
+                if (InRange(nextIdx)) {
+                    hasNext = true;
+                    nextKey = nextFrame->key_frame || nextFrame->pict_type == AV_PICTURE_TYPE_I;
+                    return true;
+                }
+                av_frame_unref(nextFrame);
+                continue;
+            }
+            if (got == AVERROR_EOF) break;
+            if (ReadPacket()) {
+                // A damaged packet is skipped; the decoder carries on with the next one.
+                avcodec_send_packet(decoder, packet);
+                av_packet_unref(packet);
+            } else if (!flushed) {
+                avcodec_send_packet(decoder, nullptr);
+                flushed = true;
+            } else {
+                break;
+            }
+        }
+        drained = true;
+        return false;
+    }
+
+    const SourceLayout& layout;
+    AVFormatContext* fmt = nullptr;
+    int stream = -1;
+    AVCodecContext* decoder = nullptr;
+    AVPacket* packet = nullptr;
+    AVPacket* prevPacket = nullptr;
+    AVPacket* nextPacket = nullptr;
+    AVFrame* prevFrame = nullptr;
+    AVFrame* nextFrame = nullptr;
+    bool hasPrev = false, hasNext = false, nextKey = false;
+    LONG prevIdx = 0, nextIdx = 0, rawNextIdx = 0;
+    bool readEof = false, flushed = false, drained = false;
+    int64_t landedTs = AV_NOPTS_VALUE;
+};
+
+uint64_t VideoSource::NextId() {
+    static std::atomic<uint64_t> counter{1};
+    return counter++;
+}
+
+std::unique_ptr<VideoSource> VideoSource::Open(const std::string& path) {
+    std::unique_ptr<VideoSource> source(new VideoSource);
+    source->path = path;
+    source->cached = av_frame_alloc();
+    if (!source->cached || !source->OpenFirstCursor()) return nullptr;
+    return source;
+}
+
+VideoSource::~VideoSource() {
+    FrameCache::Instance().Drop(id);
+    av_frame_free(&cached);
+    sws_freeContext(scaler);
+}
+
+int64_t VideoSource::DecodedFrames() const {
+    int64_t total = 0;
+    for (const auto& cursor : cursors) total += cursor->decoded;
+    return total;
+}
+
+bool VideoSource::OpenFirstCursor() {
+    auto cursor = std::make_unique<Cursor>(layout);
+    if (!cursor->OpenContainer(path, true)) return false;
+    const AVFormatContext* fmt = cursor->Container();
+    const AVStream* st = cursor->Stream();
+    const AVCodecParameters* par = st->codecpar;
+    if (!DibSizeIsSane(par->width, par->height, 24)) return false;
+
+    const bool avi = IsAvi(fmt);
+    layout.width = par->width;
+    layout.height = par->height;
+    const int storedBits = par->bits_per_coded_sample;
+    layout.passThrough = avi && par->codec_id == AV_CODEC_ID_RAWVIDEO && par->codec_tag == 0 &&
+                         (storedBits == 16 || storedBits == 24);
+    layout.topDown = layout.passThrough && !EndsWithBottomUp(par);
+    layout.outBits = layout.passThrough ? storedBits : 24;
+    layout.imageBytes = DibImageBytes(layout.width, layout.height, layout.outBits);
+
+    if (st->time_base.num <= 0 || st->time_base.den <= 0) return false;
+    layout.tsNum = st->time_base.num;
+    layout.tsDen = st->time_base.den;
+    AVRational rate = avi ? AVRational{st->time_base.den, st->time_base.num} : st->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
+    layout.frameNum = rate.den;
+    layout.frameDen = rate.num;
+    layout.frameIsTick = av_cmp_q(st->time_base, AVRational{rate.den, rate.num}) == 0;
+    layout.startTs = !avi && st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+
+    int64_t length = 0;
+    const int entries = avformat_index_get_entries_count(st);
+    if (avi && entries > 0) {
+        // Every chunk is one frame, empty chunks included; the index holds them all.
+        const AVIndexEntry* last = avformat_index_get_entry(const_cast<AVStream*>(st), entries - 1);
+        length = last ? int64_t{cursor->RawIndexOf(last->timestamp)} + 1 : 0;
+    } else if (st->nb_frames > 0) {
+        length = st->nb_frames;
+    } else if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+        length = av_rescale_q(st->duration, st->time_base, AVRational{rate.den, rate.num});
+    } else if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0) {
+        length = av_rescale_q(fmt->duration, AV_TIME_BASE_Q, AVRational{rate.den, rate.num});
+    }
+    layout.length = static_cast<LONG>(std::clamp<int64_t>(length, 0, INT_MAX / 2));
+
+    if (!cursor->OpenDecoder(par)) return false;
+    LONG raw = 0;
+    if (!layout.passThrough && layout.length > 0 && cursor->FirstRawIndex(raw))
+        layout.delay = raw > 0 && raw <= kMaxDelay ? raw : 0;
+    cursor->ApplyDelay(layout.delay);
+
+    info = AVISTREAMINFOA{};
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = par->codec_tag;
+    info.dwScale = static_cast<DWORD>(rate.den);
+    info.dwRate = static_cast<DWORD>(rate.num);
+    info.dwLength = static_cast<DWORD>(layout.length);
+    info.dwSuggestedBufferSize = static_cast<DWORD>(layout.imageBytes);
+    info.dwQuality = 0xFFFFFFFFu;
+    info.rcFrame = RECT{0, 0, layout.width, layout.height};
+    if (const AVDictionaryEntry* title = av_dict_get(st->metadata, "title", nullptr, 0))
+        std::strncpy(info.szName, title->value, sizeof info.szName - 1);
+
+    const int bits = storedBits > 0 && storedBits <= 32 ? storedBits : 24;
+    BITMAPINFOHEADER stored = MakeDibHeader(layout.width, layout.height, bits);
+    if (par->codec_id == AV_CODEC_ID_RAWVIDEO && par->codec_tag == 0 && !EndsWithBottomUp(par))
+        stored.biHeight = -layout.height;
+    stored.biCompression = par->codec_tag;
+    size_t extra = par->extradata ? static_cast<size_t>(par->extradata_size) : 0;
+    if (EndsWithBottomUp(par)) extra -= 9;
+    extra = std::min(extra, kMaxStoredExtra);
+    stored.biSize = static_cast<DWORD>(sizeof stored + extra);
+    storedFormat.resize(sizeof stored + extra);
+    std::memcpy(storedFormat.data(), &stored, sizeof stored);
+    if (extra) std::memcpy(storedFormat.data() + sizeof stored, par->extradata, extra);
+
+    cursors.push_back(std::move(cursor));
+    return true;
+}
+
+BITMAPINFOHEADER VideoSource::DeliveredFormat() const {
+    return MakeDibHeader(layout.width, layout.height, layout.outBits);
+}
+
+// Display index of the key frame a seek for frame n starts from (0 if the index has none).
+LONG VideoSource::KeyFrameBefore(LONG frame) const {
+    Cursor& first = *cursors.front();
+    const int entry = av_index_search_timestamp(
+        first.Stream(), first.TimestampOf(int64_t{frame} + layout.delay), AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* e = entry >= 0 ? avformat_index_get_entry(first.Stream(), entry) : nullptr;
+    if (!e) return 0;
+    const LONG raw = first.RawIndexOf(e->timestamp);
+    return raw == INT_MIN ? 0 : std::clamp<LONG>(raw - layout.delay, 0, frame);
+}
+
+// Reads forward with the cursor that gets there with the fewest frames; seeks the least
+// recently used cursor (opening a second one first) when a seek is cheaper.
+Cursor* VideoSource::PickCursor(LONG frame) {
+    Cursor* best = nullptr;
+    int64_t bestCost = INT64_MAX;
+    for (const auto& cursor : cursors) {
+        if (!cursor->CanReadForwardTo(frame)) continue;
+        const int64_t cost = int64_t{frame} - cursor->Position();
+        if (cost < bestCost) bestCost = cost, best = cursor.get();
+    }
+    const int64_t seekCost = int64_t{frame} - KeyFrameBefore(frame) + 1;
+    if (!best || bestCost > seekCost) {
+        best = nullptr;
+        if (static_cast<int>(cursors.size()) < kMaxCursors) {
+            auto cursor = std::make_unique<Cursor>(layout);
+            if (cursor->OpenContainer(path, false) &&
+                cursor->OpenDecoder(cursors.front()->Stream()->codecpar)) {
+                best = cursor.get();
+                cursors.push_back(std::move(cursor));
+            }
+        }
+        if (!best) {
+            best = std::min_element(cursors.begin(), cursors.end(), [](auto& a, auto& b) {
+                       return a->lastUse < b->lastUse;
+                   })->get();
+        }
+        best->SeekTo(frame);
+    }
+    best->lastUse = ++useClock;
+    return best;
+}
+
+bool VideoSource::ConvertPicture(const AVFrame* picture, uint8_t* dst) {
+    if (picture->width <= 0 || picture->height <= 0) return false;
+    scaler = sws_getCachedContext(scaler, picture->width, picture->height,
+                                  static_cast<AVPixelFormat>(picture->format), layout.width,
+                                  layout.height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr,
+                                  nullptr);
+    if (!scaler) return false;
+    // Bottom-up: start at the last row and walk upwards.
+    const int stride = static_cast<int>(DibRowBytes(layout.width, 24));
+    uint8_t* rows[4] = {dst + int64_t{stride} * (layout.height - 1), nullptr, nullptr, nullptr};
+    const int strides[4] = {-stride, 0, 0, 0};
+    return sws_scale(scaler, picture->data, picture->linesize, 0, picture->height, rows, strides) ==
+           layout.height;
+}
+
+bool VideoSource::ReadFrame(LONG frame, uint8_t* dst) {
+    if (frame < 0 || frame >= layout.length) return false;
+    if (!layout.passThrough && FrameCache::Instance().Get(id, frame, cached))
+        return ConvertPicture(cached, dst);
+
+    Cursor* cursor = PickCursor(frame);
+    if (!cursor->Locate(frame)) return false;
+    if (layout.passThrough) {
+        const AVPacket* chunk = cursor->Chunk();
+        const size_t bytes = static_cast<size_t>(layout.imageBytes);
+        if (static_cast<size_t>(chunk->size) < bytes) return false;
+        if (!layout.topDown) {
+            std::memcpy(dst, chunk->data, bytes);
+        } else {
+            const size_t row = static_cast<size_t>(DibRowBytes(layout.width, layout.outBits));
+            for (int y = 0; y < layout.height; ++y)
+                std::memcpy(dst + row * y, chunk->data + row * (layout.height - 1 - y), row);
+        }
+        return true;
+    }
+    const AVFrame* picture = cursor->Picture();
+    FrameCache::Instance().Put(id, frame, picture);
+    return ConvertPicture(picture, dst);
+}
+
+} // namespace avi

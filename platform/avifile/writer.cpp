@@ -1,0 +1,185 @@
+#include "writer.h"
+
+#include "dib.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+}
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace avi {
+
+namespace {
+
+AVPixelFormat PixelFormatOf(int bitCount) {
+    switch (bitCount) {
+    case 16: return AV_PIX_FMT_RGB555LE;
+    case 24: return AV_PIX_FMT_BGR24;
+    case 32: return AV_PIX_FMT_BGRA;
+    default: return AV_PIX_FMT_NONE;
+    }
+}
+
+uint32_t ReadLe32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// Offset of the data of the first chunk `id` (or LIST of type `id`) in [begin, end), or 0.
+size_t FindChunk(const std::vector<uint8_t>& riff, size_t begin, size_t end, const char* id,
+                 bool list) {
+    size_t pos = begin;
+    while (pos + 8 <= end) {
+        const uint64_t size = ReadLe32(&riff[pos + 4]);
+        const bool isList = std::memcmp(&riff[pos], "LIST", 4) == 0;
+        if (list && isList && pos + 12 <= end && std::memcmp(&riff[pos + 8], id, 4) == 0)
+            return pos + 12;
+        if (!list && std::memcmp(&riff[pos], id, 4) == 0) return pos + 8;
+        pos += 8 + size + (size & 1);
+    }
+    return 0;
+}
+
+} // namespace
+
+bool PatchImageSize(const std::string& path, DWORD imageSize) {
+    FILE* file = std::fopen(path.c_str(), "r+b");
+    if (!file) return false;
+    // The header list sits at the start of the file; the muxer reserves well under this.
+    std::vector<uint8_t> head(1 << 16);
+    head.resize(std::fread(head.data(), 1, head.size(), file));
+    bool patched = false;
+    if (head.size() >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 &&
+        std::memcmp(&head[8], "AVI ", 4) == 0) {
+        const size_t hdrl = FindChunk(head, 12, head.size(), "hdrl", true);
+        const size_t strl = hdrl ? FindChunk(head, hdrl, head.size(), "strl", true) : 0;
+        const size_t strf = strl ? FindChunk(head, strl, head.size(), "strf", false) : 0;
+        const size_t field = strf + offsetof(BITMAPINFOHEADER, biSizeImage);
+        if (strf && field + 4 <= head.size()) {
+            const uint8_t bytes[4] = {uint8_t(imageSize), uint8_t(imageSize >> 8),
+                                      uint8_t(imageSize >> 16), uint8_t(imageSize >> 24)};
+            patched = std::fseek(file, static_cast<long>(field), SEEK_SET) == 0 &&
+                      std::fwrite(bytes, 1, 4, file) == 4;
+        }
+    }
+    patched = std::fclose(file) == 0 && patched;
+    return patched;
+}
+
+std::unique_ptr<AviWriter> AviWriter::Create(const std::string& path) {
+    std::unique_ptr<AviWriter> writer(new AviWriter);
+    writer->path = path;
+    if (avformat_alloc_output_context2(&writer->muxer, nullptr, "avi", nullptr) < 0) return nullptr;
+    writer->packet = av_packet_alloc();
+    if (!writer->packet || avio_open(&writer->muxer->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
+        return nullptr;
+    return writer;
+}
+
+AviWriter::~AviWriter() {
+    Finish();
+    av_packet_free(&packet);
+    if (muxer) avio_closep(&muxer->pb);
+    avformat_free_context(muxer);
+}
+
+bool AviWriter::SetInfo(const AVISTREAMINFOA& given) {
+    if (given.fccType != streamtypeVIDEO || given.dwRate == 0 || given.dwScale == 0 ||
+        given.dwRate > INT32_MAX || given.dwScale > INT32_MAX)
+        return false;
+    info = given;
+    return true;
+}
+
+bool AviWriter::SetFormat(const BITMAPINFOHEADER& given) {
+    if (hasFormat) {
+        BITMAPINFOHEADER normalized = given;
+        if (normalized.biSizeImage == 0) normalized.biSizeImage = format.biSizeImage;
+        return std::memcmp(&normalized, &format, sizeof format) == 0;
+    }
+    if (given.biSize < sizeof(BITMAPINFOHEADER) || given.biCompression != BI_RGB ||
+        given.biHeight <= 0 || PixelFormatOf(given.biBitCount) == AV_PIX_FMT_NONE ||
+        !DibSizeIsSane(given.biWidth, given.biHeight, given.biBitCount))
+        return false;
+    format = given;
+    // Frames are always whole padded rows, whatever the caller put in the size field.
+    format.biSizeImage =
+        static_cast<DWORD>(DibImageBytes(given.biWidth, given.biHeight, given.biBitCount));
+    if (format.biSizeImage != given.biSizeImage && given.biSizeImage != 0) return false;
+    hasFormat = true;
+    return true;
+}
+
+bool AviWriter::StartMuxer() {
+    if (started) return !failed;
+    started = true;
+    failed = true;
+    if (!hasFormat) {
+        // A stream without frames still gets a header: the rectangle's size, 24-bit.
+        const LONG width = info.rcFrame.right - info.rcFrame.left;
+        const LONG height = info.rcFrame.bottom - info.rcFrame.top;
+        format = DibSizeIsSane(width, height, 24) && height > 0 ? MakeDibHeader(width, height, 24)
+                                                                : MakeDibHeader(1, 1, 24);
+    }
+    AVStream* st = avformat_new_stream(muxer, nullptr);
+    if (!st) return false;
+    muxer->flags |= AVFMT_FLAG_BITEXACT;
+    st->time_base = AVRational{static_cast<int>(info.dwScale), static_cast<int>(info.dwRate)};
+    st->avg_frame_rate = AVRational{static_cast<int>(info.dwRate), static_cast<int>(info.dwScale)};
+    AVCodecParameters* par = st->codecpar;
+    par->codec_type = AVMEDIA_TYPE_VIDEO;
+    par->codec_id = AV_CODEC_ID_RAWVIDEO;
+    par->codec_tag = 0;
+    par->width = format.biWidth;
+    par->height = format.biHeight;
+    par->format = PixelFormatOf(format.biBitCount);
+    par->bits_per_coded_sample = format.biBitCount;
+    const std::string name(info.szName, strnlen(info.szName, sizeof info.szName));
+    if (!name.empty()) av_dict_set(&st->metadata, "title", name.c_str(), 0);
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+    const int written = avformat_write_header(muxer, &options);
+    av_dict_free(&options);
+    failed = written < 0;
+    return !failed;
+}
+
+bool AviWriter::WriteFrame(LONG position, const void* pixels, LONG size) {
+    if (!hasFormat || position != frames || !pixels || size < 0 ||
+        static_cast<DWORD>(size) != format.biSizeImage || !StartMuxer())
+        return false;
+    if (av_new_packet(packet, size) < 0) return false;
+    std::memcpy(packet->data, pixels, static_cast<size_t>(size));
+    packet->stream_index = 0;
+    packet->pts = packet->dts = frames;
+    packet->duration = 1;
+    packet->flags |= AV_PKT_FLAG_KEY;
+    const int written = av_write_frame(muxer, packet);
+    av_packet_unref(packet);
+    if (written < 0) {
+        failed = true;
+        return false;
+    }
+    ++frames;
+    return true;
+}
+
+AVISTREAMINFOA AviWriter::Info() const {
+    AVISTREAMINFOA out = info;
+    out.dwLength = static_cast<DWORD>(frames);
+    if (hasFormat) out.dwSuggestedBufferSize = format.biSizeImage;
+    return out;
+}
+
+void AviWriter::Finish() {
+    if (!muxer || !muxer->pb) return;
+    if (!StartMuxer()) return;
+    av_write_trailer(muxer);
+    avio_closep(&muxer->pb);
+    PatchImageSize(path, format.biSizeImage);
+}
+
+} // namespace avi
