@@ -1,0 +1,327 @@
+// OpenAviSource, CopyTempAvi and ReloadSlotFromTemp on small files made here.
+#include "avi_io.h"
+
+#include "fake_stream.h"
+#include "tiny_avi.h"
+#include "ui/ui_script.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr LONG kWidth = 30;
+constexpr LONG kHeight = 20;
+constexpr DWORD kFrameBytes = 92 * kHeight; // 30 pixels * 3 bytes, padded to 92
+constexpr uint8_t kGuard = 0xA5;
+constexpr size_t kFormatBlock = 40 + 64; // the header plus guard bytes behind it
+
+class AviIo : public testing::Test {
+protected:
+    void SetUp() override {
+        ui_script::Begin();
+        dir = fs::temp_directory_path() /
+              ("mivra_avi_io_" + std::to_string(::getpid()) + "_" +
+               testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        ASSERT_TRUE(CopyPath(ws.tempDir, (dir.string() + "/").c_str()));
+        formatBlock.assign(kFormatBlock, kGuard);
+        ws.frameFormat = reinterpret_cast<BITMAPINFOHEADER*>(formatBlock.data());
+        startBuffer.assign(kFrameBytes, 0);
+        endBuffer.assign(kFrameBytes, 0);
+        ws.startFrameBuffer = startBuffer.data();
+        ws.endFrameBuffer = endBuffer.data();
+    }
+
+    void TearDown() override {
+        PAVISTREAM handles[] = {ws.aviStream, ws.currentStream};
+        for (PAVISTREAM h : handles)
+            if (h) AVIStreamRelease(h);
+        for (int i = 0; i < kMaxSlots; ++i) {
+            PAVISTREAM slot = ws.slotStreams[i];
+            if (slot) AVIStreamRelease(slot);
+        }
+        ui_script::End();
+        fs::remove_all(dir);
+    }
+
+    std::string Temp(int n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%.2d.avi", n);
+        return (dir / name).string();
+    }
+
+    // The header frames of a tiny 24-bit file are delivered in, as the host would hold it.
+    void UseFormatOf24BitFrames(DWORD frames) {
+        BITMAPINFOHEADER h{};
+        h.biSize = 40;
+        h.biWidth = kWidth;
+        h.biHeight = kHeight;
+        h.biPlanes = 1;
+        h.biBitCount = 24;
+        h.biSizeImage = kFrameBytes;
+        std::memcpy(ws.frameFormat, &h, sizeof h);
+        ws.streamInfo = {};
+        ws.streamInfo.fccType = streamtypeVIDEO;
+        ws.streamInfo.dwScale = 1;
+        ws.streamInfo.dwRate = 25;
+        ws.streamInfo.dwLength = frames;
+        ws.streamInfo.rcFrame = {0, 0, kWidth, kHeight};
+    }
+
+    std::vector<std::string> MessageTexts() {
+        std::vector<std::string> texts;
+        for (const auto& m : ui_script::ShownMessages()) {
+            EXPECT_EQ(m.caption, "Error");
+            EXPECT_EQ(m.type, MB_OK);
+            texts.push_back(m.text);
+        }
+        return texts;
+    }
+
+    fs::path dir;
+    EditWorkspace ws{};
+    std::vector<uint8_t> formatBlock;
+    std::vector<uint8_t> startBuffer;
+    std::vector<uint8_t> endBuffer;
+};
+
+std::vector<uint8_t> ReadFrameBytes(PAVISTREAM s, LONG n) {
+    std::vector<uint8_t> frame(kFrameBytes, 0);
+    EXPECT_EQ(AVIStreamRead(s, n, n + 1, frame.data(), kFrameBytes, nullptr, nullptr), AVIERR_OK)
+        << "frame " << n;
+    return frame;
+}
+
+std::vector<uint8_t> Filled(int i) { return std::vector<uint8_t>(kFrameBytes, tiny_avi::FrameByte(i)); }
+
+struct OpenCase {
+    const char* name;
+    std::function<bool(const std::string&)> make; // null: no file at all
+    const char* message;                           // null: success
+    WORD bitCount;
+    DWORD sizeImage;
+};
+
+class OpenAviSourceCases : public AviIo, public testing::WithParamInterface<OpenCase> {};
+
+TEST_P(OpenAviSourceCases, OpensOrReports) {
+    const OpenCase& c = GetParam();
+    const std::string path = (dir / "input.avi").string();
+    if (c.make) {
+        ASSERT_TRUE(c.make(path));
+    }
+    ASSERT_TRUE(CopyPath(ws.openPath, path.c_str()));
+
+    const int result = OpenAviSource(nullptr, ws);
+    if (c.message) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(MessageTexts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(PAVISTREAM{ws.aviStream}, nullptr);
+        EXPECT_EQ(PAVIFILE{ws.aviFile}, nullptr);
+        return;
+    }
+    ASSERT_EQ(result, 1);
+    EXPECT_TRUE(MessageTexts().empty());
+    PAVISTREAM stream = ws.aviStream;
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(AVIStreamLength(stream), 3);
+    EXPECT_EQ(ws.streamInfo.dwLength, 3u);
+    EXPECT_EQ(ws.streamInfo.dwRate, 25u);
+    EXPECT_EQ(ws.streamInfo.dwScale, 1u);
+    EXPECT_EQ(ws.frameFormat->biWidth, kWidth);
+    EXPECT_EQ(ws.frameFormat->biHeight, kHeight);
+    EXPECT_EQ(ws.frameFormat->biBitCount, c.bitCount);
+    EXPECT_EQ(ws.frameFormat->biSizeImage, c.sizeImage);
+    for (size_t i = 40; i < kFormatBlock; ++i) ASSERT_EQ(formatBlock[i], kGuard) << "byte " << i;
+    AVIFileExit();
+}
+
+bool WriteGarbage(const std::string& path) {
+    std::ofstream(path, std::ios::binary) << "RIFF\x10\0\0\0AVI LIST this is not a movie";
+    return true;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, OpenAviSourceCases,
+    testing::Values(
+        OpenCase{"Missing", nullptr, "ファイルを開けませんでした", 0, 0},
+        OpenCase{"Garbage", WriteGarbage, "ファイルを開けませんでした", 0, 0},
+        OpenCase{"AudioOnly", tiny_avi::WriteAudioOnly, "ストリームを開けませんでした", 0, 0},
+        OpenCase{"Rgb24", [](const std::string& p) { return tiny_avi::WriteVideo(p, {}); },
+                 nullptr, 24, kFrameBytes},
+        OpenCase{"Rgb16",
+                 [](const std::string& p) { return tiny_avi::WriteVideo(p, {.bitCount = 16}); },
+                 nullptr, 16, 60 * kHeight},
+        // The stored format is 40 bytes plus a colour table; only 40 bytes are kept, and they
+        // describe the 24-bit frames the uncompressing view delivers.
+        OpenCase{"Paletted8WithColourTable",
+                 [](const std::string& p) {
+                     return tiny_avi::WriteVideo(p, {.bitCount = 8, .paletteEntries = 256});
+                 },
+                 nullptr, 24, kFrameBytes}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AviIo, CopyTempAviCopiesFrameForFrameAndKeepsTempPath) {
+    ASSERT_TRUE(tiny_avi::WriteVideo(Temp(5), {.frames = 4}));
+    UseFormatOf24BitFrames(4);
+    ASSERT_TRUE(CopyPath(ws.tempPath, "kept"));
+
+    ASSERT_EQ(CopyTempAvi(nullptr, 5, 7, ws), 1);
+    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_STREQ(ws.tempPath, "kept");
+
+    PAVISTREAM copy = nullptr;
+    ASSERT_EQ(AVIStreamOpenFromFileA(&copy, Temp(7).c_str(), streamtypeVIDEO, 0, OF_READ, nullptr),
+              AVIERR_OK);
+    EXPECT_EQ(AVIStreamLength(copy), 4);
+    for (LONG i = 0; i < 4; ++i) EXPECT_EQ(ReadFrameBytes(copy, i), Filled(i));
+    BITMAPINFOHEADER header{};
+    LONG size = sizeof header;
+    ASSERT_EQ(AVIStreamReadFormat(copy, 0, &header, &size), AVIERR_OK);
+    EXPECT_EQ(header.biBitCount, 24);
+    EXPECT_EQ(header.biWidth, kWidth);
+    AVISTREAMINFOA info{};
+    ASSERT_EQ(AVIStreamInfoA(copy, &info, sizeof info), AVIERR_OK);
+    EXPECT_EQ(info.dwRate, 25u);
+    AVIStreamRelease(copy);
+}
+
+TEST_F(AviIo, CopyTempAviWithNoFramesWritesAnEmptyStream) {
+    ASSERT_TRUE(tiny_avi::WriteVideo(Temp(5), {}));
+    UseFormatOf24BitFrames(0);
+    EXPECT_EQ(CopyTempAvi(nullptr, 5, 7, ws), 1);
+    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_TRUE(fs::exists(Temp(7)));
+}
+
+struct CopyFailure {
+    const char* name;
+    bool sourceExists;
+    DWORD frames;
+    bool folderExists;
+    const char* message;
+};
+
+class CopyTempAviFailures : public AviIo, public testing::WithParamInterface<CopyFailure> {};
+
+TEST_P(CopyTempAviFailures, ReportsAndReturnsZero) {
+    const CopyFailure& c = GetParam();
+    if (c.sourceExists) {
+        ASSERT_TRUE(tiny_avi::WriteVideo(Temp(5), {.frames = 4}));
+    }
+    ASSERT_TRUE(tiny_avi::WriteVideo(Temp(7), {.frames = 9})); // old content of the destination
+    const auto oldSize = fs::file_size(Temp(7));
+    if (!c.folderExists) {
+        fs::remove_all(dir);
+        ASSERT_TRUE(CopyPath(ws.tempDir, (dir.string() + "/missing/").c_str()));
+    }
+    UseFormatOf24BitFrames(c.frames);
+
+    EXPECT_EQ(CopyTempAvi(nullptr, 5, 7, ws), 0);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{c.message});
+    if (c.folderExists) {
+        // The destination was deleted and written again: the old nine frames are gone.
+        ASSERT_TRUE(fs::exists(Temp(7)));
+        EXPECT_LT(fs::file_size(Temp(7)), oldSize);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CopyTempAviFailures,
+    testing::Values(
+        CopyFailure{"MissingSource", false, 4, true, "ストリームを作成できませんでした"},
+        CopyFailure{"SourceShorterThanCount", true, 6, true, "テンプファイルを作成できませんでした"},
+        CopyFailure{"MissingFolder", true, 4, false, "ファイルを開けませんでした"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AviIo, ReloadSlotFromTempReplacesSlotAndWorkingStream) {
+    ASSERT_TRUE(tiny_avi::WriteVideo(Temp(3), {.frames = 4}));
+    UseFormatOf24BitFrames(0);
+    PAVISTREAM fake = new FakeStream(6, 0);
+    PAVISTREAM working = nullptr;
+    ASSERT_EQ(CreateEditableStream(&working, fake), AVIERR_OK);
+    AVIStreamRelease(fake);
+    ws.currentStream = working;
+    ws.currentSlot = 3;
+    ws.rangeStart = 1;
+    ws.rangeEnd = 2;
+
+    EXPECT_EQ(ReloadSlotFromTemp(ws, 3), 1);
+    EXPECT_EQ(FakeStream::alive, 0); // the old working stream was released
+    PAVISTREAM slot = ws.slotStreams[3];
+    PAVISTREAM current = ws.currentStream;
+    ASSERT_NE(slot, nullptr);
+    ASSERT_NE(current, nullptr);
+    EXPECT_NE(slot, current);
+    EXPECT_EQ(PAVISTREAM{ws.aviStream}, nullptr);
+    EXPECT_EQ(ws.streamInfo.dwLength, 4u);
+    EXPECT_EQ(startBuffer, Filled(1));
+    EXPECT_EQ(endBuffer, Filled(2));
+    EXPECT_EQ(ReadFrameBytes(slot, 3), Filled(3));
+
+    // The two are independent clones.
+    LONG start = 0, length = 2;
+    PAVISTREAM cut = nullptr;
+    ASSERT_EQ(EditStreamCut(current, &start, &length, &cut), AVIERR_OK);
+    AVIStreamRelease(cut);
+    EXPECT_EQ(AVIStreamLength(slot), 4);
+}
+
+struct BrokenTemp {
+    const char* name;
+    std::function<bool(const std::string&)> make; // null: the file is missing
+};
+
+class ReloadFromBrokenTemp : public AviIo, public testing::WithParamInterface<BrokenTemp> {};
+
+TEST_P(ReloadFromBrokenTemp, KeepsTheWorkingStreamAndGivesTheSlotAClone) {
+    if (GetParam().make) {
+        ASSERT_TRUE(GetParam().make(Temp(2)));
+    }
+    PAVISTREAM fake = new FakeStream(6, 40);
+    PAVISTREAM working = nullptr;
+    ASSERT_EQ(CreateEditableStream(&working, fake), AVIERR_OK);
+    AVIStreamRelease(fake);
+    ws.currentStream = working;
+    ws.currentSlot = 2;
+    ws.slotStreams[2] = nullptr; // released by the plug-in before it reported
+    startBuffer.assign(kFrameBytes, 7);
+
+    EXPECT_EQ(ReloadSlotFromTemp(ws, 2), 1);
+    EXPECT_EQ(PAVISTREAM{ws.currentStream}, working);
+    PAVISTREAM slot = ws.slotStreams[2];
+    ASSERT_NE(slot, nullptr);
+    EXPECT_NE(slot, working);
+    EXPECT_EQ(AVIStreamLength(slot), 6);
+    int32_t value = 0;
+    ASSERT_EQ(AVIStreamRead(slot, 5, 6, &value, sizeof value, nullptr, nullptr), AVIERR_OK);
+    EXPECT_EQ(value, 45);
+    EXPECT_EQ(ws.streamInfo.dwLength, 6u);
+    EXPECT_EQ(startBuffer, std::vector<uint8_t>(kFrameBytes, 7));
+    EXPECT_TRUE(ui_script::ShownMessages().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ReloadFromBrokenTemp,
+    testing::Values(BrokenTemp{"Missing", nullptr},
+                    BrokenTemp{"Empty", [](const std::string& p) {
+                                   std::ofstream f(p, std::ios::binary);
+                                   return static_cast<bool>(f);
+                               }},
+                    BrokenTemp{"NoFrames",
+                               [](const std::string& p) { return tiny_avi::WriteVideo(p, {.frames = 0}); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
