@@ -1,8 +1,12 @@
 #include "host.h"
 
+#include "panels.h"
+#include "slots.h"
+
 #include "ui/ui.h"
 
 #include <QMainWindow>
+#include <QWidget>
 
 #include <string>
 
@@ -25,12 +29,16 @@ bool DispatchCommand(int commandId) {
     case kCmdVersion:
         ShowVersion();
         return true;
-    // Carried out by the slot, edit, save, bitmap and checker operations as they are added.
     case kCmdFileOpen:
+        if (OpenAviFile(MainWindow()) && CreatePanels()) TabControl()->update();
+        return true;
+    case kCmdCloseStream:
+        CloseCurrentSlot(MainWindow());
+        return true;
+    // Carried out by the edit, save, bitmap and checker operations as they are added.
     case kCmdFileSave:
     case kCmdBmpFileOpen:
     case kCmdBmpFileAdd:
-    case kCmdCloseStream:
     case kCmdCopy:
     case kCmdCut:
     case kCmdPaste:

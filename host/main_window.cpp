@@ -1,4 +1,5 @@
 #include "host.h"
+#include "editor_panel.h"
 #include "panels.h"
 
 #include "ui/ui.h"
@@ -290,6 +291,8 @@ void OnTabSelected(int index) {
         SetPopupsEnabled(true);
         MenuItem(kCmdFileSave)->setEnabled(true);
         ShowEditorTab();
+        RefreshEditorPanel();
+        if (EditorPanel()) EditorPanel()->invalidate();
     } else if (index == kTabPlayer) {
         UseAccelerators(kTable142);
         SetPopupsEnabled(false);

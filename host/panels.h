@@ -2,12 +2,21 @@
 // control, the stream list (133) on the right, and the clipboard checker (143).
 #pragma once
 
-class QWidget;
+namespace dlg {
+class Dialog;
+}
 
-QWidget* EditorPanel();
-QWidget* PlayerPanel();
-QWidget* StreamListPanel();
-QWidget* ClipboardChecker();
+dlg::Dialog* EditorPanel();
+dlg::Dialog* PlayerPanel();
+dlg::Dialog* StreamListPanel();
+dlg::Dialog* ClipboardChecker();
+
+// After a new slot was added at slotCount - 1: creates the panels on the first call, lists the
+// slot and makes it current. 0 when the panels could not be created.
+int CreatePanels();
+
+// Sizes the tab control, the panels and the main window from the panels' own sizes.
+void LayoutPanels();
 
 // Destroys whichever panels exist.
 void DestroyPanels();

@@ -1,0 +1,93 @@
+#include "editor_panel.h"
+
+#include "host.h"
+#include "panels.h"
+#include "paint_frame.h"
+#include "slots.h"
+
+namespace {
+
+const dlg::ControlSpec kControls132[] = {
+    {kEditorStartPicture, dlg::Kind::Edit, "", 5, 5, 80, 60, dlg::kDisabled | dlg::kBorder},
+    {kEditorEndPicture, dlg::Kind::Edit, "", 90, 5, 80, 60, dlg::kDisabled | dlg::kBorder},
+    {dlg::kNoId, dlg::Kind::GroupBox, "Choice Range", 4, 66, 166, 33},
+    {dlg::kNoId, dlg::Kind::Static, "Start", 10, 75, 15, 8},
+    {dlg::kNoId, dlg::Kind::Static, "End", 10, 85, 12, 8},
+    {kEditorStartSlider, dlg::Kind::HSlider, "", 28, 78, 120, 9},
+    {kEditorEndSlider, dlg::Kind::HSlider, "", 28, 86, 120, 9},
+    {kEditorStartNumber, dlg::Kind::Edit, "", 146, 76, 20, 12, dlg::kCentre},
+    {kEditorEndNumber, dlg::Kind::Edit, "", 146, 86, 20, 12, dlg::kCentre},
+    {kEditorSlotName, dlg::Kind::Edit, "", 4, 102, 51, 14, dlg::kCentre | dlg::kBorder},
+};
+
+// Slider positions are 16-bit values.
+int32_t Low16(int position) { return position & 0xFFFF; }
+
+QString Unsigned(int32_t value) { return QString::number(uint32_t(value)); }
+
+EditorPanelDialog* Panel() { return static_cast<EditorPanelDialog*>(EditorPanel()); }
+
+} // namespace
+
+EditorPanelDialog::EditorPanelDialog(QWidget* parent)
+    : Dialog({"", 175, 121, kControls132}, parent, dlg::Role::Panel) {}
+
+void EditorPanelDialog::onScroll(int id) {
+    if (id == kEditorStartSlider) startSliderMoved();
+    if (id == kEditorEndSlider) endSliderMoved();
+}
+
+// A slider never pushes the other: a move onto or past it is pulled back one frame short.
+void EditorPanelDialog::startSliderMoved() {
+    workspace.rangeStart = Low16(position(kEditorStartSlider));
+    workspace.rangeEnd = Low16(position(kEditorEndSlider));
+    if (workspace.rangeStart >= workspace.rangeEnd) {
+        // On a one-frame stream both sliders sit at 0; the range stays 0..1.
+        workspace.rangeStart = std::max(workspace.rangeEnd - 1, 0);
+        workspace.rangeEnd = std::max(workspace.rangeEnd, workspace.rangeStart + 1);
+        setPosition(kEditorStartSlider, workspace.rangeStart);
+        return;
+    }
+    setText(kEditorStartNumber, Unsigned(workspace.rangeStart));
+    RepaintRequests |= kRepaintStartPicture | kRepaintEndPicture;
+    invalidate();
+}
+
+void EditorPanelDialog::endSliderMoved() {
+    workspace.rangeEnd = Low16(position(kEditorEndSlider));
+    if (workspace.rangeStart >= workspace.rangeEnd) {
+        workspace.rangeEnd = workspace.rangeStart + 1;
+        setPosition(kEditorEndSlider, workspace.rangeEnd);
+        return;
+    }
+    setText(kEditorEndNumber, Unsigned(workspace.rangeEnd));
+    RepaintRequests |= kRepaintStartPicture | kRepaintEndPicture;
+    invalidate();
+}
+
+void EditorPanelDialog::onPaint() {
+    if (RepaintRequests & kRepaintStartPicture) {
+        ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
+        PaintFrame(*this, kEditorStartPicture, workspace.startFrameBuffer, workspace.frameFormat);
+        RepaintRequests &= ~kRepaintStartPicture;
+    }
+    if (RepaintRequests & kRepaintEndPicture) {
+        ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
+        PaintFrame(*this, kEditorEndPicture, workspace.endFrameBuffer, workspace.frameFormat);
+        RepaintRequests &= ~(kRepaintStartPicture | kRepaintEndPicture);
+    }
+}
+
+void RefreshEditorPanel() {
+    EditorPanelDialog* panel = Panel();
+    if (!panel) return;
+    panel->setText(kEditorStartNumber, Unsigned(workspace.rangeStart));
+    panel->setText(kEditorEndNumber, Unsigned(workspace.rangeEnd));
+    const int maximum = int((workspace.streamInfo.dwLength - 1) & 0xFFFF);
+    for (int slider : {kEditorStartSlider, kEditorEndSlider}) panel->setRange(slider, 0, maximum);
+    panel->setPosition(kEditorStartSlider, workspace.rangeStart);
+    panel->setPosition(kEditorEndSlider, workspace.rangeEnd);
+    ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
+    ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
+    RepaintRequests |= kRepaintStartPicture | kRepaintEndPicture;
+}

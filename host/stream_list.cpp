@@ -1,0 +1,103 @@
+#include "stream_list.h"
+
+#include "editor_panel.h"
+#include "host.h"
+#include "panels.h"
+#include "slots.h"
+
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+
+#include <cstdio>
+
+namespace {
+
+const dlg::ControlSpec kControls133[] = {
+    {dlg::kNoId, dlg::Kind::GroupBox, "Read Stream List", 4, 3, 80, 98},
+    {kStreamList, dlg::Kind::ListView, "", 7, 14, 75, 81},
+    {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 80, 28, dlg::kCentre | dlg::kBorder},
+};
+
+StreamListDialog* Panel() { return static_cast<StreamListDialog*>(StreamListPanel()); }
+
+QFont InfoFont() {
+    QFont font("IPAMincho");
+    font.setPixelSize(12);
+    font.setWeight(QFont::Normal);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    return font;
+}
+
+} // namespace
+
+StreamListDialog::StreamListDialog(QWidget* parent)
+    : Dialog({"", 89, 138, kControls133}, parent, dlg::Role::Panel) {
+    setColumn(kStreamList, "Open File Name", 100);
+    invalidate();
+}
+
+void StreamListDialog::onNotify(int id, int code) {
+    if (id == kStreamList && code == dlg::kNotifyItemActivate) SwitchSlot(currentRow(kStreamList));
+}
+
+void StreamListDialog::onPaint() {
+    // The current slot stays highlighted whatever row the user clicked last.
+    setCurrentRow(kStreamList, workspace.currentSlot);
+    if (RepaintRequests & kRepaintStreamInfo) {
+        PaintStreamInfo(*this, kStreamInfoBox, StreamInfoText());
+        RepaintRequests &= ~kRepaintStreamInfo;
+    }
+}
+
+std::string StreamInfoText() {
+    const BITMAPINFOHEADER& format = *workspace.frameFormat;
+    char text[128];
+    std::snprintf(text, sizeof text, "Color Bit %.2d\nWindow Size %.3d X %.3d\nFrame Length %.3d",
+                  int(format.biBitCount), int(format.biWidth), int(format.biHeight),
+                  int(workspace.streamInfo.dwLength));
+    return text;
+}
+
+void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text) {
+    const QSize size = dialog.clientSize(id);
+    if (size.isEmpty()) return;
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(dialog.palette().color(QPalette::Window));
+    QPainter painter(&image);
+    painter.setFont(InfoFont());
+    painter.setPen(Qt::black);
+    painter.drawText(image.rect(), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+                     QString::fromUtf8(text));
+    painter.end();
+    dialog.setControlImage(id, image, false);
+}
+
+void RequestStreamInfoRepaint() {
+    RepaintRequests |= kRepaintStreamInfo;
+    if (Panel()) Panel()->invalidate();
+}
+
+void SwitchSlot(int row) {
+    if (row < 0 || row >= workspace.slotCount) return;
+    PAVISTREAM saved = nullptr;
+    AVIStreamRelease(workspace.slotStreams[workspace.currentSlot]);
+    CreateEditableStream(&saved, workspace.currentStream);
+    workspace.slotStreams[workspace.currentSlot] = saved;
+
+    workspace.currentSlot = row;
+    MakeSlotCurrent(row);
+    if (AVIStreamInfoA(workspace.currentStream, &workspace.streamInfo, sizeof(AVISTREAMINFOA)) !=
+        AVIERR_OK)
+        return;
+    workspace.rangeStart = 0;
+    workspace.rangeEnd = 1;
+    if (!AllocateFrameBuffers()) return;
+    RefreshEditorPanel();
+    if (auto* editor = static_cast<dlg::Dialog*>(EditorPanel())) {
+        editor->setText(kEditorSlotName, QString::fromUtf8(workspace.slotNames[row]));
+        editor->invalidate();
+    }
+    RequestStreamInfoRepaint();
+}

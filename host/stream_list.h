@@ -1,0 +1,32 @@
+// The stream list panel (dialog 133): one row per slot, the current slot highlighted, and the
+// current stream's information below.
+#pragma once
+
+#include "dialog.h"
+
+#include <string>
+
+enum StreamListControl : int {
+    kStreamList = 1019,
+    kStreamInfoBox = 1036,
+};
+
+class StreamListDialog : public dlg::Dialog {
+public:
+    explicit StreamListDialog(QWidget* parent);
+
+protected:
+    void onNotify(int id, int code) override;
+    void onPaint() override;
+};
+
+// "Color Bit %.2d\nWindow Size %.3d X %.3d\nFrame Length %.3d" of the current stream.
+std::string StreamInfoText();
+
+// Draws text into a control: centred, word-wrapped, 12-pixel Mincho, black.
+void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text);
+
+void RequestStreamInfoRepaint();
+
+// Makes the slot of the given list row current, saving the working stream into the slot left.
+void SwitchSlot(int row);

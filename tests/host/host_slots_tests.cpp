@@ -1,0 +1,339 @@
+// Opening and closing slots, the editor panel's range sliders, the stream list and the layout.
+#include "host_fixture.h"
+
+#include "editor_panel.h"
+#include "slots.h"
+#include "stream_list.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabBar>
+
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+using Host = HostFixture;
+
+int Rows() { return StreamListPanel()->rowCount(kStreamList); }
+std::string Row(int row) { return StreamListPanel()->rowText(kStreamList, row).toStdString(); }
+std::string EditorText(int id) { return EditorPanel()->text(id).toStdString(); }
+
+TEST_F(Host, ThreeOpensGiveThreeNamedSlotsWithTheLastCurrent) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    for (const char* name : {"a.avi", "b.avi", "c.avi"}) Open(MakeAvi(name, 32, 24, 5));
+    EXPECT_EQ(workspace.slotCount, 3);
+    EXPECT_EQ(workspace.currentSlot, 2);
+    EXPECT_EQ(Rows(), 3);
+    EXPECT_EQ(Row(0), "a.avi");
+    EXPECT_EQ(Row(2), "c.avi");
+    EXPECT_STREQ(workspace.slotNames[1], "b.avi");
+    EXPECT_EQ(StreamListPanel()->currentRow(kStreamList), 2);
+    EXPECT_EQ(EditorText(kEditorSlotName), "c.avi");
+    EXPECT_EQ(hostFlags & kPanelsExist, kPanelsExist);
+    EXPECT_TRUE(ui_script::ShownMessages().empty());
+}
+
+TEST_F(Host, FirstOpenEnablesTheStreamCommandsAndLaysOutTheWindow) {
+    QMainWindow* window = CreateMainWindow();
+    ASSERT_NE(window, nullptr);
+    const QPoint corner = window->pos();
+    Open(MakeAvi("a.avi", 32, 24, 5));
+    for (int id : {kCmdFileSave, kCmdCloseStream, kCmdBmpFileAdd})
+        EXPECT_TRUE(MenuItem(id)->isEnabled()) << id;
+    for (int position : {kMenuEdit, kMenuEffect, kMenuTool})
+        EXPECT_TRUE(MenuPopup(position)->menuAction()->isEnabled()) << position;
+
+    const QSize editor = EditorPanel()->size();
+    const QSize list = StreamListPanel()->size();
+    EXPECT_EQ(EditorPanel()->pos(), QPoint(2, 2));
+    EXPECT_EQ(PlayerPanel()->geometry(), EditorPanel()->geometry());
+    EXPECT_EQ(TabControl()->geometry(), QRect(0, 0, editor.width() + 4, editor.height() + 24));
+    EXPECT_EQ(StreamListPanel()->geometry(),
+              QRect(editor.width() + 4, 0, list.width(), editor.height() + 24));
+    EXPECT_EQ(window->size(), QSize(editor.width() + 4 + list.width(),
+                                    editor.height() + 24 + window->menuBar()->sizeHint().height()));
+    EXPECT_EQ(window->pos(), corner);
+    EXPECT_TRUE(EditorPanel()->isVisible() || !window->isVisible());
+    EXPECT_FALSE(PlayerPanel()->isEnabled());
+}
+
+TEST_F(Host, ClosingAMiddleSlotMovesTheLaterOnesDown) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    for (const char* name : {"a.avi", "b.avi", "c.avi"}) Open(MakeAvi(name, 32, 24, 5));
+    std::ofstream(temp() / "01.avi") << "x";
+    std::ofstream(temp() / "02.avi") << "x";
+    PAVISTREAM third = workspace.slotStreams[2];
+
+    StreamListPanel()->setCurrentRow(kStreamList, 1);
+    DispatchCommand(kCmdCloseStream);
+    EXPECT_EQ(workspace.slotCount, 2);
+    EXPECT_EQ(workspace.currentSlot, 0);
+    // Handles are copied out of the packed record before they are compared.
+    const PAVISTREAM moved = workspace.slotStreams[1];
+    const PAVISTREAM emptied = workspace.slotStreams[2];
+    EXPECT_EQ(moved, third);
+    EXPECT_EQ(emptied, nullptr);
+    EXPECT_STREQ(workspace.slotNames[1], "c.avi");
+    EXPECT_STREQ(workspace.slotNames[2], "");
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_EQ(Row(1), "c.avi");
+    EXPECT_EQ(workspace.rangeStart, 0);
+    EXPECT_EQ(workspace.rangeEnd, 1);
+    EXPECT_EQ(EditorText(kEditorSlotName), "a.avi");
+    EXPECT_FALSE(std::filesystem::exists(temp() / "01.avi"));
+    EXPECT_TRUE(std::filesystem::exists(temp() / "02.avi"));
+}
+
+TEST_F(Host, ClosingTheOnlySlotReturnsToTheStartState) {
+    QMainWindow* window = CreateMainWindow();
+    ASSERT_NE(window, nullptr);
+    const QSize startSize = window->size();
+    Open(MakeAvi("a.avi", 32, 24, 5));
+    DispatchCommand(kCmdCloseStream);
+    EXPECT_EQ(window->size(), startSize);
+    EXPECT_EQ(window->width(), 300);
+    EXPECT_EQ(EditorPanel(), nullptr);
+    EXPECT_EQ(StreamListPanel(), nullptr);
+    EXPECT_EQ(PlayerPanel(), nullptr);
+    EXPECT_EQ(hostFlags, 0);
+    EXPECT_EQ(workspace.slotCount, 0);
+    EXPECT_FALSE(workspace.currentStream);
+    for (int id : {kCmdFileSave, kCmdCloseStream, kCmdBmpFileAdd})
+        EXPECT_FALSE(MenuItem(id)->isEnabled()) << id;
+    for (int position : {kMenuEdit, kMenuEffect, kMenuTool})
+        EXPECT_FALSE(MenuPopup(position)->menuAction()->isEnabled()) << position;
+
+    Open(MakeAvi("b.avi", 32, 24, 5)); // and the next open starts over
+    EXPECT_EQ(workspace.slotCount, 1);
+    EXPECT_EQ(Row(0), "b.avi");
+}
+
+TEST_F(Host, CloseWithNoMarkedRowClosesNothing) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 32, 24, 5));
+    Open(MakeAvi("b.avi", 32, 24, 5));
+    StreamListPanel()->setCurrentRow(kStreamList, -1);
+    DispatchCommand(kCmdCloseStream);
+    EXPECT_EQ(workspace.slotCount, 2);
+    EXPECT_EQ(Rows(), 2);
+}
+
+TEST_F(Host, ClosingFitsTheFrameBuffersToTheNewCurrentSlot) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("small.avi", 8, 6, 3));
+    Open(MakeAvi("large.avi", 64, 48, 3));
+    StreamListPanel()->setCurrentRow(kStreamList, 0);
+    DispatchCommand(kCmdCloseStream);
+    EXPECT_EQ(workspace.frameFormat->biWidth, 64);
+    // Reading and painting both ends must stay inside the buffers (the sanitizers check).
+    RefreshEditorPanel();
+    EditorPanel()->invalidate();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(workspace.startFrameBuffer[64 * 48 * 3 - 1], tiny_avi::FrameByte(0));
+    EXPECT_EQ(workspace.endFrameBuffer[64 * 48 * 3 - 1], tiny_avi::FrameByte(1));
+}
+
+TEST_F(Host, AnEleventhOpenIsRefusedAndChangesNothing) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    const std::string path = MakeAvi("a.avi", 8, 6, 3);
+    for (int i = 0; i < kMaxSlots; ++i) Open(path);
+    ASSERT_EQ(workspace.slotCount, kMaxSlots);
+    ui_script::ClearFileDialogs();
+    Open(path);
+    EXPECT_EQ(workspace.slotCount, kMaxSlots);
+    EXPECT_EQ(workspace.currentSlot, kMaxSlots - 1);
+    EXPECT_EQ(Rows(), kMaxSlots);
+    EXPECT_TRUE(ui_script::AskedFileDialogs().empty()); // refused before asking for a file
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Check");
+    ui_script::ClearFileDialogs(); // the unused answer
+}
+
+TEST_F(Host, APathLongerThanTheBuffersIsRefused) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    std::filesystem::path deep = folder;
+    while (deep.string().size() < 110) deep /= "long-folder-name";
+    std::filesystem::create_directories(deep);
+    tiny_avi::Video video;
+    ASSERT_TRUE(tiny_avi::WriteVideo((deep / "a.avi").string(), video));
+    Open((deep / "a.avi").string());
+    EXPECT_EQ(workspace.slotCount, 0);
+    EXPECT_EQ(EditorPanel(), nullptr);
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Check");
+}
+
+TEST_F(Host, AFailedOpenKeepsTheCurrentSlot) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 32, 24, 5));
+    const BITMAPINFOHEADER format = *workspace.frameFormat;
+    const DWORD length = workspace.streamInfo.dwLength;
+    std::ofstream(folder / "junk.avi") << "not a video at all";
+    Open((folder / "junk.avi").string());
+    EXPECT_EQ(workspace.slotCount, 1);
+    EXPECT_EQ(std::memcmp(workspace.frameFormat, &format, sizeof format), 0);
+    EXPECT_EQ(workspace.streamInfo.dwLength, length);
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Error");
+}
+
+TEST_F(Host, TheFilterChosenIsOfferedByTheNextDialog) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    const std::string path = MakeAvi("a.avi", 8, 6, 3);
+    ui_script::QueueFileAnswer(path, 2);
+    DispatchCommand(kCmdFileOpen);
+    Open(path); // ends with filter 1
+    Open(path);
+    const auto& asked = ui_script::AskedFileDialogs();
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked[1].filterIndex, 2u);
+    EXPECT_EQ(asked[2].filterIndex, 1u);
+    EXPECT_EQ(asked[0].title, "マルチメディア");
+    EXPECT_EQ(asked[0].filter, (std::vector<std::string>{"digitalvideo(*.avi)", "*.avi",
+                                                         "All Files(*.*)", "*.*"}));
+}
+
+TEST(StripPath, KeepsTheNameOrTheFolder) {
+    const struct {
+        const char* path;
+        int mode;
+        const char* expected;
+    } cases[] = {
+        {"/movies/clip.avi", 1, "clip.avi"},  {"/movies/clip.avi", 0, "/movies/"},
+        {"/app/plgin/*.tsk", 0, "/app/plgin/"}, {"clip.avi", 1, "clip.avi"},
+        {"clip.avi", 0, ""},                    {"/movies/", 1, ""},
+    };
+    for (const auto& c : cases) {
+        char path[kPathSize];
+        std::memset(path, 'z', sizeof path);
+        std::strcpy(path, c.path);
+        StripPath(path, c.mode);
+        EXPECT_STREQ(path, c.expected) << c.path << " mode " << c.mode;
+        for (size_t i = std::strlen(c.expected); i < kPathSize; ++i) ASSERT_EQ(path[i], 0);
+    }
+}
+
+TEST_F(Host, SlidersOfAHundredFrameStream) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 8, 6, 100));
+    EXPECT_EQ(EditorPanel()->maximum(kEditorStartSlider), 99);
+    EXPECT_EQ(EditorPanel()->maximum(kEditorEndSlider), 99);
+    EXPECT_EQ(EditorText(kEditorStartNumber), "0");
+    EXPECT_EQ(EditorText(kEditorEndNumber), "1");
+    EXPECT_EQ(workspace.startFrameBuffer[0], tiny_avi::FrameByte(0));
+    EXPECT_EQ(workspace.endFrameBuffer[0], tiny_avi::FrameByte(1));
+
+    Drag(kEditorEndSlider, 40);
+    EXPECT_EQ(workspace.rangeEnd, 40);
+    EXPECT_EQ(EditorText(kEditorEndNumber), "40");
+    Drag(kEditorStartSlider, 20);
+    EXPECT_EQ(workspace.rangeStart, 20);
+    EXPECT_EQ(EditorText(kEditorStartNumber), "20");
+    QCoreApplication::processEvents(); // the deferred paint reads both ends
+    EXPECT_EQ(workspace.startFrameBuffer[0], tiny_avi::FrameByte(20));
+    EXPECT_EQ(workspace.endFrameBuffer[0], tiny_avi::FrameByte(40));
+
+    Drag(kEditorStartSlider, 60); // past End: pulled back one short of it
+    EXPECT_EQ(workspace.rangeStart, 39);
+    EXPECT_EQ(Slider(kEditorStartSlider)->value(), 39);
+    EXPECT_EQ(EditorText(kEditorStartNumber), "20");
+
+    Drag(kEditorStartSlider, 0);
+    Drag(kEditorEndSlider, 0); // onto Start: back to one past it
+    EXPECT_EQ(workspace.rangeEnd, 1);
+    EXPECT_EQ(Slider(kEditorEndSlider)->value(), 1);
+}
+
+TEST_F(Host, MovingStartTakesTheEndSlidersClampedPositionAfterACut) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 8, 6, 100));
+    LONG start = 10, length = 89;
+    PAVISTREAM cut = nullptr;
+    ASSERT_EQ(EditStreamCut(workspace.currentStream, &start, &length, &cut), AVIERR_OK);
+    AVIStreamRelease(cut);
+    AVIStreamInfoA(workspace.currentStream, &workspace.streamInfo, sizeof(AVISTREAMINFOA));
+    ASSERT_EQ(workspace.streamInfo.dwLength, 11u);
+    workspace.rangeStart = 10;
+    workspace.rangeEnd = 11;
+    RefreshEditorPanel();
+    Drag(kEditorStartSlider, 5);
+    EXPECT_EQ(workspace.rangeStart, 5);
+    EXPECT_EQ(workspace.rangeEnd, 10);
+}
+
+TEST_F(Host, SlidersCarrySixteenBitPositions) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 2, 2, 100));
+    // Grow the working stream past 65536 frames by pasting it into itself.
+    for (int i = 0; i < 10; ++i) {
+        LONG position = 0, length = 0;
+        PAVISTREAM copy = nullptr;
+        CreateEditableStream(&copy, workspace.currentStream);
+        ASSERT_EQ(EditStreamPaste(workspace.currentStream, &position, &length, copy, 0,
+                                  AVIStreamLength(copy)),
+                  AVIERR_OK);
+        AVIStreamRelease(copy);
+    }
+    AVIStreamInfoA(workspace.currentStream, &workspace.streamInfo, sizeof(AVISTREAMINFOA));
+    ASSERT_EQ(workspace.streamInfo.dwLength, 102400u);
+    RefreshEditorPanel();
+    EXPECT_EQ(EditorPanel()->maximum(kEditorEndSlider), (102400 - 1) % 65536);
+}
+
+TEST_F(Host, AOneFrameStreamKeepsTheRangeNonNegative) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 8, 6, 1));
+    EXPECT_EQ(EditorPanel()->maximum(kEditorStartSlider), 0);
+    EXPECT_EQ(workspace.rangeEnd, 1);
+    Slider(kEditorStartSlider)->triggerAction(QAbstractSlider::SliderToMinimum);
+    Drag(kEditorEndSlider, 0);
+    EXPECT_EQ(workspace.rangeStart, 0);
+    EXPECT_EQ(workspace.rangeEnd, 1);
+    EXPECT_EQ(workspace.endFrameBuffer[0], 0); // no frame 1: the right picture stays black
+}
+
+TEST_F(Host, StreamInformationText) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 320, 240, 150));
+    EXPECT_EQ(StreamInfoText(), "Color Bit 24\nWindow Size 320 X 240\nFrame Length 150");
+    Open(MakeAvi("b.avi", 30, 20, 7, 16));
+    EXPECT_EQ(StreamInfoText(), "Color Bit 16\nWindow Size 030 X 020\nFrame Length 007");
+}
+
+TEST_F(Host, ASwitchKeepsTheEditsOfTheSlotLeft) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 8, 6, 10));
+    Open(MakeAvi("b.avi", 16, 12, 20));
+    LONG start = 0, length = 5;
+    PAVISTREAM cut = nullptr;
+    EditStreamCut(workspace.currentStream, &start, &length, &cut);
+    AVIStreamRelease(cut);
+
+    SwitchSlot(0);
+    EXPECT_EQ(workspace.currentSlot, 0);
+    EXPECT_EQ(workspace.streamInfo.dwLength, 10u);
+    EXPECT_EQ(workspace.frameFormat->biWidth, 8);
+    EXPECT_EQ(EditorText(kEditorSlotName), "a.avi");
+    SwitchSlot(1);
+    EXPECT_EQ(workspace.streamInfo.dwLength, 15u);
+    EXPECT_EQ(workspace.startFrameBuffer[0], tiny_avi::FrameByte(5));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(StreamListPanel()->currentRow(kStreamList), 1);
+}
+
+TEST_F(Host, DeleteKeyClosesTheSlotOnEitherTab) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 8, 6, 3));
+    Open(MakeAvi("b.avi", 8, 6, 3));
+    TabBar()->setCurrentIndex(kTabPlayer);
+    for (QAction* action : MainWindow()->actions())
+        if (action->isEnabled() && action->shortcut() == QKeySequence(Qt::Key_Delete))
+            action->trigger();
+    EXPECT_EQ(workspace.slotCount, 1);
+}
+
+} // namespace
