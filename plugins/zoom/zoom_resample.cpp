@@ -1,0 +1,249 @@
+#include "zoom_resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Truncation toward zero that is defined for every double (NaN gives 0).
+int64_t Truncate(double value) {
+    if (std::isnan(value)) return 0;
+    return static_cast<int64_t>(std::clamp(value, -1e15, 1e15));
+}
+
+// Far beyond any frame: keys past it only place the picture outside the frame, and bounding
+// them keeps every loop of the resampler short.
+constexpr double kKeyLimit = 16777216.0;
+
+bool KeyIsUsable(const ZoomKey& k) {
+    for (double v : {k.xSize, k.ySize, k.xPos, k.yPos, k.xZoom, k.yZoom})
+        if (!(std::fabs(v) <= kKeyLimit)) return false;
+    return true;
+}
+
+double AdvanceZoom(double zoom, double step, double end, bool movesDown) {
+    zoom += step;
+    if ((movesDown && zoom < end) || (!movesDown && zoom > end)) zoom = end;
+    return zoom;
+}
+
+// Runs at least this long are copied in one piece.
+constexpr int64_t kMinBlockPixels = 8;
+
+// One destination row: each source pixel from srcX on is written `repeats` times and once more
+// where its column reaches the threshold truncate(nextX), which then moves on by xr. Source
+// pixels left of the frame write nothing (black); destination pixels left of it are skipped.
+template <int Bpp>
+void ResampleRow(const uint8_t* src, uint8_t* dst, int64_t rowBytes, int64_t srcX, int64_t dstX,
+                 int64_t repeats, double nextX, double xr) {
+    int64_t threshold = Truncate(nextX);
+    auto put = [&] {
+        if (srcX >= 0 && dstX >= 0) std::memcpy(dst + dstX, src + srcX, Bpp);
+        dstX += Bpp;
+    };
+    while (srcX < rowBytes && dstX < rowBytes) {
+        const int64_t pixel = srcX / Bpp;
+        if (pixel < threshold) {
+            // Up to the threshold every pixel is written `repeats` times and nothing more.
+            const int64_t run = std::min(threshold - pixel, (rowBytes - srcX) / Bpp);
+            if (repeats == 0) {
+                srcX += run * Bpp;
+                continue;
+            }
+            if (repeats == 1 && run >= kMinBlockPixels && srcX >= 0 && dstX >= 0) {
+                const int64_t block = std::min(run, (rowBytes - dstX) / Bpp) * Bpp;
+                std::memcpy(dst + dstX, src + srcX, static_cast<size_t>(block));
+                srcX += block;
+                dstX += block;
+                continue;
+            }
+        }
+        for (int64_t r = 0; r < repeats && dstX < rowBytes; ++r) put();
+        if (pixel >= threshold) {
+            if (dstX >= rowBytes) return;
+            put();
+            nextX += xr;
+            threshold = Truncate(nextX);
+        }
+        srcX += Bpp;
+    }
+}
+
+template <int Bpp>
+void Resample(ZoomKey k, const uint8_t* source, uint8_t* output, int64_t w, int64_t h, bool pick) {
+    const int64_t rowBytes = w * Bpp;
+    const double W = static_cast<double>(w);
+    const double H = static_cast<double>(h);
+
+    double xr = static_cast<double>(rowBytes + 1);
+    const int64_t tx = Truncate(k.xZoom / 100);
+    if (k.xSize - W * static_cast<double>(tx) != 0) xr = W / (k.xSize - W * static_cast<double>(tx));
+    double yr = pick ? H : H + 1;
+    const int64_t ty = Truncate(k.yZoom / 100);
+    if (k.ySize - H * static_cast<double>(ty) != 0)
+        yr = (H / (k.ySize - H * static_cast<double>(ty))) * (k.yZoom / 100);
+
+    // Zooming in steps the source cursor by 1 / whole zoom per row; zooming out by 100 / zoom,
+    // with the roles of the two row counters swapped.
+    double yi = 1.0;
+    bool shrinking = false;
+    if (k.ySize != H) {
+        if (H < k.ySize) {
+            yi = 1.0 / static_cast<double>(ty);
+        } else {
+            yi = 1.0 / (k.yZoom / 100);
+            shrinking = true;
+        }
+    }
+    if (W < k.xSize) k.xPos = k.xPos / (k.xZoom / 100);
+    if (H < k.ySize) k.yPos = k.yPos / (k.yZoom / 100);
+
+    double nextY = H - yr;
+    int64_t srcRow = h - (Truncate(k.yPos) + 1);
+    double ySrc = static_cast<double>(pick ? srcRow : h - Truncate(k.yPos));
+    int64_t xSkip = 0, ySkip = 0;
+    const bool narrower = W > k.xSize;
+    if (narrower) {
+        xSkip = Truncate(-k.xPos);
+        k.xPos = 0;
+    }
+    if (H > k.ySize) {
+        ySkip = Truncate(-k.yPos);
+        k.yPos = 0;
+        srcRow = h - 1;
+        ySrc = pick ? H - 1 : H;
+    }
+
+    const int64_t firstSrcX = Truncate(k.xPos) * Bpp;
+    if (firstSrcX >= rowBytes) return; // no column is ever read: the frame stays black
+    const int64_t firstDstX = narrower ? xSkip * Bpp : 0;
+    const int64_t repeats = Truncate(k.xZoom) / 100;
+    const int64_t lastRow = pick ? 1 : 0;
+    const int64_t lowestSrcRow = pick ? 0 : 1;
+    for (int64_t dstRow = h - 1 - ySkip; dstRow >= lastRow; --dstRow) {
+        if (srcRow < lowestSrcRow) return; // the rows not yet written stay black
+        if (dstRow < h && srcRow < h)
+            ResampleRow<Bpp>(source + srcRow * rowBytes, output + dstRow * rowBytes, rowBytes,
+                             firstSrcX, firstDstX, repeats, static_cast<double>(Truncate(k.xPos)) + xr, xr);
+        const bool belowNextY = Truncate(nextY) < dstRow;
+        if (belowNextY != shrinking) {
+            ySrc -= yi;
+            srcRow = Truncate(ySrc);
+        } else {
+            nextY -= yr; // the next destination row repeats this source row
+        }
+    }
+}
+
+// The smoothing divides sums of up to nine bytes by the number of pixels taken, 1 to 9.
+constexpr uint32_t DivisionMultiplier(uint32_t count) { return (65536 + count - 1) / count; }
+
+constexpr bool MultiplierDividesExactly() {
+    for (uint32_t count = 1; count <= 9; ++count)
+        for (uint32_t sum = 0; sum <= 9 * 255; ++sum)
+            if (((sum * DivisionMultiplier(count)) >> 16) != sum / count) return false;
+    return true;
+}
+static_assert(MultiplierDividesExactly());
+
+void AddRow(uint16_t* __restrict sums, const uint8_t* __restrict row, size_t begin, size_t end) {
+    for (size_t j = begin; j < end; ++j) sums[j] += row[j];
+}
+
+void DivideRow(uint8_t* __restrict out, const uint16_t* __restrict sums, size_t begin, size_t end,
+               uint32_t count) {
+    const uint32_t m = DivisionMultiplier(count);
+    for (size_t j = begin; j < end; ++j) out[j] = static_cast<uint8_t>((sums[j] * m) >> 16);
+}
+
+// With the left tap the left neighbour is read from `row`, which is the output row itself when
+// filtering in place: it then holds the value just smoothed.
+void DivideRowWithLeft(uint8_t* out, const uint16_t* sums, const uint8_t* row, size_t begin,
+                       size_t end, uint32_t count) {
+    const uint32_t m = DivisionMultiplier(count);
+    for (size_t j = begin; j < end; ++j)
+        out[j] = static_cast<uint8_t>(((sums[j] + row[j - 3]) * m) >> 16);
+}
+
+enum Tap : uint16_t {
+    kAbove = 0x01, kAboveRight = 0x02, kRight = 0x04, kBelowRight = 0x08,
+    kBelow = 0x10, kBelowLeft = 0x20, kLeft = 0x40, kAboveLeft = 0x80,
+};
+
+void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uint8_t* below,
+               uint16_t taps, size_t a, uint16_t* sums) {
+    auto has = [&](uint16_t tap, const uint8_t* neighbour) { return (taps & tap) && neighbour; };
+    for (size_t j = 0; j < a; ++j) sums[j] = row[j];
+    // Every neighbour but the left one is read before anything of this row is written.
+    if (has(kAbove, above)) AddRow(sums, above, 0, a);
+    if (has(kBelow, below)) AddRow(sums, below, 0, a);
+    if (has(kAboveRight, above)) AddRow(sums, above + 3, 0, a - 3);
+    if (taps & kRight) AddRow(sums, row + 3, 0, a - 3);
+    if (has(kBelowRight, below)) AddRow(sums, below + 3, 0, a - 3);
+    if (has(kBelowLeft, below)) AddRow(sums + 3, below, 0, a - 3);
+    if (has(kAboveLeft, above)) AddRow(sums + 3, above, 0, a - 3);
+
+    const uint32_t own = 1 + has(kAbove, above) + has(kBelow, below);
+    const uint32_t right = has(kAboveRight, above) + bool(taps & kRight) + has(kBelowRight, below);
+    const uint32_t left = has(kBelowLeft, below) + bool(taps & kLeft) + has(kAboveLeft, above);
+    if (a == 3) return DivideRow(out, sums, 0, 3, own);
+    DivideRow(out, sums, 0, 3, own + right);
+    if (taps & kLeft) {
+        DivideRowWithLeft(out, sums, row, 3, a - 3, own + right + left);
+        DivideRowWithLeft(out, sums, row, a - 3, a, own + left);
+    } else {
+        DivideRow(out, sums, 3, a - 3, own + right + left);
+        DivideRow(out, sums, a - 3, a, own + left);
+    }
+}
+
+} // namespace
+
+void ComputeZoomSteps(ZoomKey& start, const ZoomKey& end, int32_t rangeStart, int32_t rangeEnd) {
+    const double n = static_cast<double>(int64_t{rangeEnd} - rangeStart);
+    start.flags = 0;
+    if (!(end.xZoom > start.xZoom)) start.flags |= 1;
+    if (!(end.yZoom > start.yZoom)) start.flags |= 2;
+    if (n == 0) { // one frame: rendered with the start key, the steps are never used
+        start.xZoomStep = start.yZoomStep = start.xPosStep = start.yPosStep = 0;
+        return;
+    }
+    start.xZoomStep = (end.xZoom - start.xZoom) / n;
+    start.yZoomStep = (end.yZoom - start.yZoom) / n;
+    start.xPosStep = (end.xPos - start.xPos) / n;
+    start.yPosStep = (end.yPos - start.yPos) / n;
+}
+
+void AdvanceZoomKey(ZoomKey& key, const ZoomKey& end) {
+    key.xZoom = AdvanceZoom(key.xZoom, key.xZoomStep, end.xZoom, key.flags & 1);
+    key.xPos += key.xPosStep;
+    key.yZoom = AdvanceZoom(key.yZoom, key.yZoomStep, end.yZoom, key.flags & 2);
+    key.yPos += key.yPosStep;
+}
+
+void ZoomFrame(ZoomKey key, const uint8_t* source, uint8_t* output, int32_t width, int32_t height,
+               int32_t bitCount, ZoomVariant variant) {
+    if (bitCount != 16 && bitCount != 24) return;
+    if (width <= 0 || height <= 0) return;
+    const int bpp = bitCount / 8;
+    std::memset(output, 0, size_t(width) * size_t(height) * size_t(bpp));
+    if (key.xSize == 0 || key.ySize == 0 || !KeyIsUsable(key)) return;
+    const bool pick = variant == ZoomVariant::PickView;
+    if (bpp == 2) Resample<2>(key, source, output, width, height, pick);
+    else Resample<3>(key, source, output, width, height, pick);
+}
+
+void SmoothFrame(uint8_t* output, const uint8_t* input, uint16_t taps, int32_t width,
+                 int32_t height, int32_t bitCount) {
+    if (bitCount != 24 || width <= 0 || height <= 0) return;
+    const size_t a = size_t(width) * 3;
+    std::vector<uint16_t> sums(a);
+    for (size_t i = 0; i < size_t(height); ++i) {
+        const uint8_t* row = input + i * a;
+        const uint8_t* above = i + 1 < size_t(height) ? row + a : nullptr;
+        const uint8_t* below = i > 0 ? row - a : nullptr;
+        SmoothRow(output + i * a, row, above, below, taps, a, sums.data());
+    }
+}
