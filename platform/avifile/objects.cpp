@@ -42,6 +42,8 @@ HRESULT ReadInto(VideoSource& source, LONG frame, void* buffer, LONG bufferSize,
 
 class ReadFile final : public AviFile {
 public:
+    // A file libavformat reads but without a usable video stream opens with no source: getting
+    // its stream fails, as for any file without video.
     explicit ReadFile(std::unique_ptr<VideoSource> source) : source(std::move(source)) {}
     HRESULT GetStream(PAVISTREAM* stream, DWORD type, LONG index) override;
     VideoSource& Source() { return *source; }
@@ -77,7 +79,7 @@ private:
 
 HRESULT ReadFile::GetStream(PAVISTREAM* stream, DWORD type, LONG index) {
     if (type != streamtypeVIDEO && type != 0) return AVIERR_ERROR;
-    if (index != 0) return AVIERR_ERROR;
+    if (index != 0 || !source) return AVIERR_ERROR;
     *stream = new FileStream(this);
     return AVIERR_OK;
 }
@@ -195,8 +197,9 @@ HRESULT WriteFile::CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) 
 } // namespace
 
 AviFile* OpenFileForReading(const char* path) {
-    auto source = VideoSource::Open(path);
-    return source ? new ReadFile(std::move(source)) : nullptr;
+    bool readable = false;
+    auto source = VideoSource::Open(path, &readable);
+    return readable ? new ReadFile(std::move(source)) : nullptr;
 }
 
 AviFile* CreateFileForWriting(const char* path) {

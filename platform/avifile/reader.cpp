@@ -69,9 +69,10 @@ public:
     Cursor& operator=(const Cursor&) = delete;
 
     // Opens the container; `probe` runs the stream analysis (first cursor only).
-    bool OpenContainer(const std::string& path, bool probe) {
+    bool OpenContainer(const std::string& path, bool probe, bool* readable = nullptr) {
         if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
         if (probe && avformat_find_stream_info(fmt, nullptr) < 0) return false;
+        if (readable) *readable = true;
         stream = FirstVideoStream(fmt);
         if (stream < 0) return false;
         DiscardOtherStreams(fmt, stream);
@@ -181,6 +182,7 @@ private:
         hasPrev = hasNext = false;
         readEof = flushed = drained = false;
         landedTs = AV_NOPTS_VALUE;
+        lastRawOut = INT_MIN;
     }
 
     void Consume() {
@@ -245,6 +247,9 @@ private:
             if (got == 0) {
                 ++decoded;
                 rawNextIdx = RawIndexOf(nextFrame->best_effort_timestamp);
+                // The frames drained at the end carry no timestamp: they follow in order.
+                if (rawNextIdx == INT_MIN && lastRawOut != INT_MIN) rawNextIdx = lastRawOut + 1;
+                lastRawOut = rawNextIdx;
                 nextIdx = rawNextIdx == INT_MIN ? INT_MIN : rawNextIdx - layout.delay;
                 if (InRange(nextIdx)) {
                     hasNext = true;
@@ -280,7 +285,7 @@ private:
     AVFrame* prevFrame = nullptr;
     AVFrame* nextFrame = nullptr;
     bool hasPrev = false, hasNext = false, nextKey = false;
-    LONG prevIdx = 0, nextIdx = 0, rawNextIdx = 0;
+    LONG prevIdx = 0, nextIdx = 0, rawNextIdx = 0, lastRawOut = INT_MIN;
     bool readEof = false, flushed = false, drained = false;
     int64_t landedTs = AV_NOPTS_VALUE;
 };
@@ -290,11 +295,13 @@ uint64_t VideoSource::NextId() {
     return counter++;
 }
 
-std::unique_ptr<VideoSource> VideoSource::Open(const std::string& path) {
+std::unique_ptr<VideoSource> VideoSource::Open(const std::string& path, bool* readable) {
+    bool opened = false;
     std::unique_ptr<VideoSource> source(new VideoSource);
     source->path = path;
     source->cached = av_frame_alloc();
-    if (!source->cached || !source->OpenFirstCursor()) return nullptr;
+    if (!source->cached || !source->OpenFirstCursor(opened)) source.reset();
+    if (readable) *readable = opened;
     return source;
 }
 
@@ -310,9 +317,9 @@ int64_t VideoSource::DecodedFrames() const {
     return total;
 }
 
-bool VideoSource::OpenFirstCursor() {
+bool VideoSource::OpenFirstCursor(bool& readable) {
     auto cursor = std::make_unique<Cursor>(layout);
-    if (!cursor->OpenContainer(path, true)) return false;
+    if (!cursor->OpenContainer(path, true, &readable)) return false;
     const AVFormatContext* fmt = cursor->Container();
     const AVStream* st = cursor->Stream();
     const AVCodecParameters* par = st->codecpar;

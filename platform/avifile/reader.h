@@ -38,8 +38,9 @@ struct SourceLayout {
 
 class VideoSource {
 public:
-    // Null when the file cannot be opened or has no usable video stream.
-    static std::unique_ptr<VideoSource> Open(const std::string& path);
+    // Null when the file cannot be opened or has no usable video stream; `readable` tells
+    // whether libavformat could read the file at all.
+    static std::unique_ptr<VideoSource> Open(const std::string& path, bool* readable = nullptr);
     ~VideoSource();
     VideoSource(const VideoSource&) = delete;
     VideoSource& operator=(const VideoSource&) = delete;
@@ -60,7 +61,7 @@ public:
 
 private:
     VideoSource() = default;
-    bool OpenFirstCursor();
+    bool OpenFirstCursor(bool& readable);
     void DescribeStream();
     Cursor* PickCursor(LONG frame);
     LONG KeyFrameBefore(LONG frame) const;

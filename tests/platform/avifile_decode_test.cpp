@@ -1,0 +1,117 @@
+// Compressed input through the uncompressing view: frame n is the n-th frame in display order
+// whichever way it is reached.
+#include "avi_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+using namespace fixtures;
+
+namespace {
+
+struct CodecCase {
+    const char* label;
+    EncodeOptions options;
+};
+
+std::string Label(const testing::TestParamInfo<CodecCase>& info) { return info.param.label; }
+
+class CompressedInput : public testing::TestWithParam<CodecCase> {
+protected:
+    void SetUp() override {
+        options = GetParam().options;
+        if (!HasEncoder(options.encoder)) GTEST_SKIP() << options.encoder << " not available";
+        path = dir.File("clip.avi");
+        ASSERT_TRUE(EncodeAvi(path, options));
+        frameBytes = static_cast<LONG>(DibHeader(options.width, options.height, 24).biSizeImage);
+    }
+    EncodeOptions options;
+    ScratchDir dir;
+    std::string path;
+    LONG frameBytes = 0;
+};
+
+TEST_P(CompressedInput, ViewDeliversBottomUp24BitFramesOfTheRightSize) {
+    PAVISTREAM view = OpenView(path);
+    ASSERT_NE(view, nullptr);
+    BITMAPINFOHEADER header{};
+    LONG size = sizeof header;
+    ASSERT_EQ(AVIStreamReadFormat(view, 0, &header, &size), AVIERR_OK);
+    const BITMAPINFOHEADER expected = DibHeader(options.width, options.height, 24);
+    EXPECT_EQ(std::memcmp(&header, &expected, sizeof header), 0);
+    EXPECT_EQ(AVIStreamLength(view), options.frames);
+    AVISTREAMINFOA info{};
+    ASSERT_EQ(AVIStreamInfoA(view, &info, sizeof info), AVIERR_OK);
+    EXPECT_EQ(info.dwRate, DWORD(options.rate));
+    EXPECT_EQ(info.dwScale, 1u);
+    AVIStreamRelease(view);
+}
+
+// Every frame decoded in order looks like the picture encoded at that place, not like its
+// neighbours (the decoder delay is accounted for).
+TEST_P(CompressedInput, SequentialFramesAreInDisplayOrder) {
+    PAVISTREAM view = OpenView(path);
+    ASSERT_NE(view, nullptr);
+    const auto frames = ReadAll(view, frameBytes);
+    ASSERT_EQ(frames.size(), size_t(options.frames));
+    for (int i = 0; i < options.frames; ++i) {
+        ASSERT_FALSE(frames[i].empty()) << "frame " << i;
+        int closest = -1;
+        double best = 1e18;
+        for (int j = std::max(0, i - 3); j <= std::min(options.frames - 1, i + 3); ++j) {
+            const double d = MeanDifference(frames[i], PictureFor(options.width, options.height, j));
+            if (d < best) best = d, closest = j;
+        }
+        EXPECT_EQ(closest, i) << "frame " << i;
+    }
+    AVIStreamRelease(view);
+}
+
+// Random reads, backward reads and two alternating positions give exactly what sequential
+// decoding gives.
+TEST_P(CompressedInput, RandomReadsEqualSequentialDecoding) {
+    PAVISTREAM sequential = OpenView(path);
+    ASSERT_NE(sequential, nullptr);
+    const auto expected = ReadAll(sequential, frameBytes);
+    AVIStreamRelease(sequential);
+
+    std::vector<LONG> order(options.frames);
+    for (LONG i = 0; i < options.frames; ++i) order[i] = i;
+    std::mt19937 random(7);
+    std::shuffle(order.begin(), order.end(), random);
+    for (LONG i = options.frames - 1; i >= 0; --i) order.push_back(i);
+    for (LONG i = 0; i + 1 < options.frames; ++i) { // the editor's two ends
+        order.push_back(i);
+        order.push_back(options.frames - 1);
+    }
+    PAVISTREAM view = OpenView(path);
+    ASSERT_NE(view, nullptr);
+    Frame frame(static_cast<size_t>(frameBytes));
+    for (LONG i : order) {
+        ASSERT_EQ(AVIStreamRead(view, i, i + 1, frame.data(), frameBytes, nullptr, nullptr),
+                  AVIERR_OK);
+        ASSERT_EQ(frame, expected[i]) << "frame " << i;
+    }
+    AVIStreamRelease(view);
+}
+
+EncodeOptions Encoding(const char* encoder, int gop, int bFrames) {
+    EncodeOptions o;
+    o.encoder = encoder;
+    o.gop = gop;
+    o.bFrames = bFrames;
+    return o;
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, CompressedInput,
+                         testing::Values(CodecCase{"mjpeg", Encoding("mjpeg", 1, 0)},
+                                         CodecCase{"mpeg4", Encoding("mpeg4", 12, 0)},
+                                         CodecCase{"mpeg4_bframes", Encoding("mpeg4", 12, 2)},
+                                         CodecCase{"h264", Encoding("libx264", 10, 0)},
+                                         CodecCase{"h264_bframes", Encoding("libx264", 15, 3)}),
+                         Label);
+
+} // namespace
