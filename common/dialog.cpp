@@ -104,6 +104,7 @@ Dialog::Dialog(const DialogSpec& spec, QWidget* parent, Role role)
     setFont(DialogFont());
     const QRect client = DialogUnitsToPixels(QRect(0, 0, spec.width, spec.height), base_);
     if (panel_) {
+        hide(); // explicitly, or showing the parent would show the panel too
         resize(client.size());
     } else {
         setWindowTitle(QString::fromUtf8(spec.title ? spec.title : ""));

@@ -37,9 +37,15 @@ std::vector<std::string> ParseFilter(const char* filter) {
 
 std::string Text(const char* text) { return text ? text : ""; }
 
+// The initial file name, read no further than the caller's buffer even without its NUL.
+std::string InitialFile(const OPENFILENAMEA& request) {
+    if (!request.lpstrFile) return {};
+    return std::string(request.lpstrFile, strnlen(request.lpstrFile, request.nMaxFile));
+}
+
 std::optional<Choice> ScriptedChoice(const OPENFILENAMEA& request, bool save) {
     askedFileDialogs.push_back({save, Text(request.lpstrTitle), ParseFilter(request.lpstrFilter),
-                                request.nFilterIndex, Text(request.lpstrFile), request.Flags});
+                                request.nFilterIndex, InitialFile(request), request.Flags});
     if (fileAnswers.empty()) return std::nullopt;
     std::optional<Choice> answer = fileAnswers.front();
     fileAnswers.pop_front();
@@ -72,7 +78,7 @@ std::optional<Choice> ShownChoice(const OPENFILENAMEA& request, bool save) {
         dialog.selectNameFilter(nameFilters.value(index < nameFilters.size() ? index : 0));
     }
 
-    const fs::path initial = fs::path(Text(request.lpstrFile));
+    const fs::path initial = fs::path(InitialFile(request));
     std::error_code error;
     fs::path folder = request.lpstrInitialDir ? fs::path(request.lpstrInitialDir)
                                               : fs::current_path(error);
