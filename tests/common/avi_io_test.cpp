@@ -123,11 +123,15 @@ TEST_P(OpenAviSourceCases, OpensOrReports) {
         ASSERT_TRUE(c.make(path));
     }
     ASSERT_TRUE(CopyPath(ws.openPath, path.c_str()));
+    ws.streamInfo.dwLength = 77; // the current slot's, until an open succeeds
+    ws.frameFormat->biWidth = 123;
 
     const int result = OpenAviSource(nullptr, ws);
     if (c.message) {
         EXPECT_EQ(result, 0);
         EXPECT_EQ(MessageTexts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(ws.streamInfo.dwLength, 77u);
+        EXPECT_EQ(ws.frameFormat->biWidth, 123);
         EXPECT_EQ(PAVISTREAM{ws.aviStream}, nullptr);
         EXPECT_EQ(PAVIFILE{ws.aviFile}, nullptr);
         return;
