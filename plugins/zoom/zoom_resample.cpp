@@ -29,45 +29,59 @@ double AdvanceZoom(double zoom, double step, double end, bool movesDown) {
     return zoom;
 }
 
-// Runs at least this long are copied in one piece.
-constexpr int64_t kMinBlockPixels = 8;
+// A stretch of a destination row showing consecutive source pixels.
+struct ColumnRun {
+    int64_t dst, src, count;
+};
 
-// One destination row: each source pixel from srcX on is written `repeats` times and once more
-// where its column reaches the threshold truncate(nextX), which then moves on by xr. Source
-// pixels left of the frame write nothing (black); destination pixels left of it are skipped.
-template <int Bpp>
-void ResampleRow(const uint8_t* src, uint8_t* dst, int64_t rowBytes, int64_t srcX, int64_t dstX,
-                 int64_t repeats, double nextX, double xr) {
-    int64_t threshold = Truncate(nextX);
+// Which source pixels a destination row shows: the same for every row of a frame. Each source
+// pixel from srcPixel on is written `repeats` times and once more where its column reaches the
+// threshold truncate(nextX), which then moves on by xr. Source pixels left of the frame write
+// nothing (black); destination pixels left of it are skipped.
+std::vector<ColumnRun> MapColumns(int64_t w, int64_t srcPixel, int64_t dstPixel, int64_t repeats,
+                                  double nextX, double xr) {
+    std::vector<ColumnRun> runs;
     auto put = [&] {
-        if (srcX >= 0 && dstX >= 0) std::memcpy(dst + dstX, src + srcX, Bpp);
-        dstX += Bpp;
-    };
-    while (srcX < rowBytes && dstX < rowBytes) {
-        const int64_t pixel = srcX / Bpp;
-        if (pixel < threshold) {
-            // Up to the threshold every pixel is written `repeats` times and nothing more.
-            const int64_t run = std::min(threshold - pixel, (rowBytes - srcX) / Bpp);
-            if (repeats == 0) {
-                srcX += run * Bpp;
-                continue;
-            }
-            if (repeats == 1 && run >= kMinBlockPixels && srcX >= 0 && dstX >= 0) {
-                const int64_t block = std::min(run, (rowBytes - dstX) / Bpp) * Bpp;
-                std::memcpy(dst + dstX, src + srcX, static_cast<size_t>(block));
-                srcX += block;
-                dstX += block;
-                continue;
-            }
+        if (srcPixel >= 0 && dstPixel >= 0) {
+            ColumnRun* last = runs.empty() ? nullptr : &runs.back();
+            if (last && last->dst + last->count == dstPixel && last->src + last->count == srcPixel)
+                ++last->count;
+            else
+                runs.push_back({dstPixel, srcPixel, 1});
         }
-        for (int64_t r = 0; r < repeats && dstX < rowBytes; ++r) put();
-        if (pixel >= threshold) {
-            if (dstX >= rowBytes) return;
+        ++dstPixel;
+    };
+    int64_t threshold = Truncate(nextX);
+    while (srcPixel < w && dstPixel < w) {
+        if (repeats <= 0 && srcPixel < threshold) { // nothing is written before the threshold
+            srcPixel = std::min(threshold, w);
+            continue;
+        }
+        for (int64_t r = 0; r < repeats && dstPixel < w; ++r) put();
+        if (srcPixel >= threshold) {
+            if (dstPixel >= w) break;
             put();
             nextX += xr;
             threshold = Truncate(nextX);
         }
-        srcX += Bpp;
+        ++srcPixel;
+    }
+    return runs;
+}
+
+// Runs at least this long are copied in one piece.
+constexpr int64_t kMinBlockPixels = 8;
+
+template <int Bpp>
+void CopyRuns(const uint8_t* src, uint8_t* dst, const std::vector<ColumnRun>& runs) {
+    for (const ColumnRun& run : runs) {
+        uint8_t* to = dst + run.dst * Bpp;
+        const uint8_t* from = src + run.src * Bpp;
+        if (run.count >= kMinBlockPixels) {
+            std::memcpy(to, from, static_cast<size_t>(run.count * Bpp));
+            continue;
+        }
+        for (int64_t k = 0; k < run.count; ++k) std::memcpy(to + k * Bpp, from + k * Bpp, Bpp);
     }
 }
 
@@ -116,17 +130,17 @@ void Resample(ZoomKey k, const uint8_t* source, uint8_t* output, int64_t w, int6
         ySrc = pick ? H - 1 : H;
     }
 
-    const int64_t firstSrcX = Truncate(k.xPos) * Bpp;
-    if (firstSrcX >= rowBytes) return; // no column is ever read: the frame stays black
-    const int64_t firstDstX = narrower ? xSkip * Bpp : 0;
-    const int64_t repeats = Truncate(k.xZoom) / 100;
+    const int64_t firstSrcPixel = Truncate(k.xPos);
+    if (firstSrcPixel >= w) return; // no column is ever read: the frame stays black
+    const std::vector<ColumnRun> runs =
+        MapColumns(w, firstSrcPixel, narrower ? xSkip : 0, Truncate(k.xZoom) / 100,
+                   static_cast<double>(firstSrcPixel) + xr, xr);
     const int64_t lastRow = pick ? 1 : 0;
     const int64_t lowestSrcRow = pick ? 0 : 1;
     for (int64_t dstRow = h - 1 - ySkip; dstRow >= lastRow; --dstRow) {
         if (srcRow < lowestSrcRow) return; // the rows not yet written stay black
         if (dstRow < h && srcRow < h)
-            ResampleRow<Bpp>(source + srcRow * rowBytes, output + dstRow * rowBytes, rowBytes,
-                             firstSrcX, firstDstX, repeats, static_cast<double>(Truncate(k.xPos)) + xr, xr);
+            CopyRuns<Bpp>(source + srcRow * rowBytes, output + dstRow * rowBytes, runs);
         const bool belowNextY = Truncate(nextY) < dstRow;
         if (belowNextY != shrinking) {
             ySrc -= yi;
