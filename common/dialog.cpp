@@ -128,7 +128,7 @@ Dialog::Dialog(const DialogSpec& spec, QWidget* parent, Role role)
 Dialog::~Dialog() {
     // Children are destroyed after this class; none of their signals may reach a handler.
     destroying_ = true;
-    for (auto& entry : controls_) entry.second->blockSignals(true);
+    for (QObject* child : children()) child->blockSignals(true);
 }
 
 QWidget* Dialog::createControl(const ControlSpec& spec) {

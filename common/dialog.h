@@ -140,7 +140,8 @@ class Dialog : public QDialog {
     void setCheck(int id, bool checked);
     bool isChecked(int id) const;
 
-    // Sliders, scroll bars and progress bars.
+    // Sliders, scroll bars and progress bars. Values are taken as given: the 16-bit wrapping of
+    // a trackbar's range and positions is the caller's arithmetic.
     void setRange(int id, int minimum, int maximum);
     int minimum(int id) const;
     int maximum(int id) const;

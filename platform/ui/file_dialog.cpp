@@ -58,6 +58,19 @@ QString NameFilter(const std::string& description, const std::string& pattern) {
            QString::fromUtf8(pattern).replace(';', ' ') + QStringLiteral(")");
 }
 
+// The 1-based index of the filter the dialog ended with. With details hidden, the dialog may
+// report the filter as its bare description.
+unsigned ChosenFilterIndex(const QString& selected, const std::vector<std::string>& filter,
+                           unsigned fallback) {
+    for (size_t i = 0; i + 1 < filter.size(); i += 2) {
+        const QString description = QString::fromUtf8(filter[i]);
+        if (selected == NameFilter(filter[i], filter[i + 1]) ||
+            selected.trimmed() == description.trimmed())
+            return static_cast<unsigned>(i / 2 + 1);
+    }
+    return fallback;
+}
+
 std::optional<Choice> ShownChoice(const OPENFILENAMEA& request, bool save) {
     if (!qApp) return std::nullopt;
     const char* title = request.lpstrTitle ? request.lpstrTitle : (save ? "名前を付けて保存" : "開く");
@@ -87,9 +100,8 @@ std::optional<Choice> ShownChoice(const OPENFILENAMEA& request, bool save) {
     if (initial.has_filename()) dialog.selectFile(QString::fromStdString(initial.filename().string()));
 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    const qsizetype chosenFilter = nameFilters.indexOf(dialog.selectedNameFilter());
     return Choice{dialog.selectedFiles().front().toStdString(),
-                  chosenFilter >= 0 ? static_cast<unsigned>(chosenFilter + 1) : request.nFilterIndex};
+                  ChosenFilterIndex(dialog.selectedNameFilter(), filter, request.nFilterIndex)};
 }
 
 WORD ExtensionOffset(const std::string& path, size_t nameOffset) {

@@ -1,6 +1,9 @@
 #include "ui/ui.h"
 #include "ui/ui_script.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -162,6 +165,30 @@ TEST_F(FileDialogTest, BeginForgetsEarlierAnswersAndRecords) {
     ui_script::Begin();
     EXPECT_TRUE(ui_script::AskedFileDialogs().empty());
     EXPECT_EQ(GetOpenFileNameA(&request), 0);
+}
+
+TEST_F(FileDialogTest, ShownDialogOffersTheRequestAndReturnsTheUsersChoice) {
+    ui_script::End();
+    const std::string clip = (folder / "sub" / "clip.avi").string();
+    QString shownTitle, shownFilter;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        shownTitle = dialog->windowTitle();
+        shownFilter = dialog->selectedNameFilter();
+        dialog->selectNameFilter(dialog->nameFilters().value(0));
+        dialog->selectFile(QString::fromStdString(clip));
+        static_cast<QDialog*>(dialog)->accept(); // as the Open button does
+    });
+    char buffer[100] = "";
+    OPENFILENAMEA request = Request(buffer, sizeof buffer);
+    request.nFilterIndex = 2;
+    ASSERT_EQ(GetOpenFileNameA(&request), 1);
+    EXPECT_EQ(shownTitle, QStringLiteral("マルチメディア"));
+    EXPECT_TRUE(shownFilter.startsWith(QStringLiteral("All Files(*.*)"))) << shownFilter.toStdString();
+    EXPECT_EQ(std::string(buffer), clip);
+    EXPECT_EQ(request.nFilterIndex, 1u);
+    EXPECT_EQ(fs::current_path(), folder / "sub");
 }
 
 } // namespace
