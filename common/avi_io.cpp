@@ -18,7 +18,9 @@ constexpr const char* kCannotGetFormat = "ＤＩＢのフォーマットを取�
 constexpr const char* kCannotCreateStream = "ストリームを作成できませんでした";
 constexpr const char* kCannotWriteTemp = "テンプファイルを作成できませんでした";
 
-void ReportError(HWND owner, const char* text) { MessageBoxA(owner, text, "Error", MB_OK); }
+void ReportError(HWND owner, const char* text) {
+    MessageBoxA(owner, text, "Error", MB_OK);
+}
 
 void Release(PAVISTREAM stream) {
     if (stream) AVIStreamRelease(stream);
@@ -100,7 +102,9 @@ PAVISTREAM CloneOf(PAVISTREAM stream) {
     return clone;
 }
 
-bool SlotInRange(int slot) { return slot >= 0 && slot < kMaxSlots; }
+bool SlotInRange(int slot) {
+    return slot >= 0 && slot < kMaxSlots;
+}
 
 } // namespace
 

@@ -35,7 +35,7 @@ double Seconds(Clock::time_point since) {
 // A source of any length whose frames are 4-byte frame numbers; reading costs nothing, so
 // the timings are the edit structure's alone.
 class CountingSource final : public AviStream {
-public:
+  public:
     explicit CountingSource(LONG frames) : frames_(frames) {}
     HRESULT Info(AVISTREAMINFOA& info) override {
         info = {};
@@ -65,7 +65,7 @@ public:
         return AVIERR_OK;
     }
 
-private:
+  private:
     LONG frames_;
 };
 
@@ -253,9 +253,11 @@ void PrintSummary() {
         const double ratio = cpSeconds / copyTempAviSeconds;
         std::printf("CopyTempAvi 640x480x24 x %u frames: %.2f s, cp: %.2f s, ratio %.2f "
                     "(goal >= 0.5) %s\n",
-                    kCopyFrames, copyTempAviSeconds, cpSeconds, ratio, ratio >= 0.5 ? "ok" : "MISSED");
+                    kCopyFrames, copyTempAviSeconds, cpSeconds, ratio,
+                    ratio >= 0.5 ? "ok" : "MISSED");
     }
-    for (const auto& m : ui_script::ShownMessages()) std::printf("message: %s\n", m.text.c_str());
+    for (const auto& m : ui_script::ShownMessages())
+        std::printf("message: %s\n", m.text.c_str());
     if (resultsWrong) std::printf("RESULTS WRONG: an edit or copy gave a wrong result\n");
 }
 

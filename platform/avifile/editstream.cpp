@@ -20,11 +20,11 @@
 
 #include "stream.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -32,8 +32,9 @@ namespace {
 
 // One run of consecutive frames of a source stream. Holds a reference on the source.
 class Piece {
-public:
-    Piece(AviStream* source, LONG first, LONG count) : source_(source), first_(first), count_(count) {
+  public:
+    Piece(AviStream* source, LONG first, LONG count)
+        : source_(source), first_(first), count_(count) {
         source_->AddRef();
     }
     Piece(const Piece& other) : Piece(other.source_, other.first_, other.count_) {}
@@ -44,7 +45,7 @@ public:
     LONG first() const { return first_; }
     LONG count() const { return count_; }
 
-private:
+  private:
     AviStream* source_;
     LONG first_;
     LONG count_;
@@ -62,13 +63,16 @@ struct Node {
     int64_t pieces; // nodes in this subtree
 };
 
-int64_t Frames(const Tree& t) { return t ? t->frames : 0; }
-int64_t Pieces(const Tree& t) { return t ? t->pieces : 0; }
+int64_t Frames(const Tree& t) {
+    return t ? t->frames : 0;
+}
+int64_t Pieces(const Tree& t) {
+    return t ? t->pieces : 0;
+}
 
 Node::Node(const Piece& p, Tree l, Tree r)
     : piece(p), left(std::move(l)), right(std::move(r)),
-      frames(Frames(left) + p.count() + Frames(right)),
-      pieces(Pieces(left) + 1 + Pieces(right)) {}
+      frames(Frames(left) + p.count() + Frames(right)), pieces(Pieces(left) + 1 + Pieces(right)) {}
 
 Tree MakeNode(const Piece& p, Tree left, Tree right) {
     return std::make_shared<const Node>(p, std::move(left), std::move(right));
@@ -155,10 +159,11 @@ bool ReadShape(AviStream& stream, LONG pos, FrameShape* shape) {
 }
 
 class EditStream final : public AviStream {
-public:
+  public:
     // An empty stream with no information yet.
     EditStream() = default;
-    EditStream(const AVISTREAMINFOA& info, Tree tree) : info_(info), hasInfo_(true), tree_(std::move(tree)) {}
+    EditStream(const AVISTREAMINFOA& info, Tree tree)
+        : info_(info), hasInfo_(true), tree_(std::move(tree)) {}
 
     HRESULT Info(AVISTREAMINFOA& info) override {
         info = info_;
@@ -234,16 +239,17 @@ public:
             if (!ReadShape(*this, 0, &own) || !(own == incoming)) return AVIERR_ERROR;
         }
 
-        Tree inserted = TreeOf(*source, sourceStart, count);
+        AVISTREAMINFOA sourceInfo{};
+        if (!hasInfo_ && source->Info(sourceInfo) != AVIERR_OK) return AVIERR_ERROR;
+        auto [before, after] = Split(tree_, *position);
+        Tree joined = Join(Join(before, TreeOf(*source, sourceStart, count)), after);
+        // Nothing below can fail: the stream changes only once the new tree exists.
         if (!hasInfo_) {
-            AVISTREAMINFOA sourceInfo{};
-            if (source->Info(sourceInfo) != AVIERR_OK) return AVIERR_ERROR;
             info_ = sourceInfo;
             info_.dwEditCount = 0;
             hasInfo_ = true;
         }
-        auto [before, after] = Split(tree_, *position);
-        tree_ = Join(Join(before, inserted), after);
+        tree_ = std::move(joined);
         ++info_.dwEditCount;
         if (length) *length = static_cast<LONG>(count);
         return AVIERR_OK;
@@ -262,11 +268,12 @@ public:
     // The pieces of frames [start, start + count) of any stream: an editable stream lends its
     // own pieces (so pieces never nest), any other stream becomes one piece.
     static Tree TreeOf(AviStream& source, LONG start, int64_t count) {
-        if (auto* edit = dynamic_cast<EditStream*>(&source)) return Range(edit->tree_, start, count);
+        if (auto* edit = dynamic_cast<EditStream*>(&source))
+            return Range(edit->tree_, start, count);
         return MakeNode(Piece(&source, start, static_cast<LONG>(count)), nullptr, nullptr);
     }
 
-private:
+  private:
     AVISTREAMINFOA info_{};
     bool hasInfo_ = false;
     Tree tree_;
@@ -277,8 +284,7 @@ EditStream* AsEditStream(PAVISTREAM stream) {
 }
 
 // Allocation failures inside the tree code surface as std::bad_alloc; the C API reports them.
-template <typename F>
-HRESULT Guarded(F&& f) {
+template <typename F> HRESULT Guarded(F&& f) {
     try {
         return f();
     } catch (const std::bad_alloc&) {

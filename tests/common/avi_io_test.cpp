@@ -27,7 +27,7 @@ constexpr uint8_t kGuard = 0xA5;
 constexpr size_t kFormatBlock = 40 + 64; // the header plus guard bytes behind it
 
 class AviIo : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ui_script::Begin();
         dir = fs::temp_directory_path() /
@@ -104,12 +104,14 @@ std::vector<uint8_t> ReadFrameBytes(PAVISTREAM s, LONG n) {
     return frame;
 }
 
-std::vector<uint8_t> Filled(int i) { return std::vector<uint8_t>(kFrameBytes, tiny_avi::FrameByte(i)); }
+std::vector<uint8_t> Filled(int i) {
+    return std::vector<uint8_t>(kFrameBytes, tiny_avi::FrameByte(i));
+}
 
 struct OpenCase {
     const char* name;
     std::function<bool(const std::string&)> make; // null: no file at all
-    const char* message;                           // null: success
+    const char* message;                          // null: success
     WORD bitCount;
     DWORD sizeImage;
 };
@@ -148,7 +150,8 @@ TEST_P(OpenAviSourceCases, OpensOrReports) {
     EXPECT_EQ(ws.frameFormat->biHeight, kHeight);
     EXPECT_EQ(ws.frameFormat->biBitCount, c.bitCount);
     EXPECT_EQ(ws.frameFormat->biSizeImage, c.sizeImage);
-    for (size_t i = 40; i < kFormatBlock; ++i) ASSERT_EQ(formatBlock[i], kGuard) << "byte " << i;
+    for (size_t i = 40; i < kFormatBlock; ++i)
+        ASSERT_EQ(formatBlock[i], kGuard) << "byte " << i;
     AVIFileExit();
 }
 
@@ -163,8 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Missing", nullptr, "ファイルを開けませんでした", 0, 0},
         OpenCase{"Garbage", WriteGarbage, "ファイルを開けませんでした", 0, 0},
         OpenCase{"AudioOnly", tiny_avi::WriteAudioOnly, "ストリームを開けませんでした", 0, 0},
-        OpenCase{"Rgb24", [](const std::string& p) { return tiny_avi::WriteVideo(p, {}); },
-                 nullptr, 24, kFrameBytes},
+        OpenCase{"Rgb24", [](const std::string& p) { return tiny_avi::WriteVideo(p, {}); }, nullptr,
+                 24, kFrameBytes},
         OpenCase{"Rgb16",
                  [](const std::string& p) { return tiny_avi::WriteVideo(p, {.bitCount = 16}); },
                  nullptr, 16, 60 * kHeight},
@@ -190,7 +193,8 @@ TEST_F(AviIo, CopyTempAviCopiesFrameForFrameAndKeepsTempPath) {
     ASSERT_EQ(AVIStreamOpenFromFileA(&copy, Temp(7).c_str(), streamtypeVIDEO, 0, OF_READ, nullptr),
               AVIERR_OK);
     EXPECT_EQ(AVIStreamLength(copy), 4);
-    for (LONG i = 0; i < 4; ++i) EXPECT_EQ(ReadFrameBytes(copy, i), Filled(i));
+    for (LONG i = 0; i < 4; ++i)
+        EXPECT_EQ(ReadFrameBytes(copy, i), Filled(i));
     BITMAPINFOHEADER header{};
     LONG size = sizeof header;
     ASSERT_EQ(AVIStreamReadFormat(copy, 0, &header, &size), AVIERR_OK);
@@ -242,13 +246,14 @@ TEST_P(CopyTempAviFailures, ReportsAndReturnsZero) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CopyTempAviFailures,
-    testing::Values(
-        CopyFailure{"MissingSource", false, 4, true, "ストリームを作成できませんでした"},
-        CopyFailure{"SourceShorterThanCount", true, 6, true, "テンプファイルを作成できませんでした"},
-        CopyFailure{"MissingFolder", true, 4, false, "ファイルを開けませんでした"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, CopyTempAviFailures,
+                         testing::Values(CopyFailure{"MissingSource", false, 4, true,
+                                                     "ストリームを作成できませんでした"},
+                                         CopyFailure{"SourceShorterThanCount", true, 6, true,
+                                                     "テンプファイルを作成できませんでした"},
+                                         CopyFailure{"MissingFolder", true, 4, false,
+                                                     "ファイルを開けませんでした"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AviIo, ReloadSlotFromTempReplacesSlotAndWorkingStream) {
     ASSERT_TRUE(tiny_avi::WriteVideo(Temp(3), {.frames = 4}));
@@ -317,15 +322,18 @@ TEST_P(ReloadFromBrokenTemp, KeepsTheWorkingStreamAndGivesTheSlotAClone) {
     EXPECT_TRUE(ui_script::ShownMessages().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, ReloadFromBrokenTemp,
-    testing::Values(BrokenTemp{"Missing", nullptr},
-                    BrokenTemp{"Empty", [](const std::string& p) {
-                                   std::ofstream f(p, std::ios::binary);
-                                   return static_cast<bool>(f);
-                               }},
-                    BrokenTemp{"NoFrames",
-                               [](const std::string& p) { return tiny_avi::WriteVideo(p, {.frames = 0}); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, ReloadFromBrokenTemp,
+                         testing::Values(BrokenTemp{"Missing", nullptr},
+                                         BrokenTemp{"Empty",
+                                                    [](const std::string& p) {
+                                                        std::ofstream f(p, std::ios::binary);
+                                                        return static_cast<bool>(f);
+                                                    }},
+                                         BrokenTemp{"NoFrames",
+                                                    [](const std::string& p) {
+                                                        return tiny_avi::WriteVideo(p,
+                                                                                    {.frames = 0});
+                                                    }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

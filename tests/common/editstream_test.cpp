@@ -101,7 +101,8 @@ TEST(EditStreamCommands, CutRemovesTheRangeAndReturnsIt) {
     Stream s = Editable(100);
     Stream clip = CutRange(s.get(), 10, 20);
     std::vector<int32_t> rest = Numbers(0, 9);
-    for (int32_t v : Numbers(20, 99)) rest.push_back(v);
+    for (int32_t v : Numbers(20, 99))
+        rest.push_back(v);
     EXPECT_EQ(Pictures(s.get()), rest);
     EXPECT_EQ(Pictures(clip.get()), Numbers(10, 19));
     EXPECT_EQ(InfoLength(s.get()), 90u);
@@ -124,8 +125,10 @@ TEST(EditStreamCommands, PasteInsertsBeforeThePositionAndReportsTheCount) {
     EXPECT_EQ(position, 5);
     EXPECT_EQ(inserted, 10);
     std::vector<int32_t> expected = Numbers(0, 4);
-    for (int32_t v : Numbers(100, 109)) expected.push_back(v);
-    for (int32_t v : Numbers(5, 19)) expected.push_back(v);
+    for (int32_t v : Numbers(100, 109))
+        expected.push_back(v);
+    for (int32_t v : Numbers(5, 19))
+        expected.push_back(v);
     EXPECT_EQ(Pictures(s.get()), expected);
     EXPECT_EQ(InfoLength(s.get()), 30u);
 }
@@ -181,12 +184,11 @@ TEST_P(EditStreamReverse, MovesFramesOneAtATime) {
     EXPECT_EQ(InfoLength(s.get()), static_cast<DWORD>(c.frames));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, EditStreamReverse,
-    testing::Values(ReverseCase{7, 2, 5, {10, 11, 15, 14, 13, 12, 16}},
-                    ReverseCase{7, 0, 6, {16, 15, 14, 13, 12, 11, 10}},
-                    ReverseCase{3, 0, 1, {11, 10, 12}},
-                    ReverseCase{4, 2, 3, {10, 11, 13, 12}}));
+INSTANTIATE_TEST_SUITE_P(Ranges, EditStreamReverse,
+                         testing::Values(ReverseCase{7, 2, 5, {10, 11, 15, 14, 13, 12, 16}},
+                                         ReverseCase{7, 0, 6, {16, 15, 14, 13, 12, 11, 10}},
+                                         ReverseCase{3, 0, 1, {11, 10, 12}},
+                                         ReverseCase{4, 2, 3, {10, 11, 13, 12}}));
 
 TEST(EditStream, CloneIsIndependentInBothDirections) {
     Stream original = Editable(10);
@@ -238,12 +240,12 @@ TEST_P(EditStreamPasteShape, OnlyTheSameFrameShapeIsAccepted) {
     EXPECT_EQ(AVIStreamLength(s.get()), c.accepted ? 8 : 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, EditStreamPasteShape,
-    testing::Values(ShapeCase{"Same", {32, 24, 24}, true}, ShapeCase{"Width", {33, 24, 24}, false},
-                    ShapeCase{"Height", {32, 25, 24}, false},
-                    ShapeCase{"BitCount", {32, 24, 16}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Shapes, EditStreamPasteShape,
+                         testing::Values(ShapeCase{"Same", {32, 24, 24}, true},
+                                         ShapeCase{"Width", {33, 24, 24}, false},
+                                         ShapeCase{"Height", {32, 25, 24}, false},
+                                         ShapeCase{"BitCount", {32, 24, 16}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EditStream, SetInfoReplacesRateScaleAndName) {
     Stream s = Editable(6);
@@ -300,15 +302,15 @@ TEST_P(EditStreamTakeArguments, CutAndCopyCheckOrClamp) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, EditStreamTakeArguments,
-    testing::Values(TakeCase{"Inside", 2, 3, true, 3}, TakeCase{"Whole", 0, 10, true, 10},
-                    TakeCase{"PastTheEndIsClamped", 7, 100, true, 3},
-                    TakeCase{"NegativeStart", -1, 3, false, 0},
-                    TakeCase{"NegativeLength", 2, -3, false, 0},
-                    TakeCase{"StartAtEnd", 10, 1, false, 0},
-                    TakeCase{"NothingToTake", 4, 0, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Arguments, EditStreamTakeArguments,
+                         testing::Values(TakeCase{"Inside", 2, 3, true, 3},
+                                         TakeCase{"Whole", 0, 10, true, 10},
+                                         TakeCase{"PastTheEndIsClamped", 7, 100, true, 3},
+                                         TakeCase{"NegativeStart", -1, 3, false, 0},
+                                         TakeCase{"NegativeLength", 2, -3, false, 0},
+                                         TakeCase{"StartAtEnd", 10, 1, false, 0},
+                                         TakeCase{"NothingToTake", 4, 0, false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EditStream, NullAndForeignHandlesFailCleanly) {
     Stream s = Editable(5);
@@ -359,18 +361,18 @@ TEST_P(EditStreamPasteArguments, PasteChecksOrClamps) {
     EXPECT_EQ(Pictures(s.get()), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, EditStreamPasteArguments,
-    testing::Values(PasteCase{"AtStart", 0, 0, 4, true, 4}, PasteCase{"AtEnd", 5, 0, 4, true, 4},
-                    PasteCase{"PartOfSource", 2, 1, 2, true, 2},
-                    PasteCase{"ToSourceEnd", 2, 1, -1, true, 3},
-                    PasteCase{"LengthClamped", 2, 2, 50, true, 2},
-                    PasteCase{"PastTheEnd", 6, 0, 4, false, 0},
-                    PasteCase{"NegativePosition", -1, 0, 4, false, 0},
-                    PasteCase{"SourceStartOutside", 0, 4, 1, false, 0},
-                    PasteCase{"NegativeSourceStart", 0, -1, 1, false, 0},
-                    PasteCase{"ZeroLength", 0, 0, 0, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Arguments, EditStreamPasteArguments,
+                         testing::Values(PasteCase{"AtStart", 0, 0, 4, true, 4},
+                                         PasteCase{"AtEnd", 5, 0, 4, true, 4},
+                                         PasteCase{"PartOfSource", 2, 1, 2, true, 2},
+                                         PasteCase{"ToSourceEnd", 2, 1, -1, true, 3},
+                                         PasteCase{"LengthClamped", 2, 2, 50, true, 2},
+                                         PasteCase{"PastTheEnd", 6, 0, 4, false, 0},
+                                         PasteCase{"NegativePosition", -1, 0, 4, false, 0},
+                                         PasteCase{"SourceStartOutside", 0, 4, 1, false, 0},
+                                         PasteCase{"NegativeSourceStart", 0, -1, 1, false, 0},
+                                         PasteCase{"ZeroLength", 0, 0, 0, false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EditStream, ReadsOutsideTheStreamFailAndLeaveTheBuffer) {
     Stream s = Editable(3);
@@ -385,8 +387,8 @@ TEST(EditStream, ReadsOutsideTheStreamFailAndLeaveTheBuffer) {
 // Pieces of a file's stream read the file's frames; the editable stream keeps the file open
 // after the caller's handle is gone.
 TEST(EditStream, EditsOfAFileStreamReadTheFilesFrames) {
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("mivra_editstream_" + std::to_string(::getpid()) + ".avi");
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("mivra_editstream_" + std::to_string(::getpid()) + ".avi");
     ASSERT_TRUE(tiny_avi::WriteVideo(path.string(), {.frames = 6}));
     PAVISTREAM file = nullptr;
     ASSERT_EQ(AVIStreamOpenFromFileA(&file, path.c_str(), streamtypeVIDEO, 0, OF_READ, nullptr),
@@ -400,7 +402,8 @@ TEST(EditStream, EditsOfAFileStreamReadTheFilesFrames) {
     const int expected[] = {0, 4, 3, 2, 1, 5};
     for (LONG i = 0; i < 6; ++i) {
         std::vector<uint8_t> frame(static_cast<size_t>(bytes), 0);
-        ASSERT_EQ(AVIStreamRead(s.get(), i, i + 1, frame.data(), bytes, nullptr, nullptr), AVIERR_OK);
+        ASSERT_EQ(AVIStreamRead(s.get(), i, i + 1, frame.data(), bytes, nullptr, nullptr),
+                  AVIERR_OK);
         EXPECT_EQ(frame, std::vector<uint8_t>(frame.size(), tiny_avi::FrameByte(expected[i])))
             << "frame " << i;
     }
@@ -412,7 +415,9 @@ TEST(EditStream, EditsOfAFileStreamReadTheFilesFrames) {
 // Random edits on several streams checked against plain vectors of frame numbers.
 TEST(EditStream, RandomEditsMatchAModel) {
     std::mt19937 random(7);
-    auto pick = [&](LONG lo, LONG hi) { return std::uniform_int_distribution<LONG>(lo, hi)(random); };
+    auto pick = [&](LONG lo, LONG hi) {
+        return std::uniform_int_distribution<LONG>(lo, hi)(random);
+    };
     std::vector<Stream> streams;
     std::vector<std::vector<int32_t>> models;
     for (int i = 0; i < 3; ++i) {
@@ -456,7 +461,8 @@ TEST(EditStream, RandomEditsMatchAModel) {
                 ASSERT_EQ(Pictures(streams[i].get()), models[i]) << "step " << step;
         }
     }
-    for (size_t i = 0; i < streams.size(); ++i) EXPECT_EQ(Pictures(streams[i].get()), models[i]);
+    for (size_t i = 0; i < streams.size(); ++i)
+        EXPECT_EQ(Pictures(streams[i].get()), models[i]);
 }
 
 } // namespace

@@ -15,11 +15,12 @@ struct FakeShape {
 };
 
 class FakeStream final : public AviStream {
-public:
+  public:
     // Number of FakeStream objects alive, to check that editable streams release their sources.
     static inline int alive = 0;
 
-    FakeStream(LONG frames, LONG base, FakeShape shape = {}) : frames_(frames), base_(base), shape_(shape) {
+    FakeStream(LONG frames, LONG base, FakeShape shape = {})
+        : frames_(frames), base_(base), shape_(shape) {
         ++alive;
     }
     ~FakeStream() override { --alive; }
@@ -46,7 +47,8 @@ public:
         header.biBitCount = shape_.bitCount;
         header.biSizeImage = sizeof(int32_t);
         if (format && *size > 0)
-            std::memcpy(format, &header, std::min<size_t>(sizeof header, static_cast<size_t>(*size)));
+            std::memcpy(format, &header,
+                        std::min<size_t>(sizeof header, static_cast<size_t>(*size)));
         *size = sizeof header;
         return AVIERR_OK;
     }
@@ -59,7 +61,7 @@ public:
         return AVIERR_OK;
     }
 
-private:
+  private:
     LONG frames_;
     LONG base_;
     FakeShape shape_;

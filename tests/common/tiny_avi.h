@@ -19,15 +19,20 @@ struct Video {
     int paletteEntries = 0; // colour-table entries written after the 40-byte header
 };
 
-inline LONG RowBytes(LONG width, WORD bitCount) { return (width * bitCount + 31) / 32 * 4; }
+inline LONG RowBytes(LONG width, WORD bitCount) {
+    return (width * bitCount + 31) / 32 * 4;
+}
 
 // The byte every pixel byte of frame i holds.
-inline uint8_t FrameByte(int i) { return static_cast<uint8_t>(i * 37 + 5); }
+inline uint8_t FrameByte(int i) {
+    return static_cast<uint8_t>(i * 37 + 5);
+}
 
 class Riff {
-public:
+  public:
     void U32(uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
     }
     void U16(uint16_t v) {
         bytes.push_back(static_cast<uint8_t>(v));
@@ -44,18 +49,21 @@ public:
     }
     void Close(size_t at) {
         const uint32_t size = static_cast<uint32_t>(bytes.size() - at - 4);
-        for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(size >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<uint8_t>(size >> (8 * i));
         if (size % 2) bytes.push_back(0);
     }
     std::vector<uint8_t> bytes;
 };
 
 inline void StreamHeader(Riff& r, const char* type, const char* handler, uint32_t scale,
-                         uint32_t rate, uint32_t length, uint32_t sampleSize, int16_t w, int16_t h) {
+                         uint32_t rate, uint32_t length, uint32_t sampleSize, int16_t w,
+                         int16_t h) {
     const size_t strh = r.Open("strh");
     r.Tag(type);
     r.Tag(handler);
-    for (int i = 0; i < 3; ++i) r.U32(0); // flags, priority+language, initial frames
+    for (int i = 0; i < 3; ++i)
+        r.U32(0); // flags, priority+language, initial frames
     r.U32(scale);
     r.U32(rate);
     r.U32(0); // start
@@ -82,7 +90,8 @@ inline void MainHeader(Riff& r, uint32_t frames, uint32_t width, uint32_t height
     r.U32(0);
     r.U32(width);
     r.U32(height);
-    for (int i = 0; i < 4; ++i) r.U32(0);
+    for (int i = 0; i < 4; ++i)
+        r.U32(0);
     r.Close(avih);
 }
 
@@ -110,7 +119,8 @@ inline void Movie(Riff& r, const char* id, const std::vector<std::vector<uint8_t
 
 inline bool Save(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(f);
 }
 
@@ -138,12 +148,14 @@ inline bool WriteVideo(const std::string& path, const Video& v) {
     r.U32(0);
     r.U32(static_cast<uint32_t>(v.paletteEntries));
     r.U32(0);
-    for (int i = 0; i < v.paletteEntries; ++i) r.U32(static_cast<uint32_t>(i * 0x010101)); // grey ramp
+    for (int i = 0; i < v.paletteEntries; ++i)
+        r.U32(static_cast<uint32_t>(i * 0x010101)); // grey ramp
     r.Close(strf);
     r.Close(strl);
     r.Close(hdrl);
     std::vector<std::vector<uint8_t>> frames;
-    for (int i = 0; i < v.frames; ++i) frames.emplace_back(frameSize, FrameByte(i));
+    for (int i = 0; i < v.frames; ++i)
+        frames.emplace_back(frameSize, FrameByte(i));
     Movie(r, "00db", frames);
     r.Close(riff);
     return Save(path, r.bytes);
