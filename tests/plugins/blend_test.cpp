@@ -215,4 +215,30 @@ TEST(ConvertPixelDepth, WholePixelsInsideBothBuffers) {
     }
 }
 
+TEST(ConvertPixelDepth, MatchesThePlainShiftsOnRandomFrames) {
+    std::mt19937 random(29);
+    for (int round = 0; round < 200; ++round) {
+        const int32_t target = round % 2 ? 16 : 24;
+        const size_t size = random() % 700;
+        const std::vector<uint8_t> other = RandomBytes(random, size);
+        std::vector<uint8_t> expected;
+        if (target == 16) {
+            for (size_t j = 0; j + 3 <= size; j += 3) {
+                const int w = (other[j] >> 3) | ((other[j + 1] >> 3) << 5) | ((other[j + 2] >> 3) << 10);
+                expected.insert(expected.end(), {uint8_t(w), uint8_t(w >> 8)});
+            }
+        } else {
+            for (size_t j = 0; j + 2 <= size; j += 2) {
+                const int w = other[j] | (other[j + 1] << 8);
+                expected.insert(expected.end(), {uint8_t((w & 0x1F) << 3), uint8_t((w & 0x3E0) >> 2),
+                                                 uint8_t((w & 0x7C00) >> 7)});
+            }
+        }
+        std::vector<uint8_t> scratch(expected.size());
+        ConvertPixelDepth(target, Format(target == 16 ? 24 : 16, uint32_t(size)), other.data(),
+                          scratch.data(), scratch.size());
+        ASSERT_EQ(scratch, expected) << "to " << target << " bits, " << size << " bytes";
+    }
+}
+
 } // namespace
