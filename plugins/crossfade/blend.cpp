@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+// The vector passes need byte shuffles and 16-bit abs and sign (SSSE3), checked at run time.
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
-#define MIVRA_SSSE3_DEPTH 1
+#define MIVRA_SSSE3 1
+#define MIVRA_TARGET_SSSE3 __attribute__((target("ssse3")))
 #endif
 
 namespace {
@@ -36,12 +35,12 @@ void BlendBytesWithTable(uint8_t* target, const uint8_t* other, size_t count,
         target[k] = static_cast<uint8_t>(target[k] + table.add[target[k] - other[k] + 255]);
 }
 
-#if defined(__SSE2__)
-// A multiplier m with truncate(d / ratio) = sign(d) * ((|d| * m) >> 24) for every byte
-// difference, taken from the exact per-difference results; -1 when no such m exists (ratios
-// below 1, or rounding of the division that no fixed-point product reproduces).
-int64_t FindExactMultiplier(double ratio) {
-    constexpr int64_t one = int64_t{1} << 24;
+#if MIVRA_SSSE3
+// A multiplier m with truncate(d / ratio) = sign(d) * ((|d| * m) >> bits) for every byte
+// difference, taken from the exact per-difference results; -1 when no such m below 2^bits + 1
+// exists (ratios below 1, or rounding of the division that the product does not reproduce).
+int64_t FindExactMultiplier(double ratio, int bits) {
+    const int64_t one = int64_t{1} << bits;
     int64_t lowest = 0, highest = one;
     for (int d = 1; d <= 255; ++d) {
         const int64_t t = TruncateSafely(d / ratio);
@@ -52,43 +51,54 @@ int64_t FindExactMultiplier(double ratio) {
     return lowest <= highest ? lowest : -1;
 }
 
-// (|d| * m) >> 24 in 16-bit lanes, with m split into its high and low 16 bits: the high
-// product stays below 65281 and the sum below 65536.
-__m128i BlendHalf(__m128i t, __m128i o, __m128i high, __m128i low) {
+// Eight bytes widened to 16 bits: target - sign(d) * q(|d|), modulo 256. q is (|d| * m) >> 16
+// for a 16-bit m, or (|d| * m) >> 24 for a 24-bit m split into its high and low halves (the
+// high product stays below 65281 and the sum below 65536).
+template <bool Wide>
+MIVRA_TARGET_SSSE3 __m128i BlendLanes(__m128i t, __m128i o, __m128i high, __m128i low) {
     const __m128i d = _mm_sub_epi16(t, o);
-    const __m128i sign = _mm_srai_epi16(d, 15);
-    const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(d, sign), sign);
-    const __m128i scaled = _mm_add_epi16(_mm_mullo_epi16(magnitude, high), _mm_mulhi_epu16(magnitude, low));
-    const __m128i q = _mm_srli_epi16(scaled, 8);
-    const __m128i truncated = _mm_sub_epi16(_mm_xor_si128(q, sign), sign);
-    return _mm_and_si128(_mm_sub_epi16(t, truncated), _mm_set1_epi16(0xFF));
+    const __m128i magnitude = _mm_abs_epi16(d);
+    __m128i q = _mm_mulhi_epu16(magnitude, low);
+    if constexpr (Wide) q = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(magnitude, high), q), 8);
+    return _mm_and_si128(_mm_sub_epi16(t, _mm_sign_epi16(q, d)), _mm_set1_epi16(0xFF));
 }
 
 // Sixteen bytes at a time; returns how many bytes it blended.
-size_t BlendBytesVector(uint8_t* target, const uint8_t* other, size_t count, int64_t m) {
+template <bool Wide>
+MIVRA_TARGET_SSSE3 size_t BlendBytesVector(uint8_t* target, const uint8_t* other, size_t count,
+                                           int64_t m) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i mHigh = _mm_set1_epi16(static_cast<short>(m >> 16));
-    const __m128i mLow = _mm_set1_epi16(static_cast<short>(m & 0xFFFF));
+    const __m128i high = _mm_set1_epi16(static_cast<short>(m >> 16));
+    const __m128i low = _mm_set1_epi16(static_cast<short>(m & 0xFFFF));
     size_t k = 0;
     for (; k + 16 <= count; k += 16) {
         const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(target + k));
         const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(other + k));
-        const __m128i low = BlendHalf(_mm_unpacklo_epi8(t, zero), _mm_unpacklo_epi8(o, zero), mHigh, mLow);
-        const __m128i high = BlendHalf(_mm_unpackhi_epi8(t, zero), _mm_unpackhi_epi8(o, zero), mHigh, mLow);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + k), _mm_packus_epi16(low, high));
+        const __m128i first = BlendLanes<Wide>(_mm_unpacklo_epi8(t, zero), _mm_unpacklo_epi8(o, zero), high, low);
+        const __m128i second = BlendLanes<Wide>(_mm_unpackhi_epi8(t, zero), _mm_unpackhi_epi8(o, zero), high, low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + k), _mm_packus_epi16(first, second));
     }
     return k;
+}
+
+// The exact product for this ratio, if any: one 16-bit multiplier where it suffices (most
+// ratios), else a 24-bit one. Returns how many bytes it blended.
+size_t BlendBytesWithProduct(uint8_t* target, const uint8_t* other, size_t count, double ratio) {
+    if (!__builtin_cpu_supports("ssse3")) return 0;
+    const int64_t narrow = FindExactMultiplier(ratio, 16);
+    if (narrow >= 0 && narrow <= 0xFFFF) return BlendBytesVector<false>(target, other, count, narrow);
+    const int64_t wide = FindExactMultiplier(ratio, 24);
+    if (wide >= 0) return BlendBytesVector<true>(target, other, count, wide);
+    return 0;
 }
 #endif
 
 void Blend24(uint8_t* target, const uint8_t* other, size_t count, double ratio) {
-    const ByteBlendTable table(ratio);
     size_t done = 0;
-#if defined(__SSE2__)
-    const int64_t m = FindExactMultiplier(ratio);
-    if (m >= 0) done = BlendBytesVector(target, other, count, m);
+#if MIVRA_SSSE3
+    done = BlendBytesWithProduct(target, other, count, ratio);
 #endif
-    BlendBytesWithTable(target + done, other + done, count - done, table);
+    if (done < count) BlendBytesWithTable(target + done, other + done, count - done, ByteBlendTable(ratio));
 }
 
 // Per-frame table of the 16-bit blend: the low five bits of truncate(u - (u - v) / ratio) for
@@ -116,7 +126,7 @@ void Blend16(uint8_t* target, const uint8_t* other, size_t count, double ratio) 
     }
 }
 
-#if MIVRA_SSSE3_DEPTH
+#if MIVRA_SSSE3
 // The depth conversions need byte shuffles (SSSE3), chosen at run time; 16 pixels per step.
 // Four pixels (blue, green, red, 0) in 32-bit lanes into 5-5-5 words.
 __m128i NarrowLanes(__m128i q) {
@@ -127,7 +137,7 @@ __m128i NarrowLanes(__m128i q) {
 }
 
 // Four 5-5-5 words in 32-bit lanes into 12 packed bytes (blue, green, red each).
-__attribute__((target("ssse3"))) __m128i WidenLanes(__m128i w) {
+MIVRA_TARGET_SSSE3 __m128i WidenLanes(__m128i w) {
     const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const __m128i blue = _mm_slli_epi32(_mm_and_si128(w, _mm_set1_epi32(0x1F)), 3);
     const __m128i green = _mm_slli_epi32(_mm_and_si128(w, _mm_set1_epi32(0x3E0)), 6);
@@ -135,7 +145,7 @@ __attribute__((target("ssse3"))) __m128i WidenLanes(__m128i w) {
     return _mm_shuffle_epi8(_mm_or_si128(blue, _mm_or_si128(green, red)), pack);
 }
 
-__attribute__((target("ssse3"))) size_t Narrow24To16Vector(const uint8_t* in, uint8_t* out,
+MIVRA_TARGET_SSSE3 size_t Narrow24To16Vector(const uint8_t* in, uint8_t* out,
                                                            size_t pixels) {
     // Four pixels of 12 bytes into the low three bytes of four 32-bit lanes.
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
@@ -154,7 +164,7 @@ __attribute__((target("ssse3"))) size_t Narrow24To16Vector(const uint8_t* in, ui
     return done;
 }
 
-__attribute__((target("ssse3"))) size_t Widen16To24Vector(const uint8_t* in, uint8_t* out,
+MIVRA_TARGET_SSSE3 size_t Widen16To24Vector(const uint8_t* in, uint8_t* out,
                                                           size_t pixels) {
     const __m128i zero = _mm_setzero_si128();
     size_t done = 0;
@@ -177,7 +187,7 @@ __attribute__((target("ssse3"))) size_t Widen16To24Vector(const uint8_t* in, uin
 
 void Narrow24To16(const uint8_t* in, uint8_t* out, size_t pixels) {
     size_t done = 0;
-#if MIVRA_SSSE3_DEPTH
+#if MIVRA_SSSE3
     if (__builtin_cpu_supports("ssse3")) done = Narrow24To16Vector(in, out, pixels);
 #endif
     for (size_t j = done * 3, o = done * 2; done < pixels; ++done, j += 3, o += 2) {
@@ -189,7 +199,7 @@ void Narrow24To16(const uint8_t* in, uint8_t* out, size_t pixels) {
 
 void Widen16To24(const uint8_t* in, uint8_t* out, size_t pixels) {
     size_t done = 0;
-#if MIVRA_SSSE3_DEPTH
+#if MIVRA_SSSE3
     if (__builtin_cpu_supports("ssse3")) done = Widen16To24Vector(in, out, pixels);
 #endif
     for (size_t j = done * 2, o = done * 3; done < pixels; ++done, j += 2, o += 3) {
