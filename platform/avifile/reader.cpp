@@ -20,6 +20,8 @@ namespace avi {
 namespace {
 
 constexpr int kMaxCursors = 2;
+// Steps forward up to this many frames continue with the cursor read last.
+constexpr int kNearFrames = 8;
 // Step back at most this many key frames looking for one that decodes frame n.
 constexpr int kMaxSeekRetries = 8;
 // A decoder delay beyond this is a broken file, not a reorder depth.
@@ -159,14 +161,25 @@ public:
                                              AVRational{int(layout.tsNum), int(layout.tsDen)});
     }
 
-    // The frame that comes out first after opening; its raw index is the decoder delay.
-    bool FirstRawIndex(LONG& raw) {
-        if (!Fetch()) return false;
-        raw = rawNextIdx;
-        return true;
+    // The timestamp of the frame that comes out first after opening (NOPTS if none).
+    int64_t FirstTimestamp() { return Fetch() ? nextTs : AV_NOPTS_VALUE; }
+    // Recomputes the pending frame's index after the start or the delay was learnt.
+    void Reindex() {
+        if (!hasNext) return;
+        rawNextIdx = RawIndexOf(nextTs);
+        nextIdx = rawNextIdx == INT_MIN ? INT_MIN : rawNextIdx - layout.delay;
     }
-    void ApplyDelay(int delay) {
-        if (hasNext) nextIdx = rawNextIdx - delay;
+
+    // Packets of the stream in the whole file (containers that do not say how many frames
+    // they hold); leaves the cursor at the start.
+    int64_t CountPackets() {
+        int64_t count = 0;
+        for (; ReadPacket(); ++count) av_packet_unref(packet);
+        const int64_t start = Stream()->start_time != AV_NOPTS_VALUE ? Stream()->start_time : 0;
+        if (av_seek_frame(fmt, stream, start, AVSEEK_FLAG_BACKWARD) < 0)
+            av_seek_frame(fmt, stream, 0, AVSEEK_FLAG_BYTE);
+        Reset();
+        return count;
     }
 
     int64_t decoded = 0;
@@ -225,8 +238,8 @@ private:
 
     bool FetchChunk() {
         while (ReadPacket()) {
-            const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            rawNextIdx = RawIndexOf(ts);
+            nextTs = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            rawNextIdx = RawIndexOf(nextTs);
             nextIdx = rawNextIdx;
             if (InRange(nextIdx)) {
                 av_packet_unref(nextPacket);
@@ -246,7 +259,8 @@ private:
             const int got = avcodec_receive_frame(decoder, nextFrame);
             if (got == 0) {
                 ++decoded;
-                rawNextIdx = RawIndexOf(nextFrame->best_effort_timestamp);
+                nextTs = nextFrame->best_effort_timestamp;
+                rawNextIdx = RawIndexOf(nextTs);
                 // The frames drained at the end carry no timestamp: they follow in order.
                 if (rawNextIdx == INT_MIN && lastRawOut != INT_MIN) rawNextIdx = lastRawOut + 1;
                 lastRawOut = rawNextIdx;
@@ -288,6 +302,7 @@ private:
     LONG prevIdx = 0, nextIdx = 0, rawNextIdx = 0, lastRawOut = INT_MIN;
     bool readEof = false, flushed = false, drained = false;
     int64_t landedTs = AV_NOPTS_VALUE;
+    int64_t nextTs = AV_NOPTS_VALUE;
 };
 
 uint64_t VideoSource::NextId() {
@@ -338,9 +353,12 @@ bool VideoSource::OpenFirstCursor(bool& readable) {
     if (st->time_base.num <= 0 || st->time_base.den <= 0) return false;
     layout.tsNum = st->time_base.num;
     layout.tsDen = st->time_base.den;
-    AVRational rate = avi ? AVRational{st->time_base.den, st->time_base.num} : st->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
+    // Outside AVI the frame rate is guessed from the timestamps; the real base rate beats an
+    // average that an edit list or a short last frame skews.
+    AVRational rate = avi ? AVRational{st->time_base.den, st->time_base.num} : st->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = st->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
+    av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT_MAX);
     layout.frameNum = rate.den;
     layout.frameDen = rate.num;
     layout.frameIsTick = av_cmp_q(st->time_base, AVRational{rate.den, rate.num}) == 0;
@@ -354,18 +372,25 @@ bool VideoSource::OpenFirstCursor(bool& readable) {
         length = last ? int64_t{cursor->RawIndexOf(last->timestamp)} + 1 : 0;
     } else if (st->nb_frames > 0) {
         length = st->nb_frames;
-    } else if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
-        length = av_rescale_q(st->duration, st->time_base, AVRational{rate.den, rate.num});
-    } else if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0) {
-        length = av_rescale_q(fmt->duration, AV_TIME_BASE_Q, AVRational{rate.den, rate.num});
+    } else {
+        // A duration is no exact frame count; one pass over the packets is.
+        length = cursor->CountPackets();
     }
     layout.length = static_cast<LONG>(std::clamp<int64_t>(length, 0, INT_MAX / 2));
 
     if (!cursor->OpenDecoder(par)) return false;
-    LONG raw = 0;
-    if (!layout.passThrough && layout.length > 0 && cursor->FirstRawIndex(raw))
-        layout.delay = raw > 0 && raw <= kMaxDelay ? raw : 0;
-    cursor->ApplyDelay(layout.delay);
+    // AVI timestamps are chunk numbers, so display frame n comes out stamped n + delay; other
+    // containers stamp presentation times, counted from the first frame's.
+    const int64_t first = layout.length > 0 ? cursor->FirstTimestamp() : AV_NOPTS_VALUE;
+    if (first != AV_NOPTS_VALUE && !layout.passThrough) {
+        if (avi) {
+            const LONG raw = cursor->RawIndexOf(first);
+            layout.delay = raw > 0 && raw <= kMaxDelay ? raw : 0;
+        } else {
+            layout.startTs = first;
+        }
+    }
+    cursor->Reindex();
 
     info = AVISTREAMINFOA{};
     info.fccType = streamtypeVIDEO;
@@ -411,13 +436,21 @@ LONG VideoSource::KeyFrameBefore(LONG frame) const {
     return raw == INT_MIN ? 0 : std::clamp<LONG>(raw - layout.delay, 0, frame);
 }
 
-// Reads forward with the cursor that gets there with the fewest frames; seeks the least
-// recently used cursor (opening a second one first) when a seek is cheaper.
+// The cursor read last keeps its place for small steps forward (playing, moving a range end
+// by a frame); any other read goes to another cursor - forward if that is cheaper than a seek,
+// else after a seek - so that two places read in turn keep a decoder each.
 Cursor* VideoSource::PickCursor(LONG frame) {
+    Cursor* recent = nullptr;
+    for (const auto& cursor : cursors)
+        if (cursor->lastUse == useClock && useClock > 0) recent = cursor.get();
+    if (recent && recent->CanReadForwardTo(frame) && frame - recent->Position() <= kNearFrames) {
+        recent->lastUse = ++useClock;
+        return recent;
+    }
     Cursor* best = nullptr;
     int64_t bestCost = INT64_MAX;
     for (const auto& cursor : cursors) {
-        if (!cursor->CanReadForwardTo(frame)) continue;
+        if (cursor.get() == recent || !cursor->CanReadForwardTo(frame)) continue;
         const int64_t cost = int64_t{frame} - cursor->Position();
         if (cost < bestCost) bestCost = cost, best = cursor.get();
     }

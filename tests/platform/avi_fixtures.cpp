@@ -153,7 +153,7 @@ bool EncodeAvi(const std::string& path, const EncodeOptions& o) {
     const AVCodec* codec = avcodec_find_encoder_by_name(o.encoder.c_str());
     if (!codec) return false;
     Encoder e;
-    if (avformat_alloc_output_context2(&e.muxer, nullptr, "avi", path.c_str()) < 0) return false;
+    if (avformat_alloc_output_context2(&e.muxer, nullptr, o.container.c_str(), path.c_str()) < 0) return false;
     e.codec = avcodec_alloc_context3(codec);
     e.picture = av_frame_alloc();
     e.packet = av_packet_alloc();
@@ -181,6 +181,7 @@ bool EncodeAvi(const std::string& path, const EncodeOptions& o) {
                                    std::to_string(o.bFrames);
         av_opt_set(e.codec->priv_data, "x264-params", params.c_str(), 0);
     }
+    if (e.muxer->oformat->flags & AVFMT_GLOBALHEADER) e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(e.codec, codec, nullptr) < 0 ||
         avcodec_parameters_from_context(e.stream->codecpar, e.codec) < 0)
         return false;

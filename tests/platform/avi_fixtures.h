@@ -56,13 +56,14 @@ struct EncodeOptions {
     int gop = 12;          // key-frame interval
     int bFrames = 0;       // consecutive B-frames
     int rate = 25;
-    bool openGop = false;  // MPEG-4: let B-frames at a GOP start refer to the previous GOP
+    std::string container = "avi"; // libavformat muxer name
 };
 
 // Whether libavcodec has the encoder.
 bool HasEncoder(const std::string& name);
 
-// Encodes test pictures (PictureFor) with libavcodec into an AVI; false if that fails.
+// Encodes test pictures (PictureFor) with libavcodec into a file (AVI unless another
+// container is asked for); false if that fails.
 bool EncodeAvi(const std::string& path, const EncodeOptions& options);
 
 // The 24-bit bottom-up picture that frame `number` of EncodeAvi shows before compression: a

@@ -24,7 +24,7 @@ protected:
     void SetUp() override {
         options = GetParam().options;
         if (!HasEncoder(options.encoder)) GTEST_SKIP() << options.encoder << " not available";
-        path = dir.File("clip.avi");
+        path = dir.File("clip." + options.container);
         ASSERT_TRUE(EncodeAvi(path, options));
         frameBytes = static_cast<LONG>(DibHeader(options.width, options.height, 24).biSizeImage);
     }
@@ -98,11 +98,12 @@ TEST_P(CompressedInput, RandomReadsEqualSequentialDecoding) {
     AVIStreamRelease(view);
 }
 
-EncodeOptions Encoding(const char* encoder, int gop, int bFrames) {
+EncodeOptions Encoding(const char* encoder, int gop, int bFrames, const char* container = "avi") {
     EncodeOptions o;
     o.encoder = encoder;
     o.gop = gop;
     o.bFrames = bFrames;
+    o.container = container;
     return o;
 }
 
@@ -111,7 +112,9 @@ INSTANTIATE_TEST_SUITE_P(Codecs, CompressedInput,
                                          CodecCase{"mpeg4", Encoding("mpeg4", 12, 0)},
                                          CodecCase{"mpeg4_bframes", Encoding("mpeg4", 12, 2)},
                                          CodecCase{"h264", Encoding("libx264", 10, 0)},
-                                         CodecCase{"h264_bframes", Encoding("libx264", 15, 3)}),
+                                         CodecCase{"h264_bframes", Encoding("libx264", 15, 3)},
+                                         CodecCase{"h264_matroska", Encoding("libx264", 15, 3, "matroska")},
+                                         CodecCase{"mpeg4_mp4", Encoding("mpeg4", 12, 0, "mp4")}),
                          Label);
 
 } // namespace
