@@ -139,6 +139,7 @@ struct Encoder {
     }
     bool Drain() {
         while (avcodec_receive_packet(codec, packet) == 0) {
+            if (packet->duration == 0) packet->duration = 1; // else mp4 trims the last frame
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = 0;
             if (av_interleaved_write_frame(muxer, packet) < 0) return false;

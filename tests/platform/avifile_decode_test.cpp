@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Codecs, CompressedInput,
                                          CodecCase{"h264", Encoding("libx264", 10, 0)},
                                          CodecCase{"h264_bframes", Encoding("libx264", 15, 3)},
                                          CodecCase{"h264_matroska", Encoding("libx264", 15, 3, "matroska")},
-                                         CodecCase{"mpeg4_mp4", Encoding("mpeg4", 12, 0, "mp4")}),
+                                         CodecCase{"mpeg4_mp4", Encoding("mpeg4", 12, 2, "mp4")}),
                          Label);
 
 } // namespace
