@@ -62,18 +62,29 @@ int MulDiv(int value, int numerator, int denominator) {
 
 int ScrollCodeOf(int action) {
     switch (action) {
-    case QAbstractSlider::SliderSingleStepSub: return kLineUp;
-    case QAbstractSlider::SliderSingleStepAdd: return kLineDown;
-    case QAbstractSlider::SliderPageStepSub: return kPageUp;
-    case QAbstractSlider::SliderPageStepAdd: return kPageDown;
-    case QAbstractSlider::SliderToMinimum: return kTop;
-    case QAbstractSlider::SliderToMaximum: return kBottom;
-    default: return kThumbTrack;
+    case QAbstractSlider::SliderSingleStepSub:
+        return kLineUp;
+    case QAbstractSlider::SliderSingleStepAdd:
+        return kLineDown;
+    case QAbstractSlider::SliderPageStepSub:
+        return kPageUp;
+    case QAbstractSlider::SliderPageStepAdd:
+        return kPageDown;
+    case QAbstractSlider::SliderToMinimum:
+        return kTop;
+    case QAbstractSlider::SliderToMaximum:
+        return kBottom;
+    default:
+        return kThumbTrack;
     }
 }
 
-bool IsSliderKind(Kind kind) { return kind == Kind::HSlider || kind == Kind::VSlider; }
-bool IsScrollBarKind(Kind kind) { return kind == Kind::HScrollBar || kind == Kind::VScrollBar; }
+bool IsSliderKind(Kind kind) {
+    return kind == Kind::HSlider || kind == Kind::VSlider;
+}
+bool IsScrollBarKind(Kind kind) {
+    return kind == Kind::HScrollBar || kind == Kind::VScrollBar;
+}
 
 } // namespace
 
@@ -87,8 +98,8 @@ QFont DialogFont() {
 
 BaseUnits BaseUnitsOf(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int letters =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {std::max(1, (letters / 26 + 1) / 2), std::max(1, metrics.height())};
 }
 
@@ -112,8 +123,8 @@ Dialog::Dialog(const DialogSpec& spec, QWidget* parent, Role role)
     }
     for (const ControlSpec& control : spec.controls) {
         QWidget* widget = createControl(control);
-        widget->setGeometry(DialogUnitsToPixels(
-            QRect(control.x, control.y, control.width, control.height), base_));
+        widget->setGeometry(
+            DialogUnitsToPixels(QRect(control.x, control.y, control.width, control.height), base_));
         if (control.kind == Kind::DropDown) {
             // The template height includes the dropped list; the closed box is one line.
             widget->resize(widget->width(), widget->sizeHint().height());
@@ -128,7 +139,8 @@ Dialog::Dialog(const DialogSpec& spec, QWidget* parent, Role role)
 Dialog::~Dialog() {
     // Children are destroyed after this class; none of their signals may reach a handler.
     destroying_ = true;
-    for (QObject* child : children()) child->blockSignals(true);
+    for (QObject* child : children())
+        child->blockSignals(true);
 }
 
 QWidget* Dialog::createControl(const ControlSpec& spec) {
@@ -157,7 +169,8 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
         radio->setAutoExclusive(false);
         return radio;
     }
-    case Kind::GroupBox: return new QGroupBox(caption, this);
+    case Kind::GroupBox:
+        return new QGroupBox(caption, this);
     case Kind::Static: {
         auto* label = new QLabel(caption, this);
         label->setAlignment(horizontal | Qt::AlignTop);
@@ -210,7 +223,8 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
         list->setPalette(palette);
         return list;
     }
-    case Kind::DropDown: return new QComboBox(this);
+    case Kind::DropDown:
+        return new QComboBox(this);
     case Kind::Progress: {
         auto* bar = new QProgressBar(this);
         bar->setTextVisible(false);
@@ -233,8 +247,10 @@ void Dialog::connectControl(QWidget* widget, const ControlSpec& spec) {
             if (button->isCheckable()) {
                 // Qt has flipped the mark; keep the one the dialog's own code set.
                 const QSignalBlocker blocker(button);
-                if (!automatic) button->setChecked(!button->isChecked());
-                else if (kind == Kind::RadioButton) button->setChecked(true);
+                if (!automatic)
+                    button->setChecked(!button->isChecked());
+                else if (kind == Kind::RadioButton)
+                    button->setChecked(true);
             }
             onCommand(id);
         });
@@ -249,18 +265,19 @@ void Dialog::connectControl(QWidget* widget, const ControlSpec& spec) {
                 scrollCode_ = kThumbTrack; // a drag reports no action of its own
             });
         } else if (IsScrollBarKind(kind)) {
-            connect(slider, &QAbstractSlider::actionTriggered, this, [this, slider, id](int action) {
-                if (destroying_) return;
-                scrollCode_ = ScrollCodeOf(action);
-                scrollThumb_ = slider->sliderPosition();
-                {
-                    // Undo Qt's own move: the handler decides the position.
-                    const QSignalBlocker blocker(slider);
-                    slider->setSliderPosition(slider->value());
-                }
-                onScroll(id);
-                scrollCode_ = kThumbTrack;
-            });
+            connect(slider, &QAbstractSlider::actionTriggered, this,
+                    [this, slider, id](int action) {
+                        if (destroying_) return;
+                        scrollCode_ = ScrollCodeOf(action);
+                        scrollThumb_ = slider->sliderPosition();
+                        {
+                            // Undo Qt's own move: the handler decides the position.
+                            const QSignalBlocker blocker(slider);
+                            slider->setSliderPosition(slider->value());
+                        }
+                        onScroll(id);
+                        scrollCode_ = kThumbTrack;
+                    });
         }
     } else if (auto* list = qobject_cast<QTreeWidget*>(widget)) {
         connect(list, &QTreeWidget::itemSelectionChanged, this, [this, id] {
@@ -276,9 +293,13 @@ void Dialog::connectControl(QWidget* widget, const ControlSpec& spec) {
     }
 }
 
-int Dialog::runModal() { return exec(); }
+int Dialog::runModal() {
+    return exec();
+}
 
-void Dialog::endDialog(int code) { done(code); }
+void Dialog::endDialog(int code) {
+    done(code);
+}
 
 void Dialog::invalidate() {
     if (paintPending_) return;
@@ -296,12 +317,16 @@ void Dialog::onScroll(int) {}
 void Dialog::onNotify(int, int) {}
 void Dialog::onPaint() {}
 
-void Dialog::reject() { onCommand(kIdCancel); }
+void Dialog::reject() {
+    onCommand(kIdCancel);
+}
 
 void Dialog::showEvent(QShowEvent* event) {
     // A panel stays where its owner put it; only a dialog window is centred on its parent.
-    if (panel_) QWidget::showEvent(event);
-    else QDialog::showEvent(event);
+    if (panel_)
+        QWidget::showEvent(event);
+    else
+        QDialog::showEvent(event);
     invalidate();
 }
 
@@ -314,12 +339,17 @@ void Dialog::setText(int id, const QString& text) {
     QWidget* widget = control(id);
     if (!widget) return;
     const QSignalBlocker blocker(widget);
-    if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(text);
-    else if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(text);
-    else if (auto* group = qobject_cast<QGroupBox*>(widget)) group->setTitle(text);
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        button->setText(text);
+    else if (auto* group = qobject_cast<QGroupBox*>(widget))
+        group->setTitle(text);
 }
 
-void Dialog::setNumber(int id, long long value) { setText(id, QString::number(value)); }
+void Dialog::setNumber(int id, long long value) {
+    setText(id, QString::number(value));
+}
 
 QString Dialog::text(int id) const {
     QWidget* widget = control(id);
@@ -387,7 +417,8 @@ int Dialog::position(int id) const {
 }
 
 void Dialog::setStep(int id, int step) {
-    if (auto* progress = qobject_cast<QProgressBar*>(control(id))) progress->setProperty("step", step);
+    if (auto* progress = qobject_cast<QProgressBar*>(control(id)))
+        progress->setProperty("step", step);
 }
 
 void Dialog::stepProgress(int id) {
@@ -396,7 +427,8 @@ void Dialog::stepProgress(int id) {
     const long long low = progress->minimum();
     const long long span = static_cast<long long>(progress->maximum()) - low;
     long long next = static_cast<long long>(progress->value()) + progress->property("step").toInt();
-    if (span > 0 && (next < low || next > low + span)) next = low + ((next - low) % span + span) % span;
+    if (span > 0 && (next < low || next > low + span))
+        next = low + ((next - low) % span + span) % span;
     setPosition(id, static_cast<int>(next));
 }
 
@@ -418,7 +450,9 @@ void Dialog::insertRow(int id, int row, const QString& text) {
     }
 }
 
-void Dialog::addRow(int id, const QString& text) { insertRow(id, rowCount(id), text); }
+void Dialog::addRow(int id, const QString& text) {
+    insertRow(id, rowCount(id), text);
+}
 
 void Dialog::removeRow(int id, int row) {
     QWidget* widget = control(id);
@@ -433,8 +467,10 @@ void Dialog::removeRow(int id, int row) {
 void Dialog::clearRows(int id) {
     QWidget* widget = control(id);
     const QSignalBlocker blocker(widget);
-    if (auto* list = qobject_cast<QTreeWidget*>(widget)) list->clear();
-    else if (auto* combo = qobject_cast<QComboBox*>(widget)) combo->clear();
+    if (auto* list = qobject_cast<QTreeWidget*>(widget))
+        list->clear();
+    else if (auto* combo = qobject_cast<QComboBox*>(widget))
+        combo->clear();
 }
 
 int Dialog::rowCount(int id) const {

@@ -42,16 +42,16 @@ enum class Kind {
     ToggleButton, // push-like check box; not automatic unless kAuto
     RadioButton,  // radio-style button, independent of its neighbours; not automatic unless kAuto
     GroupBox,
-    Static,   // static text
-    Edit,     // read-only edit (text set by code); also serves as a picture frame
-    HSlider,  // trackbar
-    VSlider,  // trackbar, minimum at the top
+    Static,  // static text
+    Edit,    // read-only edit (text set by code); also serves as a picture frame
+    HSlider, // trackbar
+    VSlider, // trackbar, minimum at the top
     HScrollBar,
     VScrollBar,
     ListView, // report view, one column, single selection, selection always shown
     DropDown, // drop-down list
     Progress,
-    Picture,  // picture control: shows the frame given by PaintFrame
+    Picture, // picture control: shows the frame given by PaintFrame
 };
 
 // Style bits of a control.
@@ -67,14 +67,14 @@ enum Style : unsigned {
 struct ControlSpec {
     int id;
     Kind kind;
-    const char* caption; // UTF-8
+    const char* caption;     // UTF-8
     int x, y, width, height; // dialog units
     unsigned style = 0;
 };
 
 struct DialogSpec {
     const char* title; // UTF-8; unused for panels
-    int width, height;  // client size in dialog units
+    int width, height; // client size in dialog units
     std::span<const ControlSpec> controls;
 };
 
@@ -154,7 +154,7 @@ class Dialog : public QDialog {
 
     // Rows of list views and drop-down lists. Row -1 means none.
     void setColumn(int id, const QString& header, int widthPixels); // list views only
-    void insertRow(int id, int row, const QString& text);            // row past the end appends
+    void insertRow(int id, int row, const QString& text);           // row past the end appends
     void addRow(int id, const QString& text);
     void removeRow(int id, int row);
     void clearRows(int id);

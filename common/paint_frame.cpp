@@ -32,8 +32,8 @@ bool LayoutOf(const BITMAPINFOHEADER& header, FrameLayout& layout) {
     layout.stride = (static_cast<int64_t>(layout.width) * header.biBitCount + 31) / 32 * 4;
     layout.topDown = height < 0;
     // The last row need not carry its padding (a 1 x 1 frame of 3 bytes is complete).
-    const int64_t needed =
-        layout.stride * (layout.height - 1) + static_cast<int64_t>(layout.width) * layout.bytesPerPixel;
+    const int64_t needed = layout.stride * (layout.height - 1) +
+                           static_cast<int64_t>(layout.width) * layout.bytesPerPixel;
     return needed <= header.biSizeImage;
 }
 
@@ -48,13 +48,15 @@ void ConvertWindow(const uint8_t* pixels, const FrameLayout& layout, int x0, int
                    uint8_t* out, int64_t outStride) {
     for (int y = 0; y < h; ++y) {
         const int storedRow = layout.topDown ? y0 + y : layout.height - 1 - (y0 + y);
-        const uint8_t* src = pixels + storedRow * layout.stride + int64_t{x0} * layout.bytesPerPixel;
+        const uint8_t* src =
+            pixels + storedRow * layout.stride + int64_t{x0} * layout.bytesPerPixel;
         auto* dst = reinterpret_cast<uint32_t*>(out + y * outStride);
         if (layout.bytesPerPixel == 3) {
             for (int x = 0; x < w; ++x, src += 3)
                 dst[x] = 0xFF000000u | uint32_t{src[2]} << 16 | uint32_t{src[1]} << 8 | src[0];
         } else {
-            for (int x = 0; x < w; ++x, src += 2) dst[x] = Expand555(src[0] | src[1] << 8);
+            for (int x = 0; x < w; ++x, src += 2)
+                dst[x] = Expand555(src[0] | src[1] << 8);
         }
     }
 }
@@ -74,7 +76,8 @@ void DrawWindow(dlg::Dialog& dialog, int id, const void* pixels, const BITMAPINF
         dialog.setControlImage(id, QImage(), false);
         return;
     }
-    QImage image(static_cast<int>(right - left), static_cast<int>(bottom - top), QImage::Format_RGB32);
+    QImage image(static_cast<int>(right - left), static_cast<int>(bottom - top),
+                 QImage::Format_RGB32);
     if (image.isNull()) { // too large to allocate
         dialog.setControlImage(id, QImage(), false);
         return;
@@ -92,8 +95,7 @@ void PaintFrame(dlg::Dialog& dialog, int id, const void* pixels, const BITMAPINF
     DrawWindow(dialog, id, pixels, header, 0, 0, 0, 0, scaling);
 }
 
-void PaintFramePart(dlg::Dialog& dialog, int id, const void* pixels,
-                    const BITMAPINFOHEADER* header, int cutW, int cutH, int srcX, int srcY,
-                    FrameScaling scaling) {
+void PaintFramePart(dlg::Dialog& dialog, int id, const void* pixels, const BITMAPINFOHEADER* header,
+                    int cutW, int cutH, int srcX, int srcY, FrameScaling scaling) {
     DrawWindow(dialog, id, pixels, header, cutW, cutH, srcX, srcY, scaling);
 }

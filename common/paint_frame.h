@@ -24,6 +24,6 @@ void PaintFrame(dlg::Dialog& dialog, int id, const void* pixels, const BITMAPINF
 // Like PaintFrame, but draws only the window of the frame that starts at (srcX, srcY), counted
 // from the picture's top-left corner, and is cutW pixels narrower and cutH pixels lower than
 // the frame. The window is clipped to the frame; an empty window clears the control.
-void PaintFramePart(dlg::Dialog& dialog, int id, const void* pixels,
-                    const BITMAPINFOHEADER* header, int cutW, int cutH, int srcX, int srcY,
+void PaintFramePart(dlg::Dialog& dialog, int id, const void* pixels, const BITMAPINFOHEADER* header,
+                    int cutW, int cutH, int srcX, int srcY,
                     FrameScaling scaling = FrameScaling::Nearest);

@@ -35,7 +35,9 @@ std::vector<std::string> ParseFilter(const char* filter) {
     return parts;
 }
 
-std::string Text(const char* text) { return text ? text : ""; }
+std::string Text(const char* text) {
+    return text ? text : "";
+}
 
 // The initial file name, read no further than the caller's buffer even without its NUL.
 std::string InitialFile(const OPENFILENAMEA& request) {
@@ -73,7 +75,8 @@ unsigned ChosenFilterIndex(const QString& selected, const std::vector<std::strin
 
 std::optional<Choice> ShownChoice(const OPENFILENAMEA& request, bool save) {
     if (!qApp) return std::nullopt;
-    const char* title = request.lpstrTitle ? request.lpstrTitle : (save ? "名前を付けて保存" : "開く");
+    const char* title =
+        request.lpstrTitle ? request.lpstrTitle : (save ? "名前を付けて保存" : "開く");
     QFileDialog dialog(static_cast<QWidget*>(request.hwndOwner), QString::fromUtf8(title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails); // descriptions already name patterns
@@ -84,7 +87,8 @@ std::optional<Choice> ShownChoice(const OPENFILENAMEA& request, bool save) {
 
     const std::vector<std::string> filter = ParseFilter(request.lpstrFilter);
     QStringList nameFilters;
-    for (size_t i = 0; i + 1 < filter.size(); i += 2) nameFilters << NameFilter(filter[i], filter[i + 1]);
+    for (size_t i = 0; i + 1 < filter.size(); i += 2)
+        nameFilters << NameFilter(filter[i], filter[i + 1]);
     if (!nameFilters.isEmpty()) {
         dialog.setNameFilters(nameFilters);
         const qsizetype index = request.nFilterIndex >= 1 ? request.nFilterIndex - 1 : 0;
@@ -93,11 +97,12 @@ std::optional<Choice> ShownChoice(const OPENFILENAMEA& request, bool save) {
 
     const fs::path initial = fs::path(InitialFile(request));
     std::error_code error;
-    fs::path folder = request.lpstrInitialDir ? fs::path(request.lpstrInitialDir)
-                                              : fs::current_path(error);
+    fs::path folder =
+        request.lpstrInitialDir ? fs::path(request.lpstrInitialDir) : fs::current_path(error);
     if (initial.has_parent_path()) folder = fs::absolute(initial.parent_path(), error);
     dialog.setDirectory(QString::fromStdString(folder.string()));
-    if (initial.has_filename()) dialog.selectFile(QString::fromStdString(initial.filename().string()));
+    if (initial.has_filename())
+        dialog.selectFile(QString::fromStdString(initial.filename().string()));
 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return Choice{dialog.selectedFiles().front().toStdString(),
@@ -116,7 +121,8 @@ int Deliver(OPENFILENAMEA& request, const Choice& choice) {
     const fs::path path = fs::absolute(fs::path(choice.path), error).lexically_normal();
     if (error) return 0;
     if ((request.Flags & OFN_FILEMUSTEXIST) && !fs::is_regular_file(path, error)) return 0;
-    if ((request.Flags & OFN_PATHMUSTEXIST) && !fs::is_directory(path.parent_path(), error)) return 0;
+    if ((request.Flags & OFN_PATHMUSTEXIST) && !fs::is_directory(path.parent_path(), error))
+        return 0;
 
     const std::string text = path.string();
     if (!request.lpstrFile || text.size() + 1 > request.nMaxFile) {
@@ -151,9 +157,13 @@ void QueueFileAnswer(const std::string& path, unsigned filterIndex) {
     fileAnswers.push_back(Choice{path, filterIndex});
 }
 
-void QueueFileCancel() { fileAnswers.push_back(std::nullopt); }
+void QueueFileCancel() {
+    fileAnswers.push_back(std::nullopt);
+}
 
-const std::vector<AskedFileDialog>& AskedFileDialogs() { return askedFileDialogs; }
+const std::vector<AskedFileDialog>& AskedFileDialogs() {
+    return askedFileDialogs;
+}
 
 void ClearFileDialogs() {
     fileAnswers.clear();
@@ -162,8 +172,14 @@ void ClearFileDialogs() {
 
 } // namespace ui_script
 
-extern "C" int GetOpenFileNameA(OPENFILENAMEA* request) { return AskFile(request, false); }
+extern "C" int GetOpenFileNameA(OPENFILENAMEA* request) {
+    return AskFile(request, false);
+}
 
-extern "C" int GetSaveFileNameA(OPENFILENAMEA* request) { return AskFile(request, true); }
+extern "C" int GetSaveFileNameA(OPENFILENAMEA* request) {
+    return AskFile(request, true);
+}
 
-extern "C" DWORD CommDlgExtendedError(void) { return lastError; }
+extern "C" DWORD CommDlgExtendedError(void) {
+    return lastError;
+}

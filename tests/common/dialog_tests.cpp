@@ -85,7 +85,8 @@ TEST(DialogUnits, ConvertWithBaseUnitsRoundingLikeMulDiv) {
         {{1, 1, 1, 1}, {2, 2, 2, 2}},           // 1.5 and 1.625 round up
         {{175, 121, 0, 0}, {263, 197, 0, 0}},   // 262.5 rounds away from zero
     };
-    for (const Case& c : cases) EXPECT_EQ(DialogUnitsToPixels(c.units, base), c.pixels) << c.units.x();
+    for (const Case& c : cases)
+        EXPECT_EQ(DialogUnitsToPixels(c.units, base), c.pixels) << c.units.x();
 }
 
 TEST(DialogUnits, DialogFontGivesPlausibleBaseUnits) {
@@ -98,7 +99,8 @@ TEST(DialogUnits, DialogFontGivesPlausibleBaseUnits) {
     EXPECT_GE(base.y, 12);
     EXPECT_LE(base.y, 18);
     if (QFontInfo(font).family() != QStringLiteral("IPAPGothic"))
-        GTEST_SKIP() << "IPAPGothic missing; fell back to " << QFontInfo(font).family().toStdString();
+        GTEST_SKIP() << "IPAPGothic missing; fell back to "
+                     << QFontInfo(font).family().toStdString();
 }
 
 TEST(DialogUnits, ControlsAndDialogArePlacedInPixels) {
@@ -166,7 +168,8 @@ TEST(DialogControls, AccessorsRoundTrip) {
         EXPECT_EQ(dialog.rowCount(id), 0) << id;
     }
     dialog.setColumn(22, QStringLiteral("Open File Name"), 100);
-    EXPECT_EQ(Widget<QTreeWidget>(dialog, 22)->headerItem()->text(0), QStringLiteral("Open File Name"));
+    EXPECT_EQ(Widget<QTreeWidget>(dialog, 22)->headerItem()->text(0),
+              QStringLiteral("Open File Name"));
     EXPECT_EQ(Widget<QTreeWidget>(dialog, 22)->columnWidth(0), 100);
 
     dialog.setControlEnabled(13, false);
@@ -210,7 +213,8 @@ TEST(DialogHandlers, ChangesFromCodeNeverCallHandlers) {
         dialog.setPosition(id, 7);
         dialog.setRange(id, 0, 3); // clamps the position
     }
-    for (int id : {16, 17, 18}) dialog.setCheck(id, true);
+    for (int id : {16, 17, 18})
+        dialog.setCheck(id, true);
     dialog.setText(14, QStringLiteral("5"));
     for (int id : {22, 23}) {
         dialog.addRow(id, QStringLiteral("a"));
@@ -244,10 +248,7 @@ TEST(DialogHandlers, UserActionsCallHandlersWithTheirId) {
     QTest::keyClick(list, Qt::Key_Return);
 
     const std::vector<std::string> expected = {
-        "command 1",
-        "scroll 13 code 1 thumb 11 at 11",
-        "command 23",
-        "notify 22 -101",
+        "command 1",      "scroll 13 code 1 thumb 11 at 11", "command 23", "notify 22 -101",
         "notify 22 -114",
     };
     EXPECT_EQ(dialog.events, expected);
@@ -360,7 +361,8 @@ TEST(DialogRun, ModalDialogReturnsItsEndCodeAndEscapeSendsCancel) {
         dialog.endDialog(7);
     });
     EXPECT_EQ(dialog.runModal(), 7);
-    EXPECT_NE(std::find(dialog.events.begin(), dialog.events.end(), "command 2"), dialog.events.end());
+    EXPECT_NE(std::find(dialog.events.begin(), dialog.events.end(), "command 2"),
+              dialog.events.end());
 }
 
 TEST(DialogRun, PanelIsAChildThatKeepsItsPlace) {

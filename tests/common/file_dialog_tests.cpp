@@ -104,8 +104,10 @@ TEST_F(FileDialogTest, RefusalsLeaveBufferAndFolderAlone) {
         {"missing folder", false, (folder / "gone" / "a.avi").string(), 100, OFN_PATHMUSTEXIST, 0},
     };
     for (const Case& c : cases) {
-        if (c.cancel) ui_script::QueueFileCancel();
-        else ui_script::QueueFileAnswer(c.path, 2);
+        if (c.cancel)
+            ui_script::QueueFileCancel();
+        else
+            ui_script::QueueFileAnswer(c.path, 2);
         std::vector<char> buffer(c.bufferSize + 1, 'k');
         OPENFILENAMEA request = Request(buffer.data(), c.bufferSize);
         request.Flags = c.flags;
@@ -185,7 +187,8 @@ TEST_F(FileDialogTest, ShownDialogOffersTheRequestAndReturnsTheUsersChoice) {
     request.nFilterIndex = 2;
     ASSERT_EQ(GetOpenFileNameA(&request), 1);
     EXPECT_EQ(shownTitle, QStringLiteral("マルチメディア"));
-    EXPECT_TRUE(shownFilter.startsWith(QStringLiteral("All Files(*.*)"))) << shownFilter.toStdString();
+    EXPECT_TRUE(shownFilter.startsWith(QStringLiteral("All Files(*.*)")))
+        << shownFilter.toStdString();
     EXPECT_EQ(std::string(buffer), clip);
     EXPECT_EQ(request.nFilterIndex, 1u);
     EXPECT_EQ(fs::current_path(), folder / "sub");

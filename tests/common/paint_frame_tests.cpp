@@ -50,8 +50,8 @@ Frame QuadrantFrame(int width, int height, int bits) {
                 p[1] = (colour >> 8) & 0xFF;
                 p[2] = colour >> 16;
             } else {
-                const unsigned word = ((colour >> 19) & 31) << 10 | ((colour >> 11) & 31) << 5 |
-                                      ((colour >> 3) & 31);
+                const unsigned word =
+                    ((colour >> 19) & 31) << 10 | ((colour >> 11) & 31) << 5 | ((colour >> 3) & 31);
                 p[0] = word & 0xFF;
                 p[1] = word >> 8;
             }
@@ -186,8 +186,8 @@ TEST_F(PaintFrameTest, UnusableHeadersClearTheControl) {
 
 TEST_F(PaintFrameTest, AnyControlSizeIsAccepted) {
     const Frame frame = QuadrantFrame(320, 240, 16);
-    for (QSize size : {QSize(0, 0), QSize(1, 1), QSize(0, 50), QSize(640, 1), QSize(2, 2),
-                       QSize(700, 500)}) {
+    for (QSize size :
+         {QSize(0, 0), QSize(1, 1), QSize(0, 50), QSize(640, 1), QSize(2, 2), QSize(700, 500)}) {
         dialog.control(1)->resize(size);
         PaintFrame(dialog, 1, frame.pixels.data(), &frame.header, FrameScaling::Nearest);
         const QImage shot = Grab(1);
@@ -232,7 +232,8 @@ TEST_F(PaintFrameTest, PartDrawsOnlyTheWindowOneToOne) {
         {4, 4, 6, 6, 0xFFFFFF, 0xFFFFFF}, // clipped to the frame's last 2 x 2
     };
     for (const Case& c : cases) {
-        PaintFramePart(dialog, 1, frame.pixels.data(), &frame.header, c.cutW, c.cutH, c.srcX, c.srcY);
+        PaintFramePart(dialog, 1, frame.pixels.data(), &frame.header, c.cutW, c.cutH, c.srcX,
+                       c.srcY);
         const QImage shot = Grab(1);
         EXPECT_EQ(At(shot, 0, 0), c.topLeft) << c.srcX << "," << c.srcY;
         EXPECT_EQ(At(shot, 3, 3), c.bottomRight) << c.srcX << "," << c.srcY;
@@ -240,7 +241,8 @@ TEST_F(PaintFrameTest, PartDrawsOnlyTheWindowOneToOne) {
 
     for (const Case& c : {Case{8, 0, 0, 0, 0, 0}, Case{0, 0, 8, 0, 0, 0}, Case{0, 0, -8, 0, 0, 0},
                           Case{9, 9, 0, 0, 0, 0}}) {
-        PaintFramePart(dialog, 1, frame.pixels.data(), &frame.header, c.cutW, c.cutH, c.srcX, c.srcY);
+        PaintFramePart(dialog, 1, frame.pixels.data(), &frame.header, c.cutW, c.cutH, c.srcX,
+                       c.srcY);
         EXPECT_EQ(Grab(1), blank) << "empty window " << c.cutW << " " << c.srcX;
     }
 }
