@@ -322,6 +322,75 @@ Frame Flipped(const Frame& frame, int rowBytes) {
     return out;
 }
 
+// 8-bit frames with a colour table: 24-bit frames of the table's colours. The stored format
+// (the file's stream) keeps the table after the header; 40 bytes offered get the header.
+TEST(AviRead, PalettedFramesBecomeTwentyFourBit) {
+    ScratchDir dir;
+    const std::string path = dir.File("pal8.avi");
+    const int width = 6, height = 3, row = 8;
+    AVFormatContext* muxer = nullptr;
+    ASSERT_GE(avformat_alloc_output_context2(&muxer, nullptr, "avi", path.c_str()), 0);
+    AVStream* st = avformat_new_stream(muxer, nullptr);
+    st->time_base = AVRational{1, 25};
+    st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    st->codecpar->codec_id = AV_CODEC_ID_RAWVIDEO;
+    st->codecpar->width = width;
+    st->codecpar->height = height;
+    st->codecpar->format = AV_PIX_FMT_PAL8;
+    st->codecpar->bits_per_coded_sample = 8;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+    ASSERT_GE(avio_open(&muxer->pb, path.c_str(), AVIO_FLAG_WRITE), 0);
+    ASSERT_GE(avformat_write_header(muxer, &options), 0);
+    av_dict_free(&options);
+    auto colour = [](int index) { return uint32_t(0xFF000000u | index * 0x010203u); };
+    AVPacket* packet = av_packet_alloc();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(av_new_packet(packet, row * height), 0);
+        for (int b = 0; b < row * height; ++b) packet->data[b] = uint8_t(i * 10 + b % row);
+        uint8_t* palette = av_packet_new_side_data(packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+        for (int c = 0; c < 256; ++c) {
+            const uint32_t argb = colour(c);
+            std::memcpy(palette + 4 * c, &argb, 4);
+        }
+        packet->pts = packet->dts = i;
+        packet->flags |= AV_PKT_FLAG_KEY;
+        ASSERT_GE(av_write_frame(muxer, packet), 0);
+        av_packet_unref(packet);
+    }
+    av_write_trailer(muxer);
+    av_packet_free(&packet);
+    avio_closep(&muxer->pb);
+    avformat_free_context(muxer);
+
+    PAVISTREAM raw = nullptr;
+    ASSERT_EQ(AVIStreamOpenFromFileA(&raw, path.c_str(), streamtypeVIDEO, 0, OF_READ, nullptr),
+              AVIERR_OK);
+    LONG storedSize = 0;
+    ASSERT_EQ(AVIStreamReadFormat(raw, 0, nullptr, &storedSize), AVIERR_OK);
+    EXPECT_GT(storedSize, 40);
+    BITMAPINFOHEADER stored{};
+    LONG offered = sizeof stored;
+    ASSERT_EQ(AVIStreamReadFormat(raw, 0, &stored, &offered), AVIERR_OK);
+    EXPECT_EQ(offered, 40);
+    EXPECT_EQ(stored.biBitCount, 8);
+    PAVISTREAM view = nullptr;
+    ASSERT_EQ(AVIMakeCompressedStream(&view, raw, nullptr, nullptr), AVIERR_OK);
+    AVIStreamRelease(raw);
+    for (LONG i : {2, 0, 1}) {
+        Frame frame(DibHeader(width, height, 24).biSizeImage);
+        ASSERT_EQ(AVIStreamRead(view, i, i + 1, frame.data(), LONG(frame.size()), nullptr, nullptr),
+                  AVIERR_OK);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const uint32_t argb = colour(i * 10 + (y * row + x) % row);
+                const uint8_t* p = &frame[y * 20 + x * 3];
+                EXPECT_EQ(p[0] | p[1] << 8 | p[2] << 16, int(argb & 0xFFFFFF)) << i << "," << x << "," << y;
+            }
+    }
+    AVIStreamRelease(view);
+}
+
 TEST(AviRead, TopDownRowsAreFlipped) {
     ScratchDir dir;
     const std::string path = dir.File("topdown.avi");
