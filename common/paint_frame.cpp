@@ -31,10 +31,11 @@ bool LayoutOf(const BITMAPINFOHEADER& header, FrameLayout& layout) {
     layout.bytesPerPixel = header.biBitCount / 8;
     layout.stride = (static_cast<int64_t>(layout.width) * header.biBitCount + 31) / 32 * 4;
     layout.topDown = height < 0;
-    // The last row need not carry its padding (a 1 x 1 frame of 3 bytes is complete).
-    const int64_t needed = layout.stride * (layout.height - 1) +
-                           static_cast<int64_t>(layout.width) * layout.bytesPerPixel;
-    return needed <= header.biSizeImage;
+    // The last row need not carry its padding (a 1 x 1 frame of 3 bytes is complete). Divided
+    // rather than multiplied, so that no header can overflow the arithmetic.
+    const int64_t lastRow = static_cast<int64_t>(layout.width) * layout.bytesPerPixel;
+    const int64_t available = header.biSizeImage;
+    return lastRow <= available && layout.height - 1 <= (available - lastRow) / layout.stride;
 }
 
 uint32_t Expand555(unsigned word) {

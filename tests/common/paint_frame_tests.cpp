@@ -171,6 +171,12 @@ TEST_F(PaintFrameTest, UnusableHeadersClearTheControl) {
         {"negative width", [](BITMAPINFOHEADER& h) { h.biWidth = -8; }},
         {"zero height", [](BITMAPINFOHEADER& h) { h.biHeight = 0; }},
         {"huge height", [](BITMAPINFOHEADER& h) { h.biHeight = INT32_MIN; }},
+        {"huge everything",
+         [](BITMAPINFOHEADER& h) {
+             h.biWidth = INT32_MAX;
+             h.biHeight = INT32_MAX;
+             h.biSizeImage = UINT32_MAX;
+         }},
     };
     for (const Case& c : cases) {
         const Frame good = QuadrantFrame(8, 8, 24);
