@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -66,3 +67,45 @@ protected:
     std::filesystem::path previous;
     std::filesystem::path folder;
 };
+
+// Writes an AVI through the platform's writer whose frames are colour gradients that move with
+// the frame number, for pictures a person can look at.
+inline bool WriteGradientAvi(const std::string& path, int width, int height, int frames,
+                             int bitCount) {
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE | OF_SHARE_DENY_NONE, nullptr))
+        return false;
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = 25;
+    info.rcFrame = {0, 0, width, height};
+    PAVISTREAM stream = nullptr;
+    const bool created = AVIFileCreateStreamA(file, &stream, &info) == AVIERR_OK;
+    AVIFileRelease(file);
+    if (!created) return false;
+    const int row = (width * bitCount / 8 + 3) & ~3;
+    BITMAPINFOHEADER format{40, width, height, 1, WORD(bitCount), BI_RGB, DWORD(row * height),
+                            0, 0, 0, 0};
+    std::vector<uint8_t> pixels(format.biSizeImage);
+    bool ok = true;
+    for (int n = 0; n < frames && ok; ++n) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const int r = (x * 255 / width + n * 8) & 255, g = y * 255 / height,
+                          b = 255 - r;
+                uint8_t* p = &pixels[y * row + x * bitCount / 8];
+                if (bitCount == 24) {
+                    p[0] = uint8_t(b), p[1] = uint8_t(g), p[2] = uint8_t(r);
+                } else {
+                    const int word = ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
+                    p[0] = uint8_t(word), p[1] = uint8_t(word >> 8);
+                }
+            }
+        ok = AVIStreamSetFormat(stream, n, &format, sizeof format) == AVIERR_OK &&
+             AVIStreamWrite(stream, n, 1, pixels.data(), LONG(pixels.size()), AVIIF_KEYFRAME,
+                            nullptr, nullptr) == AVIERR_OK;
+    }
+    AVIStreamRelease(stream);
+    return ok;
+}

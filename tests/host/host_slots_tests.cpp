@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QTabBar>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -334,6 +335,37 @@ TEST_F(Host, DeleteKeyClosesTheSlotOnEitherTab) {
         if (action->isEnabled() && action->shortcut() == QKeySequence(Qt::Key_Delete))
             action->trigger();
     EXPECT_EQ(workspace.slotCount, 1);
+}
+
+} // namespace
+
+namespace {
+
+// The editor with two slots, as a person sees it. With MIVRA_SCREENSHOT set, the window is
+// saved there as a PNG.
+TEST_F(Host, EditorPicturesShowTheFramesOfTheRange) {
+    QMainWindow* window = CreateMainWindow();
+    ASSERT_NE(window, nullptr);
+    window->show();
+    const std::string first = (folder / "sunset.avi").string();
+    const std::string second = (folder / "garden.avi").string();
+    ASSERT_TRUE(WriteGradientAvi(first, 320, 240, 60, 24));
+    ASSERT_TRUE(WriteGradientAvi(second, 160, 120, 40, 16));
+    Open(first);
+    Open(second);
+    Drag(kEditorEndSlider, 30);
+    Drag(kEditorStartSlider, 10);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+
+    const QImage shot = window->grab().toImage();
+    const QWidget* picture = EditorPanel()->control(kEditorStartPicture);
+    const QPoint left = picture->mapTo(window, QPoint(4, picture->height() / 2));
+    const QPoint right = picture->mapTo(window, QPoint(picture->width() - 5, picture->height() / 2));
+    EXPECT_NE(shot.pixel(left), shot.pixel(right)); // a gradient, not an empty box
+    if (const char* path = std::getenv("MIVRA_SCREENSHOT")) {
+        EXPECT_TRUE(shot.save(path));
+    }
 }
 
 } // namespace
