@@ -13,6 +13,8 @@ extern "C" {
 }
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -35,6 +37,30 @@ constexpr int kScrubMoves = 50;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// CPU seconds used so far by this process (all threads) and its finished children: on a
+// shared machine the wall-clock ratio depends on the other load, the CPU ratio much less.
+double CpuSeconds() {
+    timespec own{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &own);
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return double(own.tv_sec) + own.tv_nsec / 1e9 + seconds(children.ru_utime) +
+           seconds(children.ru_stime);
+}
+
+struct Span {
+    double wall = 0, cpu = 0;
+};
+
+// Wall and CPU time of `work`.
+template <typename Work> Span Measure(Work work) {
+    const auto start = Clock::now();
+    const double cpu = CpuSeconds();
+    work();
+    return Span{Seconds(start), CpuSeconds() - cpu};
 }
 
 bool MakeRawFile() {
@@ -102,20 +128,20 @@ struct View {
     std::vector<uint8_t> frame;
 };
 
-double PlainRead(const std::string& path) {
-    const auto start = Clock::now();
-    const int fd = open(path.c_str(), O_RDONLY);
-    std::vector<char> buffer(1 << 20);
-    while (read(fd, buffer.data(), buffer.size()) > 0) {
-    }
-    close(fd);
-    return Seconds(start);
+Span PlainRead(const std::string& path) {
+    return Measure([&] {
+        const int fd = open(path.c_str(), O_RDONLY);
+        std::vector<char> buffer(1 << 20);
+        while (read(fd, buffer.data(), buffer.size()) > 0) {
+        }
+        close(fd);
+    });
 }
 
 // Results of the measurements, printed as ratios after the benchmarks ran.
 struct Results {
-    double plainRead = 0, viewRaw = 0;
-    double ffmpegDecode = 0, viewDecode = 0;
+    Span plainRead, viewRaw;
+    Span ffmpegDecode, viewDecode;
     double interval = 0, randomMiddle = 0;
     double scrubTime = 0, scrubDecoded = 0;
 } results;
@@ -128,10 +154,10 @@ void BM_RawSequentialPlainRead(benchmark::State& state) {
 void BM_RawSequentialView(benchmark::State& state) {
     for (auto _ : state) {
         View view(RawPath());
-        const auto start = Clock::now();
-        for (LONG i = 0; i < 2000; ++i)
-            if (!view.Read(i)) state.SkipWithError("read failed");
-        results.viewRaw = Seconds(start);
+        results.viewRaw = Measure([&] {
+            for (LONG i = 0; i < 2000; ++i)
+                if (!view.Read(i)) state.SkipWithError("read failed");
+        });
     }
 }
 
@@ -139,19 +165,19 @@ void BM_H264FfmpegCommandLine(benchmark::State& state) {
     // Thread count 0: automatic, as the view's decoder is set up.
     const std::string command = "ffmpeg -v error -threads 0 -i " + H264Path() + " -f null - ";
     for (auto _ : state) {
-        const auto start = Clock::now();
-        if (std::system(command.c_str()) != 0) state.SkipWithError("ffmpeg failed");
-        results.ffmpegDecode = Seconds(start);
+        results.ffmpegDecode = Measure([&] {
+            if (std::system(command.c_str()) != 0) state.SkipWithError("ffmpeg failed");
+        });
     }
 }
 
 void BM_H264SequentialView(benchmark::State& state) {
     for (auto _ : state) {
-        const auto start = Clock::now(); // opening is part of what ffmpeg does too
-        View view(H264Path());
-        for (LONG i = 0; i < kH264Frames; ++i)
-            if (!view.Read(i)) state.SkipWithError("read failed");
-        results.viewDecode = Seconds(start);
+        results.viewDecode = Measure([&] { // opening is part of what ffmpeg does too
+            View view(H264Path());
+            for (LONG i = 0; i < kH264Frames; ++i)
+                if (!view.Read(i)) state.SkipWithError("read failed");
+        });
     }
 }
 
@@ -223,12 +249,15 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    const double frameDecode = results.viewDecode / kH264Frames;
+    const double frameDecode = results.viewDecode.wall / kH264Frames;
     std::printf("\n");
-    std::printf("sequential raw read, view vs plain read():      %.2f (goal >= 0.5)\n",
-                results.plainRead / results.viewRaw);
-    std::printf("sequential 1080p H.264 decode, view vs ffmpeg:  %.2f (goal >= 0.9; threads: auto, %d cores)\n",
-                results.ffmpegDecode / results.viewDecode, av_cpu_count());
+    std::printf("sequential raw read, view vs plain read():      %.2f wall, %.2f cpu (goal >= 0.5)\n",
+                results.plainRead.wall / results.viewRaw.wall,
+                results.plainRead.cpu / results.viewRaw.cpu);
+    std::printf("sequential 1080p H.264 decode, view vs ffmpeg:  %.2f wall, %.2f cpu (goal >= 0.9; "
+                "threads: auto, %d cores)\n",
+                results.ffmpegDecode.wall / results.viewDecode.wall,
+                results.ffmpegDecode.cpu / results.viewDecode.cpu, av_cpu_count());
     std::printf("random frame mid-interval vs decoding interval: %.2f (%.0f ms vs %.0f ms)\n",
                 results.randomMiddle / results.interval, results.randomMiddle * 1e3,
                 results.interval * 1e3);
@@ -236,5 +265,7 @@ int main(int argc, char** argv) {
                 results.scrubDecoded);
     std::printf("scrub: time per move vs one frame's decode:     %.2f (%.1f ms vs %.1f ms)\n",
                 results.scrubTime / frameDecode, results.scrubTime * 1e3, frameDecode * 1e3);
+    double load[1] = {0};
+    if (getloadavg(load, 1) == 1) std::printf("load average during the run:                   %.1f\n", load[0]);
     return 0;
 }

@@ -436,14 +436,17 @@ LONG VideoSource::KeyFrameBefore(LONG frame) const {
     return raw == INT_MIN ? 0 : std::clamp<LONG>(raw - layout.delay, 0, frame);
 }
 
-// The cursor read last keeps its place for small steps forward (playing, moving a range end
-// by a frame); any other read goes to another cursor - forward if that is cheaper than a seek,
-// else after a seek - so that two places read in turn keep a decoder each.
-Cursor* VideoSource::PickCursor(LONG frame) {
+// The cursor read last keeps its place for small steps forward (playing, also through frames
+// the cache held; moving a range end by a frame); any other read goes to another cursor -
+// forward if that is cheaper than a seek, else after a seek - so that two places read in turn
+// keep a decoder each.
+Cursor* VideoSource::PickCursor(LONG frame, LONG lastRead) {
     Cursor* recent = nullptr;
     for (const auto& cursor : cursors)
         if (cursor->lastUse == useClock && useClock > 0) recent = cursor.get();
-    if (recent && recent->CanReadForwardTo(frame) && frame - recent->Position() <= kNearFrames) {
+    const bool playing = lastRead <= frame && frame - lastRead <= kNearFrames;
+    if (recent && recent->CanReadForwardTo(frame) &&
+        (playing || frame - recent->Position() <= kNearFrames)) {
         recent->lastUse = ++useClock;
         return recent;
     }
@@ -493,10 +496,12 @@ bool VideoSource::ConvertPicture(const AVFrame* picture, uint8_t* dst) {
 
 bool VideoSource::ReadFrame(LONG frame, uint8_t* dst) {
     if (frame < 0 || frame >= layout.length) return false;
+    const LONG previous = lastRead;
+    lastRead = frame;
     if (!layout.passThrough && FrameCache::Instance().Get(id, frame, cached))
         return ConvertPicture(cached, dst);
 
-    Cursor* cursor = PickCursor(frame);
+    Cursor* cursor = PickCursor(frame, previous);
     if (!cursor->Locate(frame)) return false;
     if (layout.passThrough) {
         const AVPacket* chunk = cursor->Chunk();

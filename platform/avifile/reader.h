@@ -63,7 +63,7 @@ private:
     VideoSource() = default;
     bool OpenFirstCursor(bool& readable);
     void DescribeStream();
-    Cursor* PickCursor(LONG frame);
+    Cursor* PickCursor(LONG frame, LONG lastRead);
     LONG KeyFrameBefore(LONG frame) const;
     bool ConvertPicture(const AVFrame* picture, uint8_t* dst);
 
@@ -78,6 +78,7 @@ private:
     AVFrame* cached = nullptr;
     SwsContext* scaler = nullptr;
     uint64_t useClock = 0;
+    LONG lastRead = -1; // the frame read last, from the cache or not
 };
 
 } // namespace avi

@@ -117,6 +117,7 @@ bool AviWriter::StartMuxer() {
     if (started) return !failed;
     started = true;
     failed = true;
+    if (info.dwRate == 0 || info.dwScale == 0) return false; // no stream was created
     if (!hasFormat) {
         // A stream without frames still gets a header: the rectangle's size, 24-bit.
         const LONG width = info.rcFrame.right - info.rcFrame.left;
