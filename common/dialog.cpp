@@ -294,10 +294,16 @@ void Dialog::connectControl(QWidget* widget, const ControlSpec& spec) {
 }
 
 int Dialog::runModal() {
+    // Ended before it ran (say while the owner initialised it): return at once, as Windows does.
+    if (endedEarly_) {
+        endedEarly_ = false;
+        return result();
+    }
     return exec();
 }
 
 void Dialog::endDialog(int code) {
+    if (!isVisible()) endedEarly_ = true;
     done(code);
 }
 

@@ -119,7 +119,8 @@ class Dialog : public QDialog {
     ~Dialog() override;
 
     BaseUnits baseUnits() const { return base_; }
-    // Shows the dialog modally; returns the code given to endDialog.
+    // Shows the dialog modally; returns the code given to endDialog. A dialog ended before
+    // it runs returns that code without showing.
     int runModal();
     void endDialog(int code);
 
@@ -204,6 +205,7 @@ class Dialog : public QDialog {
     BaseUnits base_;
     std::map<int, QWidget*> controls_;
     bool panel_ = false;
+    bool endedEarly_ = false;
     bool paintPending_ = false;
     bool destroying_ = false;
     int scrollCode_ = kThumbTrack;

@@ -365,6 +365,13 @@ TEST(DialogRun, ModalDialogReturnsItsEndCodeAndEscapeSendsCancel) {
               dialog.events.end());
 }
 
+TEST(DialogRun, DialogEndedBeforeItRunsReturnsAtOnce) {
+    Recorder dialog(kSampleSpec);
+    dialog.endDialog(kIdCancel);
+    EXPECT_EQ(dialog.runModal(), kIdCancel);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
 TEST(DialogRun, PanelIsAChildThatKeepsItsPlace) {
     QWidget parent;
     parent.resize(600, 400);
