@@ -57,7 +57,7 @@ void DiscardOtherStreams(AVFormatContext* fmt, int keep) {
 // (`prev`) and possibly the one after it (`next`, decoded to learn that `prev` repeats).
 class Cursor {
 public:
-    Cursor(const SourceLayout& layout) : layout(layout) {}
+    explicit Cursor(const SourceLayout& layout) : layout(layout) {}
     ~Cursor() {
         av_frame_free(&prevFrame);
         av_frame_free(&nextFrame);
@@ -99,8 +99,8 @@ public:
     AVFormatContext* Container() const { return fmt; }
     AVStream* Stream() const { return fmt->streams[stream]; }
 
-    // Where reading forward from here lands: the frame last handed out, or just before the
-    // next one; INT_MIN when nothing is known (forward reading starts at the beginning).
+    // Whether frame n lies ahead: at or after the frame last handed out (or the pending one);
+    // a cursor that has read nothing yet starts at the beginning.
     bool CanReadForwardTo(LONG n) const {
         if (hasPrev) return prevIdx <= n;
         if (hasNext) return nextIdx <= n;
@@ -126,8 +126,8 @@ public:
             ts = e->timestamp;
         }
         Reset();
-        // The index is of no help: read from the start of the file.
-        avformat_seek_file(fmt, stream, INT64_MIN, INT64_MIN, INT64_MIN, 0);
+        // The index is of no help: read from the start of the stream.
+        av_seek_frame(fmt, stream, layout.startTs, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
     }
 
     // Reads forward until frame n is the frame last handed out. A frame the file leaves out
@@ -143,7 +143,6 @@ public:
 
     const AVFrame* Picture() const { return prevFrame; }
     const AVPacket* Chunk() const { return prevPacket; }
-    LONG PictureIndex() const { return prevIdx; }
 
     LONG RawIndexOf(int64_t ts) const {
         if (ts == AV_NOPTS_VALUE) return INT_MIN;
