@@ -312,6 +312,17 @@ TEST(DialogHandlers, ScrollBarsMoveOnlyWhereTheHandlerPutsThem) {
     EXPECT_EQ(dialog.events.size(), 1u);
 }
 
+TEST(DialogHandlers, VerticalSliderGrowsDownwardsAsATrackbar) {
+    Recorder dialog(kSampleSpec);
+    dialog.setRange(21, 0, 10);
+    dialog.setPosition(21, 5);
+    QTest::keyClick(dialog.control(21), Qt::Key_Down);
+    EXPECT_EQ(dialog.position(21), 6);
+    QTest::keyClick(dialog.control(21), Qt::Key_Up);
+    EXPECT_EQ(dialog.position(21), 5);
+    EXPECT_EQ(dialog.events.size(), 2u);
+}
+
 TEST(DialogHandlers, SliderHandlerCanPullTheThumbBack) {
     Recorder dialog(kSampleSpec);
     dialog.setRange(13, 0, 99);
