@@ -19,7 +19,9 @@ namespace {
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 
-size_t FrameBytes(int bitCount) { return size_t(kWidth) * kHeight * (bitCount / 8); }
+size_t FrameBytes(int bitCount) {
+    return size_t(kWidth) * kHeight * (bitCount / 8);
+}
 
 BITMAPINFOHEADER Format(int bitCount) {
     BITMAPINFOHEADER h{};
@@ -81,7 +83,8 @@ void KeyReplaceBench(benchmark::State& state) {
     auto mask = NoiseFrame(24, 2);
     const auto back = NoiseFrame(24, 3);
     for (size_t i = 0; i < mask.size(); i += 3)
-        if ((i / 3) % kWidth < kWidth / 2) mask[i] = mask[i + 1] = mask[i + 2] = 0; // left half keyed
+        if ((i / 3) % kWidth < kWidth / 2)
+            mask[i] = mask[i + 1] = mask[i + 2] = 0; // left half keyed
     const uint8_t key[3] = {0, 0, 0};
     for (auto _ : state) {
         KeyReplace(out.data(), mask.data(), back.data(), key, uint32_t(out.size()), 1);
@@ -156,7 +159,7 @@ void SmoothBench(benchmark::State& state, uint16_t taps) {
 
 // Collects the time per frame of each run for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, double> millisecondsPerFrame;
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);

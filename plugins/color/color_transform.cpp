@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <cstddef>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -26,25 +26,31 @@ int32_t CappedAdd(int32_t offset, int32_t step, int32_t cap) {
     return static_cast<int32_t>(std::clamp<int64_t>(sum, INT32_MIN, cap));
 }
 
-int32_t Saturate(int64_t value, int32_t mask) { return static_cast<int32_t>(std::clamp<int64_t>(value, 0, mask)); }
+// Below 0 becomes 0, above the mask the mask (tested in this order, as masks are not checked).
+int32_t Saturate(int64_t value, int32_t mask) {
+    if (value < 0) return 0;
+    return static_cast<int32_t>(value > mask ? mask : value);
+}
 
 bool IsPacked24(const ColorChangeState& s) {
     return s.channelMaskR == 0xFF0000 && s.channelMaskG == 0xFF00 && s.channelMaskB == 0xFF;
 }
 
-// Whole-channel offsets: the saturating 24-bit transform is then one table per channel byte.
+// Whole-channel offsets: the saturating 24-bit transform then works on independent bytes.
 bool OffsetsOnChannelBoundaries(const ColorChangeState& s) {
     return (s.offsetR & 0xFFFF) == 0 && (s.offsetG & 0xFF) == 0;
 }
 
 uint32_t ReadPixel(const uint8_t* p, int32_t bytesPerPixel) {
     uint32_t v = 0;
-    for (int32_t i = 0; i < bytesPerPixel; ++i) v |= uint32_t{p[i]} << (8 * i);
+    for (int32_t i = 0; i < bytesPerPixel; ++i)
+        v |= uint32_t{p[i]} << (8 * i);
     return v;
 }
 
 void WritePixel(uint8_t* p, int32_t bytesPerPixel, uint32_t total) {
-    for (int32_t i = 0; i < bytesPerPixel; ++i) p[i] = static_cast<uint8_t>(total >> (8 * i));
+    for (int32_t i = 0; i < bytesPerPixel; ++i)
+        p[i] = static_cast<uint8_t>(total >> (8 * i));
 }
 
 uint32_t TransformPixel(uint32_t v, const ColorChangeState& s, int32_t mode) {
@@ -56,7 +62,8 @@ uint32_t TransformPixel(uint32_t v, const ColorChangeState& s, int32_t mode) {
         g = Saturate(g, s.channelMaskG);
         b = Saturate(b, s.channelMaskB);
     }
-    return static_cast<uint32_t>(r + g + b); // carries between channels pass through, the top is lost
+    // Carries between channels pass through; what passes the top is lost.
+    return static_cast<uint32_t>(r + g + b);
 }
 
 bool IsPacked16(const ColorChangeState& s) {
@@ -68,13 +75,18 @@ bool IsPacked16(const ColorChangeState& s) {
 struct PixelPattern {
     alignas(16) uint8_t bytes[48];
     explicit PixelPattern(const uint8_t pixel[3]) {
-        for (int k = 0; k < 48; ++k) bytes[k] = pixel[k % 3];
+        for (int k = 0; k < 48; ++k)
+            bytes[k] = pixel[k % 3];
     }
 };
 
 #if defined(__SSE2__)
-__m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+__m128i Load(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+void Store(uint8_t* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
 
 // Adds the 24-bit value k to every pixel modulo 2^24, byte-wise: a carry moves to the next byte
 // of the same pixel, at most twice (blue to green to red). Returns the pixels done.
@@ -94,7 +106,8 @@ size_t WrapVector24(uint8_t* p, size_t count, uint32_t k) {
         for (int v = 0; v < 3; ++v) {
             const __m128i a = Load(p + 16 * v);
             sum[v] = _mm_add_epi8(a, add[v]);
-            const __m128i overflow = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_adds_epu8(a, add[v]), sum[v]), ones);
+            const __m128i overflow =
+                _mm_andnot_si128(_mm_cmpeq_epi8(_mm_adds_epu8(a, add[v]), sum[v]), ones);
             carry[v] = _mm_and_si128(overflow, carryOut[v]);
         }
         for (int round = 0; round < 2; ++round) {
@@ -105,11 +118,13 @@ size_t WrapVector24(uint8_t* p, size_t count, uint32_t k) {
                 _mm_or_si128(_mm_slli_si128(carry[2], 1), _mm_srli_si128(carry[1], 15)),
             };
             for (int v = 0; v < 3; ++v) {
-                carry[v] = _mm_and_si128(_mm_and_si128(in[v], _mm_cmpeq_epi8(sum[v], ones)), carryOut[v]);
+                carry[v] =
+                    _mm_and_si128(_mm_and_si128(in[v], _mm_cmpeq_epi8(sum[v], ones)), carryOut[v]);
                 sum[v] = _mm_sub_epi8(sum[v], in[v]);
             }
         }
-        for (int v = 0; v < 3; ++v) Store(p + 16 * v, sum[v]);
+        for (int v = 0; v < 3; ++v)
+            Store(p + 16 * v, sum[v]);
     }
     return done;
 }
@@ -125,8 +140,9 @@ size_t SaturateVector24(uint8_t* p, size_t count, const int32_t offsets[3]) {
     size_t done = 0;
     for (; done + 16 <= count; done += 16, p += 48)
         for (int v = 0; v < 3; ++v)
-            Store(p + 16 * v, _mm_subs_epu8(_mm_adds_epu8(Load(p + 16 * v), Load(upPattern.bytes + 16 * v)),
-                                            Load(downPattern.bytes + 16 * v)));
+            Store(p + 16 * v,
+                  _mm_subs_epu8(_mm_adds_epu8(Load(p + 16 * v), Load(upPattern.bytes + 16 * v)),
+                                Load(downPattern.bytes + 16 * v)));
     return done;
 }
 #endif
@@ -149,7 +165,8 @@ void WrapRun24(uint8_t* p, size_t count, const ColorChangeState& s) {
 
 // 24-bit saturation with whole-channel offsets: channels are independent bytes.
 void SaturateRun24(uint8_t* p, size_t count, const ColorChangeState& s) {
-    const int32_t offsets[3] = {std::clamp(s.offsetB, -256, 256), std::clamp(s.offsetG >> 8, -256, 256),
+    const int32_t offsets[3] = {std::clamp(s.offsetB, -256, 256),
+                                std::clamp(s.offsetG >> 8, -256, 256),
                                 std::clamp(s.offsetR >> 16, -256, 256)};
     size_t done = 0;
 #if defined(__SSE2__)
@@ -157,12 +174,14 @@ void SaturateRun24(uint8_t* p, size_t count, const ColorChangeState& s) {
     p += 3 * done;
 #endif
     for (size_t i = done; i < count; ++i, p += 3)
-        for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::clamp(p[c] + offsets[c], 0, 255));
+        for (int c = 0; c < 3; ++c)
+            p[c] = static_cast<uint8_t>(std::clamp(p[c] + offsets[c], 0, 255));
 }
 
 // 16-bit wrap-around: the pixel's 15 colour bits plus the offsets' sum, cut to 16 bits.
 void WrapRun16(uint8_t* p, size_t count, const ColorChangeState& s) {
-    const uint16_t k = static_cast<uint16_t>(uint32_t(s.offsetR) + uint32_t(s.offsetG) + uint32_t(s.offsetB));
+    const uint16_t k =
+        static_cast<uint16_t>(uint32_t(s.offsetR) + uint32_t(s.offsetG) + uint32_t(s.offsetB));
     if constexpr (std::endian::native == std::endian::little) {
         // Whole words, which the compiler turns into vector code.
         for (size_t i = 0; i < count; ++i, p += 2) {

@@ -85,8 +85,10 @@ MIVRA_TARGET_SSSE3 size_t BlendBytesVector(uint8_t* target, const uint8_t* other
     for (; k + 16 <= count; k += 16) {
         const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(target + k));
         const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(other + k));
-        const __m128i first = BlendLanes<Wide>(_mm_unpacklo_epi8(t, zero), _mm_unpacklo_epi8(o, zero), high, low);
-        const __m128i second = BlendLanes<Wide>(_mm_unpackhi_epi8(t, zero), _mm_unpackhi_epi8(o, zero), high, low);
+        const __m128i first =
+            BlendLanes<Wide>(_mm_unpacklo_epi8(t, zero), _mm_unpacklo_epi8(o, zero), high, low);
+        const __m128i second =
+            BlendLanes<Wide>(_mm_unpackhi_epi8(t, zero), _mm_unpackhi_epi8(o, zero), high, low);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + k), _mm_packus_epi16(first, second));
     }
     return k;
@@ -97,7 +99,8 @@ MIVRA_TARGET_SSSE3 size_t BlendBytesVector(uint8_t* target, const uint8_t* other
 size_t BlendBytesWithProduct(uint8_t* target, const uint8_t* other, size_t count, double ratio) {
     if (!__builtin_cpu_supports("ssse3")) return 0;
     const int64_t narrow = FindExactMultiplier(ratio, 16);
-    if (narrow >= 0 && narrow <= 0xFFFF) return BlendBytesVector<false>(target, other, count, narrow);
+    if (narrow >= 0 && narrow <= 0xFFFF)
+        return BlendBytesVector<false>(target, other, count, narrow);
     const int64_t wide = FindExactMultiplier(ratio, 24);
     if (wide >= 0) return BlendBytesVector<true>(target, other, count, wide);
     return 0;
@@ -109,7 +112,8 @@ void Blend24(uint8_t* target, const uint8_t* other, size_t count, double ratio) 
 #if MIVRA_SSSE3
     done = BlendBytesWithProduct(target, other, count, ratio);
 #endif
-    if (done < count) BlendBytesWithTable(target + done, other + done, count - done, ByteBlendTable(ratio));
+    if (done < count)
+        BlendBytesWithTable(target + done, other + done, count - done, ByteBlendTable(ratio));
 }
 
 // Per-frame table of the 16-bit blend: the low five bits of truncate(u - (u - v) / ratio) for
@@ -119,7 +123,8 @@ struct ChannelBlendTable {
     explicit ChannelBlendTable(double ratio) {
         for (int u = 0; u < 32; ++u)
             for (int v = 0; v < 32; ++v)
-                value[u * 32 + v] = static_cast<uint8_t>(TruncateSafely(u - (u - v) / ratio) & 0x1F);
+                value[u * 32 + v] =
+                    static_cast<uint8_t>(TruncateSafely(u - (u - v) / ratio) & 0x1F);
     }
     uint32_t operator()(uint32_t p, uint32_t q, int shift) const {
         return value[((p >> shift) & 0x1F) * 32 + ((q >> shift) & 0x1F)];
@@ -137,8 +142,12 @@ struct ChannelProduct {
     int32_t m, b;
 };
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+int64_t CeilDiv(int64_t a, int64_t b) {
+    return -FloorDiv(-a, b);
+}
 
 // e(d) for d = -31..31 at [d + 31], when the blended value depends on u and d = u - v only.
 std::optional<std::vector<int64_t>> ChannelOffsets(double ratio) {
@@ -195,7 +204,8 @@ MIVRA_VECTOR_CLONES void BlendWordsShort(uint8_t* target, const uint8_t* other, 
         for (int shift = 0; shift <= 10; shift += 5) {
             const int16_t u = static_cast<int16_t>((p >> shift) & 0x1F);
             const int16_t v = static_cast<int16_t>((q >> shift) & 0x1F);
-            const int16_t e = static_cast<int16_t>((int32_t{static_cast<int16_t>(2 * (v - u))} * m) >> 16);
+            const int16_t e =
+                static_cast<int16_t>((int32_t{static_cast<int16_t>(2 * (v - u))} * m) >> 16);
             word = static_cast<uint16_t>(word | (((u + e) & 0x1F) << shift));
         }
         std::memcpy(target + 2 * i, &word, 2);
@@ -265,8 +275,7 @@ MIVRA_TARGET_SSSE3 __m128i WidenLanes(__m128i w) {
     return _mm_shuffle_epi8(_mm_or_si128(blue, _mm_or_si128(green, red)), pack);
 }
 
-MIVRA_TARGET_SSSE3 size_t Narrow24To16Vector(const uint8_t* in, uint8_t* out,
-                                                           size_t pixels) {
+MIVRA_TARGET_SSSE3 size_t Narrow24To16Vector(const uint8_t* in, uint8_t* out, size_t pixels) {
     // Four pixels of 12 bytes into the low three bytes of four 32-bit lanes.
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     size_t done = 0;
@@ -284,8 +293,7 @@ MIVRA_TARGET_SSSE3 size_t Narrow24To16Vector(const uint8_t* in, uint8_t* out,
     return done;
 }
 
-MIVRA_TARGET_SSSE3 size_t Widen16To24Vector(const uint8_t* in, uint8_t* out,
-                                                          size_t pixels) {
+MIVRA_TARGET_SSSE3 size_t Widen16To24Vector(const uint8_t* in, uint8_t* out, size_t pixels) {
     const __m128i zero = _mm_setzero_si128();
     size_t done = 0;
     for (; done + 16 <= pixels; done += 16, in += 32, out += 48) {
@@ -333,7 +341,8 @@ void Widen16To24(const uint8_t* in, uint8_t* out, size_t pixels) {
 } // namespace
 
 void SetupBlend(BlendParams& params, int32_t rangeStart, int32_t rangeEnd) {
-    params.rangeLength = static_cast<int32_t>(static_cast<uint32_t>(rangeEnd) - static_cast<uint32_t>(rangeStart));
+    params.rangeLength =
+        static_cast<int32_t>(static_cast<uint32_t>(rangeEnd) - static_cast<uint32_t>(rangeStart));
     const double m = params.rangeLength;
     const double s = params.startTransPercent;
     const double e = params.endTransPercent;

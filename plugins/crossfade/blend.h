@@ -8,8 +8,8 @@
 #include "avifile/avifile.h"
 
 struct BlendParams {
-    double weight;         // the other frame's share is weight / rangeLength
-    double weightStep;     // added before each blended frame
+    double weight;     // the other frame's share is weight / rangeLength
+    double weightStep; // added before each blended frame
     int32_t endTransPercent;
     int32_t startTransPercent;
     int32_t rangeLength;

@@ -64,7 +64,8 @@ std::vector<ColumnRun> MapColumns(int64_t w, int64_t srcPixel, int64_t dstPixel,
             srcPixel = std::min(threshold, w);
             continue;
         }
-        for (int64_t r = 0; r < repeats && dstPixel < w; ++r) put();
+        for (int64_t r = 0; r < repeats && dstPixel < w; ++r)
+            put();
         if (srcPixel >= threshold) {
             if (dstPixel >= w) break;
             put();
@@ -88,7 +89,8 @@ void CopyRuns(const uint8_t* src, uint8_t* dst, const std::vector<ColumnRun>& ru
             std::memcpy(to, from, static_cast<size_t>(run.count * Bpp));
             continue;
         }
-        for (int64_t k = 0; k < run.count; ++k) std::memcpy(to + k * Bpp, from + k * Bpp, Bpp);
+        for (int64_t k = 0; k < run.count; ++k)
+            std::memcpy(to + k * Bpp, from + k * Bpp, Bpp);
     }
 }
 
@@ -100,7 +102,8 @@ void Resample(ZoomKey k, const uint8_t* source, uint8_t* output, int64_t w, int6
 
     double xr = static_cast<double>(rowBytes + 1);
     const int64_t tx = Truncate(k.xZoom / 100);
-    if (k.xSize - W * static_cast<double>(tx) != 0) xr = W / (k.xSize - W * static_cast<double>(tx));
+    if (k.xSize - W * static_cast<double>(tx) != 0)
+        xr = W / (k.xSize - W * static_cast<double>(tx));
     double yr = pick ? H : H + 1;
     const int64_t ty = Truncate(k.yZoom / 100);
     if (k.ySize - H * static_cast<double>(ty) != 0)
@@ -159,7 +162,9 @@ void Resample(ZoomKey k, const uint8_t* source, uint8_t* output, int64_t w, int6
 }
 
 // The smoothing divides sums of up to nine bytes by the number of pixels taken, 1 to 9.
-constexpr uint32_t DivisionMultiplier(uint32_t count) { return (65536 + count - 1) / count; }
+constexpr uint32_t DivisionMultiplier(uint32_t count) {
+    return (65536 + count - 1) / count;
+}
 
 constexpr bool MultiplierDividesExactly() {
     for (uint32_t count = 1; count <= 9; ++count)
@@ -170,24 +175,32 @@ constexpr bool MultiplierDividesExactly() {
 static_assert(MultiplierDividesExactly());
 
 enum Tap : uint16_t {
-    kAbove = 0x01, kAboveRight = 0x02, kRight = 0x04, kBelowRight = 0x08,
-    kBelow = 0x10, kBelowLeft = 0x20, kLeft = 0x40, kAboveLeft = 0x80,
+    kAbove = 0x01,
+    kAboveRight = 0x02,
+    kRight = 0x04,
+    kBelowRight = 0x08,
+    kBelow = 0x10,
+    kBelowLeft = 0x20,
+    kLeft = 0x40,
+    kAboveLeft = 0x80,
 };
 
 // Rows copied with one zero pixel on each side, so that every neighbour can be read and the
 // missing ones add nothing; the copy of the current row also keeps its input values while the
 // output row is written over it.
 class PaddedRows {
-public:
+  public:
     explicit PaddedRows(size_t a) : a_(a), storage_(3 * (a + 6), 0) {}
     const uint8_t* Fill(int which, const uint8_t* row) {
         uint8_t* padded = storage_.data() + which * (a_ + 6);
-        if (row) std::memcpy(padded + 3, row, a_);
-        else std::fill(padded + 3, padded + 3 + a_, 0);
+        if (row)
+            std::memcpy(padded + 3, row, a_);
+        else
+            std::fill(padded + 3, padded + 3 + a_, 0);
         return padded + 3;
     }
 
-private:
+  private:
     size_t a_;
     std::vector<uint8_t> storage_;
 };
@@ -195,19 +208,21 @@ private:
 // Own byte plus every selected neighbour (a mask of 0xFF selects, 0 leaves out), one pass the
 // compiler vectorises, for the widest vectors the processor has.
 MIVRA_VECTOR_CLONES void SumNeighbours(uint16_t* __restrict sums, const uint8_t* __restrict row,
-                   const uint8_t* __restrict above, const uint8_t* __restrict below,
-                   const uint8_t m[8], size_t a) {
+                                       const uint8_t* __restrict above,
+                                       const uint8_t* __restrict below, const uint8_t m[8],
+                                       size_t a) {
     for (size_t j = 0; j < a; ++j)
-        sums[j] = static_cast<uint16_t>(
-            row[j] + (above[j] & m[0]) + (above[j + 3] & m[1]) + (row[j + 3] & m[2]) +
-            (below[j + 3] & m[3]) + (below[j] & m[4]) + (below[j - 3] & m[5]) +
-            (row[j - 3] & m[6]) + (above[j - 3] & m[7]));
+        sums[j] = static_cast<uint16_t>(row[j] + (above[j] & m[0]) + (above[j + 3] & m[1]) +
+                                        (row[j + 3] & m[2]) + (below[j + 3] & m[3]) +
+                                        (below[j] & m[4]) + (below[j - 3] & m[5]) +
+                                        (row[j - 3] & m[6]) + (above[j - 3] & m[7]));
 }
 
-MIVRA_VECTOR_CLONES void DivideRow(uint8_t* __restrict out, const uint16_t* __restrict sums, size_t begin, size_t end,
-               uint32_t count) {
+MIVRA_VECTOR_CLONES void DivideRow(uint8_t* __restrict out, const uint16_t* __restrict sums,
+                                   size_t begin, size_t end, uint32_t count) {
     if (count == 1) {
-        for (size_t j = begin; j < end; ++j) out[j] = static_cast<uint8_t>(sums[j]);
+        for (size_t j = begin; j < end; ++j)
+            out[j] = static_cast<uint8_t>(sums[j]);
         return;
     }
     // A 16-bit multiplier, so that the product's high half is one vector instruction.
@@ -230,17 +245,22 @@ void DivideRowWithSmoothedLeft(uint8_t* out, const uint16_t* sums, size_t begin,
 
 // row, above and below are padded copies; a missing line above or below is all zeros.
 void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uint8_t* below,
-               bool hasAbove, bool hasBelow, uint16_t taps, bool inPlace, size_t a, uint16_t* sums) {
+               bool hasAbove, bool hasBelow, uint16_t taps, bool inPlace, size_t a,
+               uint16_t* sums) {
     auto used = [&](uint16_t tap, bool exists) { return (taps & tap) && exists; };
     const bool smoothedLeft = inPlace && (taps & kLeft);
-    const uint16_t order[8] = {kAbove, kAboveRight, kRight, kBelowRight, kBelow, kBelowLeft, kLeft, kAboveLeft};
+    const uint16_t order[8] = {kAbove, kAboveRight, kRight, kBelowRight,
+                               kBelow, kBelowLeft,  kLeft,  kAboveLeft};
     uint8_t masks[8];
-    for (int n = 0; n < 8; ++n) masks[n] = (taps & order[n]) && !(order[n] == kLeft && smoothedLeft) ? 0xFF : 0;
+    for (int n = 0; n < 8; ++n)
+        masks[n] = (taps & order[n]) && !(order[n] == kLeft && smoothedLeft) ? 0xFF : 0;
     SumNeighbours(sums, row, above, below, masks, a);
 
     const uint32_t own = 1 + used(kAbove, hasAbove) + used(kBelow, hasBelow);
-    const uint32_t right = used(kAboveRight, hasAbove) + used(kRight, true) + used(kBelowRight, hasBelow);
-    const uint32_t left = used(kBelowLeft, hasBelow) + used(kLeft, true) + used(kAboveLeft, hasAbove);
+    const uint32_t right =
+        used(kAboveRight, hasAbove) + used(kRight, true) + used(kBelowRight, hasBelow);
+    const uint32_t left =
+        used(kBelowLeft, hasBelow) + used(kLeft, true) + used(kAboveLeft, hasAbove);
     if (a == 3) return DivideRow(out, sums, 0, 3, own);
     DivideRow(out, sums, 0, 3, own + right);
     if (smoothedLeft) {
@@ -284,8 +304,10 @@ void ZoomFrame(ZoomKey key, const uint8_t* source, uint8_t* output, int32_t widt
     std::memset(output, 0, size_t(width) * size_t(height) * size_t(bpp));
     if (key.xSize == 0 || key.ySize == 0 || !KeyIsUsable(key)) return;
     const bool pick = variant == ZoomVariant::PickView;
-    if (bpp == 2) Resample<2>(key, source, output, width, height, pick);
-    else Resample<3>(key, source, output, width, height, pick);
+    if (bpp == 2)
+        Resample<2>(key, source, output, width, height, pick);
+    else
+        Resample<3>(key, source, output, width, height, pick);
 }
 
 void SmoothFrame(uint8_t* output, const uint8_t* input, uint16_t taps, int32_t width,

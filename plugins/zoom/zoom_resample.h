@@ -8,12 +8,12 @@
 #include "avifile/avifile.h"
 
 struct ZoomKey {
-    int32_t flags;    // bit 0 / bit 1: the x / y zoom moves down (or stays) toward the end key
-    double xSize;     // zoomed picture size in pixels
+    int32_t flags; // bit 0 / bit 1: the x / y zoom moves down (or stays) toward the end key
+    double xSize;  // zoomed picture size in pixels
     double ySize;
-    double xPos;      // picture position
+    double xPos; // picture position
     double yPos;
-    double xZoom;     // percent
+    double xZoom; // percent
     double yZoom;
     double xZoomStep; // per-frame changes
     double yZoomStep;

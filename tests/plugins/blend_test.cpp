@@ -46,7 +46,8 @@ void ReferenceBlend16(std::vector<uint8_t>& target, const std::vector<uint8_t>& 
 
 std::vector<uint8_t> RandomBytes(std::mt19937& random, size_t size) {
     std::vector<uint8_t> bytes(size);
-    for (auto& b : bytes) b = static_cast<uint8_t>(random());
+    for (auto& b : bytes)
+        b = static_cast<uint8_t>(random());
     return bytes;
 }
 
@@ -56,10 +57,8 @@ TEST(BlendWeights, SharesOverTheRange) {
         std::vector<double> shares;
     };
     const Case cases[] = {
-        {100, 0, 10, 14, {0.25, 0.5, 0.75, 1, 1}},
-        {0, 100, 10, 14, {0.75, 0.5, 0.25, 0, 0.25}},
-        {100, 100, 0, 4, {0, 0, 0, 0, 0}},
-        {50, 50, 0, 2, {0.5, 0.5, 0.5}},
+        {100, 0, 10, 14, {0.25, 0.5, 0.75, 1, 1}}, {0, 100, 10, 14, {0.75, 0.5, 0.25, 0, 0.25}},
+        {100, 100, 0, 4, {0, 0, 0, 0, 0}},         {50, 50, 0, 2, {0.5, 0.5, 0.5}},
         {80, 40, 0, 2, {0.4, 0.6, 0.8}},
     };
     for (const Case& c : cases) {
@@ -108,16 +107,21 @@ TEST(BlendFrames, WorkedExamples) {
 
 TEST(BlendFrames, MatchesTheDivisionOnRandomFrames) {
     std::mt19937 random(3);
-    const double ratios[] = {1, 1.0000001, 4.0 / 3, 1.5, 2, 2.5, 3, 4, 7.0 / 3, 10, 12.5, 100,
-                             1e6, 54.0 / 5, 44.0 / 9, std::numeric_limits<double>::infinity(), 0.75, 0.5, 0.3, -2};
+    const double ratios[] = {1,       1.0000001, 4.0 / 3,  1.5,
+                             2,       2.5,       3,        4,
+                             7.0 / 3, 10,        12.5,     100,
+                             1e6,     54.0 / 5,  44.0 / 9, std::numeric_limits<double>::infinity(),
+                             0.75,    0.5,       0.3,      -2};
     for (double ratio : ratios) {
         for (int bitCount : {16, 24}) {
             const size_t size = 3000 + random() % 100;
             std::vector<uint8_t> target = RandomBytes(random, size);
             const std::vector<uint8_t> other = RandomBytes(random, size);
             std::vector<uint8_t> expected = target;
-            if (bitCount == 24) ReferenceBlend24(expected, other, ratio);
-            else ReferenceBlend16(expected, other, ratio);
+            if (bitCount == 24)
+                ReferenceBlend24(expected, other, ratio);
+            else
+                ReferenceBlend16(expected, other, ratio);
             BlendFrames(target.data(), other.data(), other.size(), ratio,
                         Format(bitCount, uint32_t(size)));
             ASSERT_EQ(target, expected) << bitCount << " bits, ratio " << ratio;
@@ -141,8 +145,10 @@ TEST(BlendFrames, StopsAtTheShorterBuffer) {
         const std::vector<uint8_t> other = RandomBytes(random, 51); // smaller than the target
         std::vector<uint8_t> expected = target;
         std::vector<uint8_t> head(expected.begin(), expected.begin() + 51);
-        if (bitCount == 24) ReferenceBlend24(head, other, 3);
-        else ReferenceBlend16(head, other, 3);
+        if (bitCount == 24)
+            ReferenceBlend24(head, other, 3);
+        else
+            ReferenceBlend16(head, other, 3);
         std::copy(head.begin(), head.end(), expected.begin());
         BlendFrames(target.data(), other.data(), other.size(), 3, Format(bitCount, 101));
         EXPECT_EQ(target, expected) << bitCount;
@@ -180,8 +186,8 @@ TEST(ConvertPixelDepth, WidensAndNarrows) {
     for (const Case& c : cases) {
         std::vector<uint8_t> scratch(c.expected.size() + 1, 0xEE);
         auto h = Format(c.otherBits, uint32_t(c.other.size()));
-        const uint8_t* result = ConvertPixelDepth(c.targetBits, h, c.other.data(), scratch.data(),
-                                                  scratch.size());
+        const uint8_t* result =
+            ConvertPixelDepth(c.targetBits, h, c.other.data(), scratch.data(), scratch.size());
         if (c.expected.empty()) {
             EXPECT_EQ(result, c.other.data());
             continue;
@@ -199,9 +205,9 @@ TEST(ConvertPixelDepth, WholePixelsInsideBothBuffers) {
         size_t otherSize, scratchSize, written;
     };
     const Case cases[] = {
-        {16, 24, 8, 100, 4},  // two whole pixels; the two trailing bytes are not a pixel
-        {24, 16, 5, 100, 6},  // two whole words
-        {16, 24, 300, 7, 6},  // scratch smaller than the converted frame
+        {16, 24, 8, 100, 4}, // two whole pixels; the two trailing bytes are not a pixel
+        {24, 16, 5, 100, 6}, // two whole words
+        {16, 24, 300, 7, 6}, // scratch smaller than the converted frame
         {24, 16, 300, 10, 9},
     };
     for (const Case& c : cases) {
@@ -210,7 +216,8 @@ TEST(ConvertPixelDepth, WholePixelsInsideBothBuffers) {
         ConvertPixelDepth(c.targetBits, Format(c.otherBits, uint32_t(c.otherSize)), other.data(),
                           scratch.data(), scratch.size());
         size_t written = 0;
-        while (written < scratch.size() && scratch[written] != 0) ++written;
+        while (written < scratch.size() && scratch[written] != 0)
+            ++written;
         EXPECT_EQ(written, c.written) << c.targetBits << " from " << c.otherBits;
     }
 }
@@ -224,14 +231,16 @@ TEST(ConvertPixelDepth, MatchesThePlainShiftsOnRandomFrames) {
         std::vector<uint8_t> expected;
         if (target == 16) {
             for (size_t j = 0; j + 3 <= size; j += 3) {
-                const int w = (other[j] >> 3) | ((other[j + 1] >> 3) << 5) | ((other[j + 2] >> 3) << 10);
+                const int w =
+                    (other[j] >> 3) | ((other[j + 1] >> 3) << 5) | ((other[j + 2] >> 3) << 10);
                 expected.insert(expected.end(), {uint8_t(w), uint8_t(w >> 8)});
             }
         } else {
             for (size_t j = 0; j + 2 <= size; j += 2) {
                 const int w = other[j] | (other[j + 1] << 8);
-                expected.insert(expected.end(), {uint8_t((w & 0x1F) << 3), uint8_t((w & 0x3E0) >> 2),
-                                                 uint8_t((w & 0x7C00) >> 7)});
+                expected.insert(expected.end(),
+                                {uint8_t((w & 0x1F) << 3), uint8_t((w & 0x3E0) >> 2),
+                                 uint8_t((w & 0x7C00) >> 7)});
             }
         }
         std::vector<uint8_t> scratch(expected.size());

@@ -33,15 +33,16 @@ void SetSteps(ColorChangeState& s, int16_t r, int16_t g, int16_t b) {
 }
 
 // The transform exactly as specified: one pixel at a time with a countdown for the in-frame steps.
-void ReferenceTransform(std::vector<uint8_t>& frame, ColorChangeState s,
-                        const BITMAPINFOHEADER& h, int32_t mode, int32_t x, int32_t y) {
+void ReferenceTransform(std::vector<uint8_t>& frame, ColorChangeState s, const BITMAPINFOHEADER& h,
+                        int32_t mode, int32_t x, int32_t y) {
     if (mode != 0 && mode != 1) return;
     const int32_t bpp = s.bytesPerPixel;
     const int64_t n = int64_t{y} * h.biWidth + x;
     int64_t counter = n;
     for (size_t p = 0; p + bpp <= h.biSizeImage; p += bpp) {
         uint32_t v = 0;
-        for (int i = 0; i < bpp; ++i) v |= uint32_t{frame[p + i]} << (8 * i);
+        for (int i = 0; i < bpp; ++i)
+            v |= uint32_t{frame[p + i]} << (8 * i);
         const int32_t masks[3] = {s.channelMaskR, s.channelMaskG, s.channelMaskB};
         const int32_t offsets[3] = {s.offsetR, s.offsetG, s.offsetB};
         int32_t total = 0;
@@ -66,8 +67,12 @@ TEST(ColorMasks, FollowTheBitCount) {
         ColorChangeState expected;
     };
     const Case cases[] = {
-        {24, {3, 8, 0xFF0000, 0xFF00, 0xFF, int32_t(0xFFFF0000), int32_t(0xFFFFFF00), -1, 0, 0, 0, 0, 0, 0}},
-        {16, {2, 5, 0x7C00, 0x3E0, 0x1F, int32_t(0xFFFFFC00), int32_t(0xFFFFFFE0), -1, 0, 0, 0, 0, 0, 0}},
+        {24,
+         {3, 8, 0xFF0000, 0xFF00, 0xFF, int32_t(0xFFFF0000), int32_t(0xFFFFFF00), -1, 0, 0, 0, 0, 0,
+          0}},
+        {16,
+         {2, 5, 0x7C00, 0x3E0, 0x1F, int32_t(0xFFFFFC00), int32_t(0xFFFFFFE0), -1, 0, 0, 0, 0, 0,
+          0}},
         {32, {4, 10, 0, 0, 0, int32_t(0xFFF00000), int32_t(0xFFFFFC00), -1, 0, 0, 0, 0, 0, 0}},
         {8, {1, 2, 0x30, 0xC, 0x3, int32_t(0xFFFFFFF0), int32_t(0xFFFFFFFC), -1, 0, 0, 0, 0, 0, 0}},
     };
@@ -157,7 +162,8 @@ TEST(ColorRamp, OffsetsPerProcessedFrame) {
 TEST(ColorRamp, SaturatingRampNeverOverflows) {
     ColorChangeState s = State(24, -255, 0, 0);
     SetSteps(s, -32768, 0, 0);
-    for (int k = 0; k < 200; ++k) AdvanceColorOffsets(s, 1);
+    for (int k = 0; k < 200; ++k)
+        AdvanceColorOffsets(s, 1);
     EXPECT_EQ(s.offsetR, INT32_MIN);
     std::vector<uint8_t> frame = {9, 9, 200};
     TransformFrame(frame.data(), s, Header(24, 1, 3), 1, 0, 0);
@@ -176,13 +182,15 @@ std::vector<int> StepsPerPixel(int width, int pixelX, int pixelY, int pixels) {
     std::vector<uint8_t> frame(static_cast<size_t>(pixels) * 3, 0);
     TransformFrame(frame.data(), s, Header(24, width, uint32_t(frame.size())), 0, pixelX, pixelY);
     std::vector<int> steps;
-    for (int i = 0; i < pixels; ++i) steps.push_back(frame[size_t(i) * 3]);
+    for (int i = 0; i < pixels; ++i)
+        steps.push_back(frame[size_t(i) * 3]);
     return steps;
 }
 
 TEST(ColorTransform, InFrameSteps) {
     std::vector<int> steps = StepsPerPixel(10, 9, 0, 30);
-    for (int i = 0; i < 30; ++i) EXPECT_EQ(steps[i], i <= 9 ? 0 : (i <= 18 ? 1 : (i <= 27 ? 2 : 3))) << i;
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(steps[i], i <= 9 ? 0 : (i <= 18 ? 1 : (i <= 27 ? 2 : 3))) << i;
 
     steps = StepsPerPixel(10, 0, 0, 5);
     EXPECT_EQ(steps, (std::vector<int>{0, 1, 1, 1, 1}));
@@ -197,7 +205,8 @@ TEST(ColorTransform, PaddedRowsAndTrailingBytesStayInsideTheFrame) {
     ColorChangeState s = State(24, 0, 0, 1);
     std::vector<uint8_t> frame(64, 7);
     TransformFrame(frame.data(), s, Header(24, 10, 64), 0, 0, 100);
-    for (size_t i = 0; i < 63; ++i) EXPECT_EQ(frame[i], i % 3 == 0 ? 8 : 7) << i;
+    for (size_t i = 0; i < 63; ++i)
+        EXPECT_EQ(frame[i], i % 3 == 0 ? 8 : 7) << i;
     EXPECT_EQ(frame[63], 7);
 
     s = State(16, 0, 0, 1);
@@ -221,7 +230,8 @@ TEST(ColorTransform, FastPathsMatchTheReference) {
         const int width = 1 + round % 50;
         const uint32_t size = uint32_t(std::uniform_int_distribution<int>(0, 9000)(random));
         std::vector<uint8_t> frame(size);
-        for (auto& b : frame) b = static_cast<uint8_t>(random());
+        for (auto& b : frame)
+            b = static_cast<uint8_t>(random());
         std::vector<uint8_t> expected = frame;
         const int x = std::uniform_int_distribution<int>(-2, 3000)(random);
         const int y = round % 3;

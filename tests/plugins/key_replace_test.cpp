@@ -13,7 +13,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Solid(size_t pixels, uint8_t blue, uint8_t green, uint8_t red) {
     Bytes frame;
-    for (size_t i = 0; i < pixels; ++i) frame.insert(frame.end(), {blue, green, red});
+    for (size_t i = 0; i < pixels; ++i)
+        frame.insert(frame.end(), {blue, green, red});
     return frame;
 }
 
@@ -21,7 +22,8 @@ void ReferenceKeyReplace(Bytes& out, const Bytes& mask, const Bytes& back, const
                          int32_t useBackground) {
     for (size_t i = 0; i + 3 <= out.size(); i += 3)
         if (mask[i] == key[2] && mask[i + 1] == key[1] && mask[i + 2] == key[0])
-            for (int k = 0; k < 3; ++k) out[i + k] = useBackground == 1 ? back[i + k] : mask[i + k];
+            for (int k = 0; k < 3; ++k)
+                out[i + k] = useBackground == 1 ? back[i + k] : mask[i + k];
 }
 
 TEST(KeyReplace, ExactKeyOnly) {
@@ -48,11 +50,14 @@ TEST(KeyReplace, ExactKeyOnly) {
         for (size_t pixels : {1, 7, 40}) { // both the byte-wise and the 16-byte passes
             Bytes out = Solid(pixels, 1, 2, 3);
             Bytes mask;
-            for (size_t i = 0; i < pixels; ++i) mask.insert(mask.end(), c.maskPixel.begin(), c.maskPixel.end());
+            for (size_t i = 0; i < pixels; ++i)
+                mask.insert(mask.end(), c.maskPixel.begin(), c.maskPixel.end());
             const Bytes back = Solid(pixels, 0, 0, 200);
-            KeyReplace(out.data(), mask.data(), back.data(), c.key, uint32_t(out.size()), c.useBackground);
+            KeyReplace(out.data(), mask.data(), back.data(), c.key, uint32_t(out.size()),
+                       c.useBackground);
             Bytes expected;
-            for (size_t i = 0; i < pixels; ++i) expected.insert(expected.end(), c.expected.begin(), c.expected.end());
+            for (size_t i = 0; i < pixels; ++i)
+                expected.insert(expected.end(), c.expected.begin(), c.expected.end());
             EXPECT_EQ(out, expected) << c.name << ", " << pixels << " pixels";
         }
     }
@@ -63,7 +68,8 @@ TEST(KeyReplace, BlackLeftHalfLetsTheRedBackgroundThrough) {
     Bytes base, mask;
     for (int i = 0; i < W * H; ++i) {
         const bool left = i % W < W / 2;
-        base.insert(base.end(), {uint8_t(i), 0, 0}); // the base itself holds black too: never compared
+        base.insert(base.end(),
+                    {uint8_t(i), 0, 0}); // the base itself holds black too: never compared
         mask.insert(mask.end(), {uint8_t(left ? 0 : 1), 0, 0});
     }
     const Bytes back = Solid(W * H, 0, 0, 255);
@@ -84,7 +90,8 @@ TEST(KeyReplace, MatchesTheReferenceAndStopsAtTheImageSize) {
         const size_t size = random() % 500; // often not a multiple of 3
         Bytes out(size), mask(size), back(size);
         for (auto* frame : {&out, &mask, &back})
-            for (auto& b : *frame) b = static_cast<uint8_t>(random() % 4 + 9); // near the key
+            for (auto& b : *frame)
+                b = static_cast<uint8_t>(random() % 4 + 9); // near the key
         for (size_t i = 0; i + 3 <= size; i += 3)
             if (random() % 3 == 0) mask[i] = 10, mask[i + 1] = 20, mask[i + 2] = 30;
         const int32_t useBackground = round % 2;
@@ -95,7 +102,8 @@ TEST(KeyReplace, MatchesTheReferenceAndStopsAtTheImageSize) {
     }
 }
 
-std::set<std::pair<int, int>> Inverted(const Bytes& before, const Bytes& after, int W, int H, int b) {
+std::set<std::pair<int, int>> Inverted(const Bytes& before, const Bytes& after, int W, int H,
+                                       int b) {
     std::set<std::pair<int, int>> pixels;
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
@@ -106,8 +114,10 @@ std::set<std::pair<int, int>> Inverted(const Bytes& before, const Bytes& after, 
                 all = all && flipped;
                 any = any || after[at + k] != before[at + k];
             }
-            if (all) pixels.insert({x, y});
-            else EXPECT_FALSE(any) << "part of pixel " << x << "," << y << " changed";
+            if (all)
+                pixels.insert({x, y});
+            else
+                EXPECT_FALSE(any) << "part of pixel " << x << "," << y << " changed";
         }
     return pixels;
 }
@@ -119,12 +129,12 @@ TEST(XorCrossHair, DrawsTwoClippedLinesAndUndoesItself) {
     };
     const int W = 12, H = 9;
     const Case cases[] = {
-        {24, 6, 4, {5, 4, 2, 2}},    // crossing inside the view: the crossing pixel keeps its colour
+        {24, 6, 4, {5, 4, 2, 2}}, // crossing inside the view: the crossing pixel keeps its colour
         {16, 6, 4, {0, 0, 0, 0}},
-        {32, 6, 4, {11, 8, 8, 7}},   // view cut by the frame's right and bottom edges
+        {32, 6, 4, {11, 8, 8, 7}}, // view cut by the frame's right and bottom edges
         {24, 20, 20, {3, 3, -5, -5}},
-        {24, 6, 4, {9, 1, 2, 2}},    // cross-hair outside the view: the lines do not meet
-        {24, 6, 4, {12, 9, 0, 0}},   // cross-hair outside the frame: nothing
+        {24, 6, 4, {9, 1, 2, 2}},  // cross-hair outside the view: the lines do not meet
+        {24, 6, 4, {12, 9, 0, 0}}, // cross-hair outside the frame: nothing
         {24, 6, 4, {-1, -1, 0, 0}},
         {8, 6, 4, {5, 4, 2, 2}},
     };
@@ -132,7 +142,8 @@ TEST(XorCrossHair, DrawsTwoClippedLinesAndUndoesItself) {
     for (const Case& c : cases) {
         const int b = c.bitCount / 8;
         Bytes frame(size_t(W) * H * b);
-        for (auto& v : frame) v = static_cast<uint8_t>(random());
+        for (auto& v : frame)
+            v = static_cast<uint8_t>(random());
         const Bytes before = frame;
         XorCrossHair(frame.data(), c.previewW, c.previewH, W, H, c.bitCount, c.cross);
         std::set<std::pair<int, int>> expected;

@@ -10,8 +10,8 @@
 namespace {
 
 // The resampler exactly as specified, one source pixel at a time, with every write checked.
-void ReferenceZoom(ZoomKey K, const std::vector<uint8_t>& s, std::vector<uint8_t>& d, int W,
-                   int H, int bitCount, bool pick) {
+void ReferenceZoom(ZoomKey K, const std::vector<uint8_t>& s, std::vector<uint8_t>& d, int W, int H,
+                   int bitCount, bool pick) {
     const int bpp = bitCount == 16 ? 2 : (bitCount == 24 ? 3 : 0);
     if (bpp == 0) return;
     const int rowBytes = W * bpp;
@@ -51,7 +51,8 @@ void ReferenceZoom(ZoomKey K, const std::vector<uint8_t>& s, std::vector<uint8_t
     }
     auto copy = [&](int dstRow, int dstX, int srcX) {
         if (srcRow >= 0 && srcRow < H && srcX >= 0 && dstRow >= 0 && dstRow < H && dstX >= 0)
-            for (int b = 0; b < bpp; ++b) d[dstRow * rowBytes + dstX + b] = s[srcRow * rowBytes + srcX + b];
+            for (int b = 0; b < bpp; ++b)
+                d[dstRow * rowBytes + dstX + b] = s[srcRow * rowBytes + srcX + b];
     };
     for (int dstRow = H - 1 - ySkip; dstRow >= (pick ? 1 : 0); --dstRow) {
         double nextX = int(K.xPos) + xr;
@@ -79,8 +80,10 @@ void ReferenceZoom(ZoomKey K, const std::vector<uint8_t>& s, std::vector<uint8_t
 // The filter exactly as specified; d and s may be the same buffer.
 void ReferenceSmooth(uint8_t* d, const uint8_t* s, uint16_t taps, int W, int H) {
     const int a = 3 * W;
-    const struct { int bit, di, dj; } neighbours[] = {
-        {0x01, 1, 0}, {0x02, 1, 3}, {0x04, 0, 3}, {0x08, -1, 3},
+    const struct {
+        int bit, di, dj;
+    } neighbours[] = {
+        {0x01, 1, 0},  {0x02, 1, 3},   {0x04, 0, 3},  {0x08, -1, 3},
         {0x10, -1, 0}, {0x20, -1, -3}, {0x40, 0, -3}, {0x80, 1, -3},
     };
     for (int i = 0; i < H; ++i)
@@ -114,7 +117,8 @@ std::vector<uint8_t> LabelledFrame(int W, int H, int bitCount) {
 // Column (or -1 for black) shown at each pixel of a destination row.
 std::vector<int> ColumnsOfRow(const std::vector<uint8_t>& frame, int W, int row, int bpp) {
     std::vector<int> columns;
-    for (int c = 0; c < W; ++c) columns.push_back(int(frame[(size_t(row) * W + c) * bpp]) - 1);
+    for (int c = 0; c < W; ++c)
+        columns.push_back(int(frame[(size_t(row) * W + c) * bpp]) - 1);
     return columns;
 }
 
@@ -225,7 +229,8 @@ TEST(ZoomFrame, PickViewShowsTheViewFromItsTopLeft) {
         ZoomFrame(key, source.data(), out.data(), W, H, 24, ZoomVariant::PickView);
         std::vector<int> columns;
         for (int j = 0; j < W; ++j)
-            columns.push_back(c.viewX + j / c.magnification < W ? c.viewX + j / c.magnification : -1);
+            columns.push_back(c.viewX + j / c.magnification < W ? c.viewX + j / c.magnification
+                                                                : -1);
         // The top row shows frame row viewY (rows from the top), the bottom line stays black.
         EXPECT_EQ(RowShown(out, W, H - 1, 3), H - 1 - c.viewY) << c.magnification;
         EXPECT_EQ(ColumnsOfRow(out, W, H - 1, 3), columns) << c.magnification << " " << c.viewX;
@@ -239,7 +244,9 @@ TEST(ZoomFrame, PickViewShowsTheViewFromItsTopLeft) {
 
 TEST(ZoomFrame, MatchesTheReferenceOnRandomKeys) {
     std::mt19937 random(11);
-    auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+    auto uniform = [&](double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(random);
+    };
     for (int round = 0; round < 3000; ++round) {
         const int W = 1 + int(random() % 40), H = 1 + int(random() % 30);
         const int bitCount = round % 2 ? 16 : 24;
@@ -247,7 +254,8 @@ TEST(ZoomFrame, MatchesTheReferenceOnRandomKeys) {
         ZoomKey key;
         if (pick) {
             const double f = 1 + int(random() % 8);
-            key = Key(W, H, 100 * f, 100 * f, f * int(uniform(-2, W + 2)), f * int(uniform(-2, H + 2)));
+            key = Key(W, H, 100 * f, 100 * f, f * int(uniform(-2, W + 2)),
+                      f * int(uniform(-2, H + 2)));
         } else {
             const bool whole = round % 3 == 0;
             double xZoom = whole ? 25 * int(uniform(0, 17)) : uniform(0, 400);
@@ -268,14 +276,16 @@ TEST(ZoomFrame, MatchesTheReferenceOnRandomKeys) {
 TEST(ZoomFrame, WildKeysStayInsideTheFrame) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double values[] = {-1e300, -1e7, -99999, -1, -0.5, 0.5, 1, 7, 99999, 1e7, 1e300, inf, -inf, nan};
+    const double values[] = {-1e300, -1e7,  -99999, -1,    -0.5, 0.5,  1,
+                             7,      99999, 1e7,    1e300, inf,  -inf, nan};
     const int W = 9, H = 7;
     const auto source = LabelledFrame(W, H, 24);
     std::mt19937 random(13);
     for (int round = 0; round < 4000; ++round) {
         ZoomKey key{};
         double* fields[] = {&key.xSize, &key.ySize, &key.xPos, &key.yPos, &key.xZoom, &key.yZoom};
-        for (double* f : fields) *f = values[random() % std::size(values)];
+        for (double* f : fields)
+            *f = values[random() % std::size(values)];
         std::vector<uint8_t> out(source.size(), 0xEE);
         ZoomFrame(key, source.data(), out.data(), W, H, 24,
                   round % 2 ? ZoomVariant::PickView : ZoomVariant::Effect);
@@ -306,7 +316,8 @@ TEST(SmoothFrame, MatchesTheReferenceInPlaceAndApart) {
         const int W = 1 + int(random() % 30), H = 1 + int(random() % 20);
         const uint16_t taps = static_cast<uint16_t>(round < 256 ? round : random() % 256);
         std::vector<uint8_t> input(size_t(W) * H * 3);
-        for (auto& b : input) b = static_cast<uint8_t>(random());
+        for (auto& b : input)
+            b = static_cast<uint8_t>(random());
 
         auto expected = input;
         ReferenceSmooth(expected.data(), expected.data(), taps, W, H);
