@@ -7,6 +7,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -137,8 +138,13 @@ struct Encoder {
         if (muxer) avio_closep(&muxer->pb);
         avformat_free_context(muxer);
     }
+    std::vector<int> leftOut;
     bool Drain() {
         while (avcodec_receive_packet(codec, packet) == 0) {
+            if (std::find(leftOut.begin(), leftOut.end(), packet->pts) != leftOut.end()) {
+                av_packet_unref(packet);
+                continue;
+            }
             if (packet->duration == 0) packet->duration = 1; // else mp4 trims the last frame
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = 0;
@@ -154,6 +160,7 @@ bool EncodeAvi(const std::string& path, const EncodeOptions& o) {
     const AVCodec* codec = avcodec_find_encoder_by_name(o.encoder.c_str());
     if (!codec) return false;
     Encoder e;
+    e.leftOut = o.emptyChunks;
     if (avformat_alloc_output_context2(&e.muxer, nullptr, o.container.c_str(), path.c_str()) < 0) return false;
     e.codec = avcodec_alloc_context3(codec);
     e.picture = av_frame_alloc();

@@ -57,6 +57,7 @@ struct EncodeOptions {
     int bFrames = 0;       // consecutive B-frames
     int rate = 25;
     std::string container = "avi"; // libavformat muxer name
+    std::vector<int> emptyChunks;  // frames left out (intra codecs): AVI stores empty chunks
 };
 
 // Whether libavcodec has the encoder.

@@ -98,6 +98,35 @@ TEST_P(CompressedInput, RandomReadsEqualSequentialDecoding) {
     AVIStreamRelease(view);
 }
 
+// Empty chunks in a compressed stream repeat the frame before them, in order and at random.
+TEST(CompressedEmptyChunks, RepeatThePreviousFrame) {
+    if (!HasEncoder("mjpeg")) GTEST_SKIP() << "mjpeg not available";
+    ScratchDir dir;
+    EncodeOptions o;
+    o.encoder = "mjpeg";
+    o.gop = 1;
+    o.frames = 12;
+    o.emptyChunks = {3, 7, 8};
+    const std::string path = dir.File("gaps.avi");
+    ASSERT_TRUE(EncodeAvi(path, o));
+    const LONG bytes = LONG(DibHeader(o.width, o.height, 24).biSizeImage);
+    PAVISTREAM view = OpenView(path);
+    ASSERT_NE(view, nullptr);
+    const auto frames = ReadAll(view, bytes);
+    ASSERT_EQ(frames.size(), 12u);
+    const int shown[] = {0, 1, 2, 2, 4, 5, 6, 6, 6, 9, 10, 11};
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(frames[i], frames[shown[i]]) << "frame " << i;
+        EXPECT_LT(MeanDifference(frames[i], PictureFor(o.width, o.height, shown[i])), 8.0) << i;
+    }
+    Frame frame(static_cast<size_t>(bytes));
+    for (LONG i : {8, 3, 7, 0, 11, 2}) {
+        ASSERT_EQ(AVIStreamRead(view, i, i + 1, frame.data(), bytes, nullptr, nullptr), AVIERR_OK);
+        EXPECT_EQ(frame, frames[i]) << "frame " << i;
+    }
+    AVIStreamRelease(view);
+}
+
 EncodeOptions Encoding(const char* encoder, int gop, int bFrames, const char* container = "avi") {
     EncodeOptions o;
     o.encoder = encoder;
