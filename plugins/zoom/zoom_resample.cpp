@@ -185,37 +185,27 @@ enum Tap : uint16_t {
     kAboveLeft = 0x80,
 };
 
-// Rows copied with one zero pixel on each side, so that every neighbour can be read and the
-// missing ones add nothing; the copy of the current row also keeps its input values while the
-// output row is written over it.
-class PaddedRows {
-  public:
-    explicit PaddedRows(size_t a) : a_(a), storage_(3 * (a + 6), 0) {}
-    const uint8_t* Fill(int which, const uint8_t* row) {
-        uint8_t* padded = storage_.data() + which * (a_ + 6);
-        if (row)
-            std::memcpy(padded + 3, row, a_);
-        else
-            std::fill(padded + 3, padded + 3 + a_, 0);
-        return padded + 3;
-    }
-
-  private:
-    size_t a_;
-    std::vector<uint8_t> storage_;
-};
-
-// Own byte plus every selected neighbour (a mask of 0xFF selects, 0 leaves out), one pass the
-// compiler vectorises, for the widest vectors the processor has.
+// Own byte plus every selected neighbour (a mask of 0xFF selects, 0 leaves out) for the bytes
+// begin..end of a row whose pixels have both neighbours; one pass the compiler vectorises, for
+// the widest vectors the processor has.
 MIVRA_VECTOR_CLONES void SumNeighbours(uint16_t* __restrict sums, const uint8_t* __restrict row,
                                        const uint8_t* __restrict above,
                                        const uint8_t* __restrict below, const uint8_t m[8],
-                                       size_t a) {
-    for (size_t j = 0; j < a; ++j)
+                                       size_t begin, size_t end) {
+    for (size_t j = begin; j < end; ++j)
         sums[j] = static_cast<uint16_t>(row[j] + (above[j] & m[0]) + (above[j + 3] & m[1]) +
                                         (row[j + 3] & m[2]) + (below[j + 3] & m[3]) +
                                         (below[j] & m[4]) + (below[j - 3] & m[5]) +
                                         (row[j - 3] & m[6]) + (above[j - 3] & m[7]));
+}
+
+// The same for a byte of the first or last pixel, reading only the neighbours that exist.
+uint16_t EdgeSum(const uint8_t* row, const uint8_t* above, const uint8_t* below, const uint8_t m[8],
+                 size_t j, size_t a) {
+    uint32_t sum = row[j] + (above[j] & m[0]) + (below[j] & m[4]);
+    if (j + 3 < a) sum += (above[j + 3] & m[1]) + (row[j + 3] & m[2]) + (below[j + 3] & m[3]);
+    if (j >= 3) sum += (below[j - 3] & m[5]) + (row[j - 3] & m[6]) + (above[j - 3] & m[7]);
+    return static_cast<uint16_t>(sum);
 }
 
 MIVRA_VECTOR_CLONES void DivideRow(uint8_t* __restrict out, const uint16_t* __restrict sums,
@@ -243,7 +233,7 @@ void DivideRowWithSmoothedLeft(uint8_t* out, const uint16_t* sums, size_t begin,
         }
 }
 
-// row, above and below are padded copies; a missing line above or below is all zeros.
+// A missing line above or below is given as a row of zeros.
 void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uint8_t* below,
                bool hasAbove, bool hasBelow, uint16_t taps, bool inPlace, size_t a,
                uint16_t* sums) {
@@ -254,7 +244,11 @@ void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uin
     uint8_t masks[8];
     for (int n = 0; n < 8; ++n)
         masks[n] = (taps & order[n]) && !(order[n] == kLeft && smoothedLeft) ? 0xFF : 0;
-    SumNeighbours(sums, row, above, below, masks, a);
+    if (a > 6) SumNeighbours(sums, row, above, below, masks, 3, a - 3);
+    for (size_t j = 0; j < 3; ++j) {
+        sums[j] = EdgeSum(row, above, below, masks, j, a);
+        sums[a - 3 + j] = EdgeSum(row, above, below, masks, a - 3 + j, a);
+    }
 
     const uint32_t own = 1 + used(kAbove, hasAbove) + used(kBelow, hasBelow);
     const uint32_t right =
@@ -315,14 +309,15 @@ void SmoothFrame(uint8_t* output, const uint8_t* input, uint16_t taps, int32_t w
     if (bitCount != 24 || width <= 0 || height <= 0) return;
     const size_t a = size_t(width) * 3;
     const bool inPlace = output == input;
-    PaddedRows padded(a);
+    const std::vector<uint8_t> zeros(a, 0);
     std::vector<uint16_t> sums(a);
     for (size_t i = 0; i < size_t(height); ++i) {
-        // Below: already smoothed when in place, as the input still holds it otherwise.
-        const uint8_t* below = i > 0 ? input + (i - 1) * a : nullptr;
-        const uint8_t* above = i + 1 < size_t(height) ? input + (i + 1) * a : nullptr;
-        SmoothRow(output + i * a, padded.Fill(0, input + i * a), padded.Fill(1, above),
-                  padded.Fill(2, below), above != nullptr, below != nullptr, taps, inPlace, a,
+        // Every neighbour is read before the row is written. Below: already smoothed when in
+        // place, as the input still holds it otherwise.
+        const bool hasAbove = i + 1 < size_t(height), hasBelow = i > 0;
+        const uint8_t* row = input + i * a;
+        SmoothRow(output + i * a, row, hasAbove ? row + a : zeros.data(),
+                  hasBelow ? row - a : zeros.data(), hasAbove, hasBelow, taps, inPlace, a,
                   sums.data());
     }
 }
