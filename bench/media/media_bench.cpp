@@ -29,8 +29,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string workDir;
-std::string RawPath() { return workDir + "/raw_640x480_2000.avi"; }
-std::string H264Path() { return workDir + "/h264_1080p_gop250.avi"; }
+std::string RawPath() {
+    return workDir + "/raw_640x480_2000.avi";
+}
+std::string H264Path() {
+    return workDir + "/h264_1080p_gop250.avi";
+}
 constexpr int kGop = 250;
 constexpr int kH264Frames = 500;
 constexpr int kScrubMoves = 50;
@@ -79,10 +83,11 @@ bool MakeRawFile() {
     std::vector<uint8_t> frame(format.biSizeImage);
     bool ok = true;
     for (LONG i = 0; ok && i < 2000; ++i) {
-        for (size_t b = 0; b < frame.size(); b += 997) frame[b] = static_cast<uint8_t>(i + b);
+        for (size_t b = 0; b < frame.size(); b += 997)
+            frame[b] = static_cast<uint8_t>(i + b);
         ok = AVIStreamSetFormat(stream, i, &format, sizeof format) == AVIERR_OK &&
-             AVIStreamWrite(stream, i, 1, frame.data(), LONG(frame.size()), AVIIF_KEYFRAME,
-                            nullptr, nullptr) == AVIERR_OK;
+             AVIStreamWrite(stream, i, 1, frame.data(), LONG(frame.size()), AVIIF_KEYFRAME, nullptr,
+                            nullptr) == AVIERR_OK;
     }
     AVIStreamRelease(stream);
     AVIFileRelease(file);
@@ -95,14 +100,16 @@ bool MakeH264File() {
         "ffmpeg -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v " +
         std::to_string(kH264Frames) +
         " -c:v libx264 -preset veryfast -g 250 -keyint_min 250 -sc_threshold 0 -bf 3"
-        " -pix_fmt yuv420p " + H264Path();
+        " -pix_fmt yuv420p " +
+        H264Path();
     return std::system(command.c_str()) == 0;
 }
 
 PAVISTREAM OpenView(const std::string& path) {
     PAVISTREAM raw = nullptr;
     PAVISTREAM view = nullptr;
-    if (AVIStreamOpenFromFileA(&raw, path.c_str(), streamtypeVIDEO, 0, OF_READ, nullptr) != AVIERR_OK)
+    if (AVIStreamOpenFromFileA(&raw, path.c_str(), streamtypeVIDEO, 0, OF_READ, nullptr) !=
+        AVIERR_OK)
         return nullptr;
     AVIMakeCompressedStream(&view, raw, nullptr, nullptr);
     AVIStreamRelease(raw);
@@ -148,7 +155,8 @@ struct Results {
 
 void BM_RawSequentialPlainRead(benchmark::State& state) {
     PlainRead(RawPath()); // same page-cache state for both
-    for (auto _ : state) results.plainRead = PlainRead(RawPath());
+    for (auto _ : state)
+        results.plainRead = PlainRead(RawPath());
 }
 
 void BM_RawSequentialView(benchmark::State& state) {
@@ -187,7 +195,8 @@ void BM_H264DecodeInterval(benchmark::State& state) {
         view.Read(0);
         // The second interval, from its key frame to its end.
         const auto start = Clock::now();
-        for (LONG i = kGop; i < 2 * kGop; ++i) view.Read(i);
+        for (LONG i = kGop; i < 2 * kGop; ++i)
+            view.Read(i);
         results.interval = Seconds(start);
     }
 }
@@ -238,22 +247,27 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not make the test files in %s\n", workDir.c_str());
         return 1;
     }
-    for (auto* bm : {benchmark::RegisterBenchmark("raw 640x480x24 x2000: plain read()", BM_RawSequentialPlainRead),
-                     benchmark::RegisterBenchmark("raw 640x480x24 x2000: view, in order", BM_RawSequentialView),
-                     benchmark::RegisterBenchmark("h264 1080p: ffmpeg -f null", BM_H264FfmpegCommandLine),
-                     benchmark::RegisterBenchmark("h264 1080p: view, in order", BM_H264SequentialView),
-                     benchmark::RegisterBenchmark("h264 1080p: decode one 250-frame interval", BM_H264DecodeInterval),
-                     benchmark::RegisterBenchmark("h264 1080p: random frame mid-interval", BM_H264RandomMiddleOfInterval),
-                     benchmark::RegisterBenchmark("h264 1080p: scrub 50 moves", BM_H264Scrub)})
+    for (auto* bm :
+         {benchmark::RegisterBenchmark("raw 640x480x24 x2000: plain read()",
+                                       BM_RawSequentialPlainRead),
+          benchmark::RegisterBenchmark("raw 640x480x24 x2000: view, in order",
+                                       BM_RawSequentialView),
+          benchmark::RegisterBenchmark("h264 1080p: ffmpeg -f null", BM_H264FfmpegCommandLine),
+          benchmark::RegisterBenchmark("h264 1080p: view, in order", BM_H264SequentialView),
+          benchmark::RegisterBenchmark("h264 1080p: decode one 250-frame interval",
+                                       BM_H264DecodeInterval),
+          benchmark::RegisterBenchmark("h264 1080p: random frame mid-interval",
+                                       BM_H264RandomMiddleOfInterval),
+          benchmark::RegisterBenchmark("h264 1080p: scrub 50 moves", BM_H264Scrub)})
         bm->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
     const double frameDecode = results.viewDecode.wall / kH264Frames;
     std::printf("\n");
-    std::printf("sequential raw read, view vs plain read():      %.2f wall, %.2f cpu (goal >= 0.5)\n",
-                results.plainRead.wall / results.viewRaw.wall,
-                results.plainRead.cpu / results.viewRaw.cpu);
+    std::printf(
+        "sequential raw read, view vs plain read():      %.2f wall, %.2f cpu (goal >= 0.5)\n",
+        results.plainRead.wall / results.viewRaw.wall, results.plainRead.cpu / results.viewRaw.cpu);
     std::printf("sequential 1080p H.264 decode, view vs ffmpeg:  %.2f wall, %.2f cpu (goal >= 0.9; "
                 "threads: auto, %d cores)\n",
                 results.ffmpegDecode.wall / results.viewDecode.wall,
@@ -266,6 +280,7 @@ int main(int argc, char** argv) {
     std::printf("scrub: time per move vs one frame's decode:     %.2f (%.1f ms vs %.1f ms)\n",
                 results.scrubTime / frameDecode, results.scrubTime * 1e3, frameDecode * 1e3);
     double load[1] = {0};
-    if (getloadavg(load, 1) == 1) std::printf("load average during the run:                   %.1f\n", load[0]);
+    if (getloadavg(load, 1) == 1)
+        std::printf("load average during the run:                   %.1f\n", load[0]);
     return 0;
 }

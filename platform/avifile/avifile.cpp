@@ -13,7 +13,6 @@ namespace {
 
 std::atomic<int> initCount{0};
 
-
 } // namespace
 
 extern "C" {
@@ -41,7 +40,9 @@ HRESULT AVIFileOpenA(PAVIFILE* file, const char* path, unsigned mode, void*) {
     return *file ? AVIERR_OK : AVIERR_ERROR;
 }
 
-LONG AVIFileRelease(PAVIFILE file) { return file ? file->Release() : 0; }
+LONG AVIFileRelease(PAVIFILE file) {
+    return file ? file->Release() : 0;
+}
 
 HRESULT AVIFileGetStream(PAVIFILE file, PAVISTREAM* stream, DWORD type, LONG index) {
     if (!stream) return AVIERR_ERROR;
@@ -101,9 +102,13 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, void* buffer
     return stream->Write(start, samples, buffer, size, flags, samplesWritten, bytesWritten);
 }
 
-LONG AVIStreamLength(PAVISTREAM stream) { return stream ? stream->Length() : -1; }
+LONG AVIStreamLength(PAVISTREAM stream) {
+    return stream ? stream->Length() : -1;
+}
 
-LONG AVIStreamRelease(PAVISTREAM stream) { return stream ? stream->Release() : 0; }
+LONG AVIStreamRelease(PAVISTREAM stream) {
+    return stream ? stream->Release() : 0;
+}
 
 // Only the uncompressing handler ("DIB ", or none) is offered; compressing is saving's work.
 HRESULT AVIMakeCompressedStream(PAVISTREAM* out, PAVISTREAM source, AVICOMPRESSOPTIONS* options,

@@ -21,7 +21,8 @@ FrameCache& FrameCache::Instance() {
 }
 
 FrameCache::~FrameCache() {
-    while (!entries.empty()) Erase(entries.begin());
+    while (!entries.empty())
+        Erase(entries.begin());
 }
 
 void FrameCache::Erase(std::list<Entry>::iterator entry) {
@@ -48,7 +49,8 @@ void FrameCache::Put(uint64_t source, int32_t frame, const AVFrame* picture) {
     std::lock_guard guard(lock);
     const uint64_t key = Key(source, frame);
     if (const auto found = byKey.find(key); found != byKey.end()) Erase(found->second);
-    while (!entries.empty() && held + bytes > budget) Erase(std::prev(entries.end()));
+    while (!entries.empty() && held + bytes > budget)
+        Erase(std::prev(entries.end()));
     held += bytes;
     entries.push_front(Entry{key, ref, bytes});
     byKey.emplace(key, entries.begin());

@@ -14,7 +14,7 @@ struct AVFrame;
 namespace avi {
 
 class FrameCache {
-public:
+  public:
     static FrameCache& Instance();
 
     explicit FrameCache(size_t budgetBytes) : budget(budgetBytes) {}
@@ -31,7 +31,7 @@ public:
 
     size_t BytesHeld() const { return held; }
 
-private:
+  private:
     struct Entry {
         uint64_t key;
         AVFrame* picture;

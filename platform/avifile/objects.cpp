@@ -41,21 +41,21 @@ HRESULT ReadInto(VideoSource& source, LONG frame, void* buffer, LONG bufferSize,
 }
 
 class ReadFile final : public AviFile {
-public:
+  public:
     // A file libavformat reads but without a usable video stream opens with no source: getting
     // its stream fails, as for any file without video.
     explicit ReadFile(std::unique_ptr<VideoSource> source) : source(std::move(source)) {}
     HRESULT GetStream(PAVISTREAM* stream, DWORD type, LONG index) override;
     VideoSource& Source() { return *source; }
 
-private:
+  private:
     std::unique_ptr<VideoSource> source;
 };
 
 // The file's video stream: the stored format; frames as the view delivers them (a compressed
 // chunk is of no use to anyone here, and the view shares this stream's decoders).
 class FileStream final : public AviStream {
-public:
+  public:
     explicit FileStream(ReadFile* file) : file(file) { file->AddRef(); }
     ~FileStream() override { file->Release(); }
 
@@ -73,7 +73,7 @@ public:
     }
     VideoSource& Source() { return file->Source(); }
 
-private:
+  private:
     ReadFile* file;
 };
 
@@ -86,7 +86,7 @@ HRESULT ReadFile::GetStream(PAVISTREAM* stream, DWORD type, LONG index) {
 
 // Uncompressing view of a file's stream: 40-byte header of the delivered frames.
 class FileView final : public AviStream {
-public:
+  public:
     explicit FileView(FileStream* source) : source(source) { source->AddRef(); }
     ~FileView() override { source->Release(); }
 
@@ -105,13 +105,13 @@ public:
     }
     FileStream* Source() { return source; }
 
-private:
+  private:
     FileStream* source;
 };
 
 // A view of any other stream: its frames are uncompressed already and pass through.
 class PassView final : public AviStream {
-public:
+  public:
     explicit PassView(AviStream* source) : source(source) { source->AddRef(); }
     ~PassView() override { source->Release(); }
 
@@ -124,25 +124,25 @@ public:
         return source->ReadFrame(frame, buffer, bufferSize, bytes);
     }
 
-private:
+  private:
     AviStream* source;
 };
 
 class WriteFile final : public AviFile {
-public:
+  public:
     explicit WriteFile(std::unique_ptr<AviWriter> writer) : writer(std::move(writer)) {}
     HRESULT GetStream(PAVISTREAM* stream, DWORD type, LONG index) override;
     HRESULT CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) override;
     AviWriter& Writer() { return *writer; }
 
-private:
+  private:
     std::unique_ptr<AviWriter> writer;
     AviStream* created = nullptr; // not owned: the stream keeps this file alive, not the reverse
     friend class WriteStream;
 };
 
 class WriteStream final : public AviStream {
-public:
+  public:
     explicit WriteStream(WriteFile* file) : file(file) { file->AddRef(); }
     ~WriteStream() override {
         file->created = nullptr;
@@ -175,7 +175,7 @@ public:
         return AVIERR_OK;
     }
 
-private:
+  private:
     WriteFile* file;
 };
 

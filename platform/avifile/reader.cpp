@@ -34,7 +34,9 @@ bool EndsWithBottomUp(const AVCodecParameters* par) {
            std::memcmp(par->extradata + par->extradata_size - 9, kBottomUp, 9) == 0;
 }
 
-bool IsAvi(const AVFormatContext* fmt) { return std::strcmp(fmt->iformat->name, "avi") == 0; }
+bool IsAvi(const AVFormatContext* fmt) {
+    return std::strcmp(fmt->iformat->name, "avi") == 0;
+}
 
 int FirstVideoStream(const AVFormatContext* fmt) {
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
@@ -56,7 +58,7 @@ void DiscardOtherStreams(AVFormatContext* fmt, int keep) {
 // One read position in the file: its own demuxer and decoder. Holds the last frame handed out
 // (`prev`) and possibly the one after it (`next`, decoded to learn that `prev` repeats).
 class Cursor {
-public:
+  public:
     explicit Cursor(const SourceLayout& layout) : layout(layout) {}
     ~Cursor() {
         av_frame_free(&prevFrame);
@@ -120,8 +122,10 @@ public:
             Reset();
             if (!Fetch() || (nextKey && nextIdx <= n)) return;
             if (landedTs == AV_NOPTS_VALUE || landedTs == INT64_MIN) return;
-            const int entry = av_index_search_timestamp(Stream(), landedTs - 1, AVSEEK_FLAG_BACKWARD);
-            const AVIndexEntry* e = entry >= 0 ? avformat_index_get_entry(Stream(), entry) : nullptr;
+            const int entry =
+                av_index_search_timestamp(Stream(), landedTs - 1, AVSEEK_FLAG_BACKWARD);
+            const AVIndexEntry* e =
+                entry >= 0 ? avformat_index_get_entry(Stream(), entry) : nullptr;
             if (!e || e->timestamp >= landedTs) return;
             ts = e->timestamp;
         }
@@ -156,7 +160,8 @@ public:
 
     int64_t TimestampOf(int64_t frame) const {
         if (layout.frameIsTick) return layout.startTs + frame;
-        return layout.startTs + av_rescale_q(frame, AVRational{int(layout.frameNum), int(layout.frameDen)},
+        return layout.startTs + av_rescale_q(frame,
+                                             AVRational{int(layout.frameNum), int(layout.frameDen)},
                                              AVRational{int(layout.tsNum), int(layout.tsDen)});
     }
 
@@ -173,7 +178,8 @@ public:
     // they hold); leaves the cursor at the start.
     int64_t CountPackets() {
         int64_t count = 0;
-        for (; ReadPacket(); ++count) av_packet_unref(packet);
+        for (; ReadPacket(); ++count)
+            av_packet_unref(packet);
         const int64_t start = Stream()->start_time != AV_NOPTS_VALUE ? Stream()->start_time : 0;
         if (av_seek_frame(fmt, stream, start, AVSEEK_FLAG_BACKWARD) < 0)
             av_seek_frame(fmt, stream, 0, AVSEEK_FLAG_BYTE);
@@ -184,7 +190,7 @@ public:
     int64_t decoded = 0;
     uint64_t lastUse = 0;
 
-private:
+  private:
     void Reset() {
         if (decoder) avcodec_flush_buffers(decoder);
         av_frame_unref(prevFrame);
@@ -231,9 +237,7 @@ private:
     }
 
     // Makes the next frame in display order `next`; false when there is none.
-    bool Fetch() {
-        return layout.passThrough ? FetchChunk() : FetchPicture();
-    }
+    bool Fetch() { return layout.passThrough ? FetchChunk() : FetchPicture(); }
 
     bool FetchChunk() {
         while (ReadPacket()) {
@@ -327,7 +331,8 @@ VideoSource::~VideoSource() {
 
 int64_t VideoSource::DecodedFrames() const {
     int64_t total = 0;
-    for (const auto& cursor : cursors) total += cursor->decoded;
+    for (const auto& cursor : cursors)
+        total += cursor->decoded;
     return total;
 }
 
@@ -480,10 +485,9 @@ Cursor* VideoSource::PickCursor(LONG frame, LONG lastRead) {
 
 bool VideoSource::ConvertPicture(const AVFrame* picture, uint8_t* dst) {
     if (picture->width <= 0 || picture->height <= 0) return false;
-    scaler = sws_getCachedContext(scaler, picture->width, picture->height,
-                                  static_cast<AVPixelFormat>(picture->format), layout.width,
-                                  layout.height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr,
-                                  nullptr);
+    scaler = sws_getCachedContext(
+        scaler, picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
+        layout.width, layout.height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!scaler) return false;
     // Bottom-up: start at the last row and walk upwards.
     const int stride = static_cast<int>(DibRowBytes(layout.width, 24));

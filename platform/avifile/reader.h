@@ -24,20 +24,20 @@ class Cursor;
 struct SourceLayout {
     int width = 0;
     int height = 0;
-    bool passThrough = false; // uncompressed 16/24-bit: stored bytes are delivered
-    bool topDown = false;     // stored rows run top to bottom
-    int outBits = 24;         // bit count of the delivered frames
-    int64_t imageBytes = 0;   // bytes of one delivered frame
-    LONG length = 0;          // frames
-    int64_t tsNum = 1, tsDen = 1; // stream time base
+    bool passThrough = false;           // uncompressed 16/24-bit: stored bytes are delivered
+    bool topDown = false;               // stored rows run top to bottom
+    int outBits = 24;                   // bit count of the delivered frames
+    int64_t imageBytes = 0;             // bytes of one delivered frame
+    LONG length = 0;                    // frames
+    int64_t tsNum = 1, tsDen = 1;       // stream time base
     int64_t frameNum = 1, frameDen = 1; // one frame's duration in seconds
     int64_t startTs = 0;
-    bool frameIsTick = true;  // one time-base tick per frame (AVI)
-    int delay = 0;            // decoder delay: display frame n has timestamp n + delay
+    bool frameIsTick = true; // one time-base tick per frame (AVI)
+    int delay = 0;           // decoder delay: display frame n has timestamp n + delay
 };
 
 class VideoSource {
-public:
+  public:
     // Null when the file cannot be opened or has no usable video stream; `readable` tells
     // whether libavformat could read the file at all.
     static std::unique_ptr<VideoSource> Open(const std::string& path, bool* readable = nullptr);
@@ -59,7 +59,7 @@ public:
     // Frames decoded so far by this source, for benchmarks.
     int64_t DecodedFrames() const;
 
-private:
+  private:
     VideoSource() = default;
     bool OpenFirstCursor(bool& readable);
     void DescribeStream();

@@ -17,10 +17,14 @@ namespace {
 
 AVPixelFormat PixelFormatOf(int bitCount) {
     switch (bitCount) {
-    case 16: return AV_PIX_FMT_RGB555LE;
-    case 24: return AV_PIX_FMT_BGR24;
-    case 32: return AV_PIX_FMT_BGRA;
-    default: return AV_PIX_FMT_NONE;
+    case 16:
+        return AV_PIX_FMT_RGB555LE;
+    case 24:
+        return AV_PIX_FMT_BGR24;
+    case 32:
+        return AV_PIX_FMT_BGRA;
+    default:
+        return AV_PIX_FMT_NONE;
     }
 }
 

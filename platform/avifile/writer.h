@@ -15,7 +15,7 @@ struct AVPacket;
 namespace avi {
 
 class AviWriter {
-public:
+  public:
     // Creates (truncates) the file; null if it cannot be created.
     static std::unique_ptr<AviWriter> Create(const std::string& path);
     // Writes what is pending and closes the file.
@@ -34,7 +34,7 @@ public:
     LONG FramesWritten() const { return frames; }
     AVISTREAMINFOA Info() const;
 
-private:
+  private:
     AviWriter() = default;
     bool StartMuxer();
     void Finish();

@@ -40,7 +40,8 @@ void ReadEveryFrame(PAVISTREAM view, const uint8_t* data, size_t size) {
     const LONG bytes = static_cast<LONG>(frame.size());
     const LONG length = AVIStreamLength(view);
     const LONG frames = length < kMaxFrames ? length : kMaxFrames;
-    for (LONG i = 0; i < frames; ++i) AVIStreamRead(view, i, i + 1, frame.data(), bytes, nullptr, nullptr);
+    for (LONG i = 0; i < frames; ++i)
+        AVIStreamRead(view, i, i + 1, frame.data(), bytes, nullptr, nullptr);
     for (size_t k = 0; k < 8 && k < size && frames > 0; ++k) {
         const LONG at = data[size - 1 - k] % frames;
         AVIStreamRead(view, at, at + 1, frame.data(), bytes, nullptr, nullptr);

@@ -25,9 +25,9 @@ int main(int argc, char** argv) {
         const char* encoder;
         int gop, bFrames;
     };
-    for (const Compressed& c : {Compressed{"mjpeg.avi", "mjpeg", 1, 0},
-                                Compressed{"mpeg4_b.avi", "mpeg4", 6, 2},
-                                Compressed{"h264_b.avi", "libx264", 8, 2}}) {
+    for (const Compressed& c :
+         {Compressed{"mjpeg.avi", "mjpeg", 1, 0}, Compressed{"mpeg4_b.avi", "mpeg4", 6, 2},
+          Compressed{"h264_b.avi", "libx264", 8, 2}}) {
         if (!HasEncoder(c.encoder)) continue;
         EncodeOptions o;
         o.encoder = c.encoder;

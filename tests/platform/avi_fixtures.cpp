@@ -22,7 +22,9 @@ const bool quiet = [] {
     return true;
 }();
 
-int RowBytes(int width, int bitCount) { return (width * bitCount + 31) / 32 * 4; }
+int RowBytes(int width, int bitCount) {
+    return (width * bitCount + 31) / 32 * 4;
+}
 
 } // namespace
 
@@ -97,12 +99,15 @@ bool WriteAvi(const std::string& path, const AVISTREAMINFOA& info, const BITMAPI
 bool WriteTinyAvi(const std::string& path, int width, int height, int bitCount, int frames,
                   DWORD rate, DWORD scale, const std::string& name) {
     std::vector<Frame> pixels;
-    for (int i = 0; i < frames; ++i) pixels.push_back(PatternFrame(width, height, bitCount, i));
+    for (int i = 0; i < frames; ++i)
+        pixels.push_back(PatternFrame(width, height, bitCount, i));
     return WriteAvi(path, VideoInfo(width, height, rate, scale, name),
                     DibHeader(width, height, bitCount), pixels);
 }
 
-bool HasEncoder(const std::string& name) { return avcodec_find_encoder_by_name(name.c_str()); }
+bool HasEncoder(const std::string& name) {
+    return avcodec_find_encoder_by_name(name.c_str());
+}
 
 Frame PictureFor(int width, int height, int number) {
     const int row = RowBytes(width, 24);
@@ -161,14 +166,14 @@ bool EncodeAvi(const std::string& path, const EncodeOptions& o) {
     if (!codec) return false;
     Encoder e;
     e.leftOut = o.emptyChunks;
-    if (avformat_alloc_output_context2(&e.muxer, nullptr, o.container.c_str(), path.c_str()) < 0) return false;
+    if (avformat_alloc_output_context2(&e.muxer, nullptr, o.container.c_str(), path.c_str()) < 0)
+        return false;
     e.codec = avcodec_alloc_context3(codec);
     e.picture = av_frame_alloc();
     e.packet = av_packet_alloc();
     e.stream = avformat_new_stream(e.muxer, nullptr);
     if (!e.codec || !e.picture || !e.packet || !e.stream) return false;
-    const AVPixelFormat format =
-        o.encoder == "mjpeg" ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+    const AVPixelFormat format = o.encoder == "mjpeg" ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
     e.codec->width = o.width;
     e.codec->height = o.height;
     e.codec->pix_fmt = format;
@@ -184,9 +189,9 @@ bool EncodeAvi(const std::string& path, const EncodeOptions& o) {
         av_opt_set(e.codec->priv_data, "preset", "veryfast", 0);
         av_opt_set(e.codec->priv_data, "crf", "20", 0);
         e.codec->flags &= ~AV_CODEC_FLAG_QSCALE;
-        const std::string params = "keyint=" + std::to_string(o.gop) + ":min-keyint=" +
-                                   std::to_string(o.gop) + ":scenecut=0:bframes=" +
-                                   std::to_string(o.bFrames);
+        const std::string params = "keyint=" + std::to_string(o.gop) +
+                                   ":min-keyint=" + std::to_string(o.gop) +
+                                   ":scenecut=0:bframes=" + std::to_string(o.bFrames);
         av_opt_set(e.codec->priv_data, "x264-params", params.c_str(), 0);
     }
     if (e.muxer->oformat->flags & AVFMT_GLOBALHEADER) e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -222,7 +227,8 @@ bool EncodeAvi(const std::string& path, const EncodeOptions& o) {
 double MeanDifference(const Frame& a, const Frame& b) {
     if (a.size() != b.size() || a.empty()) return 1e9;
     uint64_t sum = 0;
-    for (size_t i = 0; i < a.size(); ++i) sum += static_cast<uint64_t>(std::abs(a[i] - b[i]));
+    for (size_t i = 0; i < a.size(); ++i)
+        sum += static_cast<uint64_t>(std::abs(a[i] - b[i]));
     return static_cast<double>(sum) / static_cast<double>(a.size());
 }
 
@@ -231,7 +237,8 @@ std::vector<Frame> ReadAll(PAVISTREAM stream, LONG frameBytes) {
     const LONG length = AVIStreamLength(stream);
     for (LONG i = 0; i < length; ++i) {
         Frame frame(static_cast<size_t>(frameBytes), 0);
-        if (AVIStreamRead(stream, i, i + 1, frame.data(), frameBytes, nullptr, nullptr) != AVIERR_OK)
+        if (AVIStreamRead(stream, i, i + 1, frame.data(), frameBytes, nullptr, nullptr) !=
+            AVIERR_OK)
             frame.clear();
         frames.push_back(std::move(frame));
     }

@@ -16,7 +16,7 @@ using Frame = std::vector<uint8_t>;
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -24,7 +24,7 @@ public:
     std::string File(const std::string& name) const { return (path / name).string(); }
     const std::filesystem::path& Path() const { return path; }
 
-private:
+  private:
     std::filesystem::path path;
 };
 
@@ -49,12 +49,12 @@ bool WriteAvi(const std::string& path, const AVISTREAMINFOA& info, const BITMAPI
               const std::vector<Frame>& frames);
 
 struct EncodeOptions {
-    std::string encoder;   // libavcodec encoder name: "mjpeg", "mpeg4", "libx264" ...
+    std::string encoder; // libavcodec encoder name: "mjpeg", "mpeg4", "libx264" ...
     int width = 64;
     int height = 48;
     int frames = 40;
-    int gop = 12;          // key-frame interval
-    int bFrames = 0;       // consecutive B-frames
+    int gop = 12;    // key-frame interval
+    int bFrames = 0; // consecutive B-frames
     int rate = 25;
     std::string container = "avi"; // libavformat muxer name
     std::vector<int> emptyChunks;  // frames left out (intra codecs): AVI stores empty chunks

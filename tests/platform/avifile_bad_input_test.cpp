@@ -93,8 +93,10 @@ INSTANTIATE_TEST_SUITE_P(
     Damages, BadInput,
     testing::Values(
         Damage{"empty", [](std::string& b) { b.clear(); }},
-        Damage{"garbage", [](std::string& b) {
-                   for (size_t i = 0; i < b.size(); ++i) b[i] = char(i * 131 + 7);
+        Damage{"garbage",
+               [](std::string& b) {
+                   for (size_t i = 0; i < b.size(); ++i)
+                       b[i] = char(i * 131 + 7);
                }},
         Damage{"riff_header_only", [](std::string& b) { b.resize(12); }},
         Damage{"cut_in_header", [](std::string& b) { b.resize(100); }},
@@ -104,15 +106,17 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"huge_height", [](std::string& b) { PutLe32(b, Find(b, "strf") + 16, 0x40000000); }},
         Damage{"zero_width", [](std::string& b) { PutLe32(b, Find(b, "strf") + 12, 0); }},
         Damage{"wider_than_chunks", [](std::string& b) { PutLe32(b, Find(b, "strf") + 12, 300); }},
-        Damage{"huge_strf_size", [](std::string& b) { PutLe32(b, Find(b, "strf") + 4, 0xFFFFFFF0); }},
+        Damage{"huge_strf_size",
+               [](std::string& b) { PutLe32(b, Find(b, "strf") + 4, 0xFFFFFFF0); }},
         Damage{"huge_bi_size", [](std::string& b) { PutLe32(b, Find(b, "strf") + 8, 0x7FFFFFF0); }},
-        Damage{"huge_list_size", [](std::string& b) { PutLe32(b, Find(b, "hdrl") - 4, 0xFFFFFFFF); }},
-        Damage{"huge_chunk_size", [](std::string& b) { PutLe32(b, Find(b, "00db") + 4, 0x7FFFFFFF); }},
+        Damage{"huge_list_size",
+               [](std::string& b) { PutLe32(b, Find(b, "hdrl") - 4, 0xFFFFFFFF); }},
+        Damage{"huge_chunk_size",
+               [](std::string& b) { PutLe32(b, Find(b, "00db") + 4, 0x7FFFFFFF); }},
         Damage{"zero_rate", [](std::string& b) { PutLe32(b, Find(b, "strh") + 8 + 24, 0); }},
         Damage{"zero_scale", [](std::string& b) { PutLe32(b, Find(b, "strh") + 8 + 20, 0); }},
-        Damage{"index_points_outside", [](std::string& b) {
-                   PutLe32(b, Find(b, "idx1") + 8 + 8, 0x7FFFFF00);
-               }}),
+        Damage{"index_points_outside",
+               [](std::string& b) { PutLe32(b, Find(b, "idx1") + 8 + 8, 0x7FFFFF00); }}),
     [](const testing::TestParamInfo<Damage>& info) { return std::string(info.param.label); });
 
 TEST(BadInput, MissingFilesAndPathsFail) {

@@ -17,10 +17,12 @@ struct CodecCase {
     EncodeOptions options;
 };
 
-std::string Label(const testing::TestParamInfo<CodecCase>& info) { return info.param.label; }
+std::string Label(const testing::TestParamInfo<CodecCase>& info) {
+    return info.param.label;
+}
 
 class CompressedInput : public testing::TestWithParam<CodecCase> {
-protected:
+  protected:
     void SetUp() override {
         options = GetParam().options;
         if (!HasEncoder(options.encoder)) GTEST_SKIP() << options.encoder << " not available";
@@ -62,7 +64,8 @@ TEST_P(CompressedInput, SequentialFramesAreInDisplayOrder) {
         int closest = -1;
         double best = 1e18;
         for (int j = std::max(0, i - 3); j <= std::min(options.frames - 1, i + 3); ++j) {
-            const double d = MeanDifference(frames[i], PictureFor(options.width, options.height, j));
+            const double d =
+                MeanDifference(frames[i], PictureFor(options.width, options.height, j));
             if (d < best) best = d, closest = j;
         }
         EXPECT_EQ(closest, i) << "frame " << i;
@@ -79,10 +82,12 @@ TEST_P(CompressedInput, RandomReadsEqualSequentialDecoding) {
     AVIStreamRelease(sequential);
 
     std::vector<LONG> order(options.frames);
-    for (LONG i = 0; i < options.frames; ++i) order[i] = i;
+    for (LONG i = 0; i < options.frames; ++i)
+        order[i] = i;
     std::mt19937 random(7);
     std::shuffle(order.begin(), order.end(), random);
-    for (LONG i = options.frames - 1; i >= 0; --i) order.push_back(i);
+    for (LONG i = options.frames - 1; i >= 0; --i)
+        order.push_back(i);
     for (LONG i = 0; i + 1 < options.frames; ++i) { // the editor's two ends
         order.push_back(i);
         order.push_back(options.frames - 1);
@@ -142,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(Codecs, CompressedInput,
                                          CodecCase{"mpeg4_bframes", Encoding("mpeg4", 12, 2)},
                                          CodecCase{"h264", Encoding("libx264", 10, 0)},
                                          CodecCase{"h264_bframes", Encoding("libx264", 15, 3)},
-                                         CodecCase{"h264_matroska", Encoding("libx264", 15, 3, "matroska")},
+                                         CodecCase{"h264_matroska",
+                                                   Encoding("libx264", 15, 3, "matroska")},
                                          CodecCase{"mpeg4_mp4", Encoding("mpeg4", 12, 2, "mp4")}),
                          Label);
 

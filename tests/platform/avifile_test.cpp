@@ -117,9 +117,9 @@ TEST(AviWrite, RefusesAFormatThatDiffersFromTheFirst) {
     // Out of order, wrong size, more than one sample: refused, nothing written.
     EXPECT_NE(AVIStreamWrite(stream, 3, 1, pixels.data(), size, AVIIF_KEYFRAME, nullptr, nullptr),
               AVIERR_OK);
-    EXPECT_NE(AVIStreamWrite(stream, 1, 1, pixels.data(), size - 1, AVIIF_KEYFRAME, nullptr,
-                             nullptr),
-              AVIERR_OK);
+    EXPECT_NE(
+        AVIStreamWrite(stream, 1, 1, pixels.data(), size - 1, AVIIF_KEYFRAME, nullptr, nullptr),
+        AVIERR_OK);
     EXPECT_EQ(AVIStreamLength(stream), 1);
     AVIStreamRelease(stream);
     AVIFileRelease(file);
@@ -165,9 +165,9 @@ TEST(AviWrite, AStreamWithoutFramesMakesAReadableEmptyFile) {
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(AVIStreamLength(view), 0);
     Frame frame(DibHeader(30, 20, 24).biSizeImage, 0xAB);
-    EXPECT_NE(AVIStreamRead(view, 0, 1, frame.data(), static_cast<LONG>(frame.size()), nullptr,
-                            nullptr),
-              AVIERR_OK);
+    EXPECT_NE(
+        AVIStreamRead(view, 0, 1, frame.data(), static_cast<LONG>(frame.size()), nullptr, nullptr),
+        AVIERR_OK);
     AVIStreamRelease(view);
 }
 
@@ -242,9 +242,9 @@ TEST(AviLifetime, AStreamKeepsItsFileOpen) {
     ASSERT_EQ(AVIMakeCompressedStream(&view, stream, nullptr, nullptr), AVIERR_OK);
     EXPECT_EQ(AVIStreamRelease(stream), 1); // the view's reference is left
     Frame frame(DibHeader(32, 24, 24).biSizeImage);
-    ASSERT_EQ(AVIStreamRead(view, 1, 2, frame.data(), static_cast<LONG>(frame.size()), nullptr,
-                            nullptr),
-              AVIERR_OK);
+    ASSERT_EQ(
+        AVIStreamRead(view, 1, 2, frame.data(), static_cast<LONG>(frame.size()), nullptr, nullptr),
+        AVIERR_OK);
     EXPECT_EQ(frame, PatternFrame(32, 24, 24, 1));
     EXPECT_EQ(AVIStreamRelease(view), 0);
 }
@@ -347,7 +347,8 @@ TEST(AviRead, PalettedFramesBecomeTwentyFourBit) {
     AVPacket* packet = av_packet_alloc();
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(av_new_packet(packet, row * height), 0);
-        for (int b = 0; b < row * height; ++b) packet->data[b] = uint8_t(i * 10 + b % row);
+        for (int b = 0; b < row * height; ++b)
+            packet->data[b] = uint8_t(i * 10 + b % row);
         uint8_t* palette = av_packet_new_side_data(packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
         for (int c = 0; c < 256; ++c) {
             const uint32_t argb = colour(c);
@@ -385,7 +386,8 @@ TEST(AviRead, PalettedFramesBecomeTwentyFourBit) {
             for (int x = 0; x < width; ++x) {
                 const uint32_t argb = colour(i * 10 + (y * row + x) % row);
                 const uint8_t* p = &frame[y * 20 + x * 3];
-                EXPECT_EQ(p[0] | p[1] << 8 | p[2] << 16, int(argb & 0xFFFFFF)) << i << "," << x << "," << y;
+                EXPECT_EQ(p[0] | p[1] << 8 | p[2] << 16, int(argb & 0xFFFFFF))
+                    << i << "," << x << "," << y;
             }
     }
     AVIStreamRelease(view);
@@ -395,13 +397,15 @@ TEST(AviRead, TopDownRowsAreFlipped) {
     ScratchDir dir;
     const std::string path = dir.File("topdown.avi");
     std::vector<std::pair<int64_t, Frame>> chunks;
-    for (int i = 0; i < 3; ++i) chunks.emplace_back(i, Flipped(PatternFrame(32, 24, 24, i), 96));
+    for (int i = 0; i < 3; ++i)
+        chunks.emplace_back(i, Flipped(PatternFrame(32, 24, 24, i), 96));
     ASSERT_TRUE(WriteRawWithMuxer(path, 32, 24, chunks, true));
     PAVISTREAM view = OpenView(path);
     ASSERT_NE(view, nullptr);
     const auto frames = ReadAll(view, 32 * 24 * 3);
     ASSERT_EQ(frames.size(), 3u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(frames[i], PatternFrame(32, 24, 24, i));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(frames[i], PatternFrame(32, 24, 24, i));
     AVIStreamRelease(view);
 }
 
@@ -410,7 +414,8 @@ TEST(AviRead, AnEmptyChunkRepeatsThePreviousFrame) {
     const std::string path = dir.File("gaps.avi");
     // Timestamps 0 1 3 4 6: the muxer fills 2 and 5 with empty chunks.
     std::vector<std::pair<int64_t, Frame>> chunks;
-    for (int ts : {0, 1, 3, 4, 6}) chunks.emplace_back(ts, PatternFrame(32, 24, 24, ts));
+    for (int ts : {0, 1, 3, 4, 6})
+        chunks.emplace_back(ts, PatternFrame(32, 24, 24, ts));
     ASSERT_TRUE(WriteRawWithMuxer(path, 32, 24, chunks, false));
     const int expected[] = {0, 1, 1, 3, 4, 4, 6};
     for (bool random : {false, true}) {
