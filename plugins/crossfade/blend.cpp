@@ -132,10 +132,9 @@ struct ChannelBlendTable {
 };
 
 // The 16-bit blend in fixed point, checked per frame against the exact results of all 1024
-// channel pairs u, v. Those results have the form u + e(u - v); where e(d) is floor(-d * m /
-// 2^15) for a 15-bit m, the blend runs in 16-bit lanes, else where some line
-// e(d) = floor((b - d * m) / 2^20) fits, in 32-bit lanes.
-constexpr int kShortBits = 15;
+// channel pairs u, v. Those results have the form u + e(u - v); where e(d) is
+// floor((g - 256 d) * m / 2^23) with 16-bit g and m, the blend runs in 16-bit lanes, else
+// where e(d) = floor((b - d * m) / 2^20) fits, in 32-bit lanes.
 constexpr int kLongBits = 20;
 
 struct ChannelProduct {
@@ -164,17 +163,28 @@ std::optional<std::vector<int64_t>> ChannelOffsets(double ratio) {
     return offset;
 }
 
-std::optional<int16_t> FindShortMultiplier(const std::vector<int64_t>& offset) {
-    constexpr int64_t one = int64_t{1} << kShortBits;
-    if (offset[31] != 0) return std::nullopt;
-    int64_t lowest = 0, highest = 0x7FFF;
-    for (int64_t d = 1; d <= 31; ++d) {
-        const int64_t up = offset[31 + d] * one, down = offset[31 - d] * one; // for +d and -d
-        lowest = std::max({lowest, CeilDiv(-(up + one - 1), d), CeilDiv(down, d)});
-        highest = std::min({highest, FloorDiv(-up, d), FloorDiv(down + one - 1, d)});
+struct ShortProduct {
+    int16_t g, m;
+};
+constexpr int kShortShift = 8; // d counts in 1/256 units of g, so that g offsets finely
+
+std::optional<ShortProduct> FindShortProduct(const std::vector<int64_t>& offset, double ratio) {
+    constexpr int64_t one = int64_t{1} << (15 + kShortShift);
+    const double guess = std::nearbyint(32768.0 / ratio);
+    if (!(guess >= 0 && guess <= 0x7FFF)) return std::nullopt;
+    for (int64_t m = std::max<int64_t>(1, int64_t(guess) - 8); m <= int64_t(guess) + 8; ++m) {
+        if (m > 0x7FFF) break;
+        // Keeps g + 256 * (v - u) inside 16 bits.
+        int64_t lowest = -0x6000, highest = 0x6000;
+        for (int64_t d = -31; d <= 31; ++d) {
+            const int64_t e = offset[size_t(d + 31)], scaled = d << kShortShift;
+            lowest = std::max(lowest, CeilDiv(e * one, m) + scaled);
+            highest = std::min(highest, FloorDiv(e * one + one - 1, m) + scaled);
+        }
+        if (lowest <= highest)
+            return ShortProduct{static_cast<int16_t>(lowest), static_cast<int16_t>(m)};
     }
-    if (lowest > highest) return std::nullopt;
-    return static_cast<int16_t>(lowest);
+    return std::nullopt;
 }
 
 std::optional<ChannelProduct> FindLongProduct(const std::vector<int64_t>& offset, double ratio) {
@@ -194,8 +204,18 @@ std::optional<ChannelProduct> FindLongProduct(const std::vector<int64_t>& offset
     return std::nullopt;
 }
 
+MIVRA_VECTOR_CLONES void CopyWordsWithoutTopBit(uint8_t* target, const uint8_t* other,
+                                                size_t words) {
+    for (size_t i = 0; i < words; ++i) {
+        uint16_t q;
+        std::memcpy(&q, other + 2 * i, 2);
+        q &= 0x7FFF;
+        std::memcpy(target + 2 * i, &q, 2);
+    }
+}
+
 MIVRA_VECTOR_CLONES void BlendWordsShort(uint8_t* target, const uint8_t* other, size_t words,
-                                         int16_t m) {
+                                         int16_t g, int16_t m) {
     for (size_t i = 0; i < words; ++i) {
         uint16_t p, q; // little-endian words, as stored
         std::memcpy(&p, target + 2 * i, 2);
@@ -204,8 +224,9 @@ MIVRA_VECTOR_CLONES void BlendWordsShort(uint8_t* target, const uint8_t* other, 
         for (int shift = 0; shift <= 10; shift += 5) {
             const int16_t u = static_cast<int16_t>((p >> shift) & 0x1F);
             const int16_t v = static_cast<int16_t>((q >> shift) & 0x1F);
-            const int16_t e =
-                static_cast<int16_t>((int32_t{static_cast<int16_t>(2 * (v - u))} * m) >> 16);
+            const int16_t t = static_cast<int16_t>(g + (v - u) * (1 << kShortShift));
+            const int16_t e = static_cast<int16_t>(static_cast<int16_t>((int32_t{t} * m) >> 16) >>
+                                                   (kShortShift - 1));
             word = static_cast<uint16_t>(word | (((u + e) & 0x1F) << shift));
         }
         std::memcpy(target + 2 * i, &word, 2);
@@ -233,8 +254,15 @@ bool BlendWordsWithProduct(uint8_t* target, const uint8_t* other, size_t words, 
     if constexpr (std::endian::native != std::endian::little) return false;
     const auto offset = ChannelOffsets(ratio);
     if (!offset) return false;
-    if (const auto m = FindShortMultiplier(*offset)) {
-        BlendWordsShort(target, other, words, *m);
+    bool takesOther = true; // a share of 1: every channel becomes the other frame's
+    for (int d = -31; d <= 31; ++d)
+        takesOther = takesOther && (*offset)[size_t(d + 31)] == -d;
+    if (takesOther) {
+        CopyWordsWithoutTopBit(target, other, words);
+        return true;
+    }
+    if (const auto product = FindShortProduct(*offset, ratio)) {
+        BlendWordsShort(target, other, words, product->g, product->m);
         return true;
     }
     if (const auto product = FindLongProduct(*offset, ratio)) {
