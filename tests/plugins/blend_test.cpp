@@ -107,11 +107,12 @@ TEST(BlendFrames, WorkedExamples) {
 
 TEST(BlendFrames, MatchesTheDivisionOnRandomFrames) {
     std::mt19937 random(3);
-    const double ratios[] = {1,       1.0000001, 4.0 / 3,  1.5,
-                             2,       2.5,       3,        4,
-                             7.0 / 3, 10,        12.5,     100,
-                             1e6,     54.0 / 5,  44.0 / 9, std::numeric_limits<double>::infinity(),
-                             0.75,    0.5,       0.3,      -2};
+    // Whole, fractional, tiny, huge and sub-1 ratios. The divisions by 54/5 and 44/9 (24-bit)
+    // and 30/26 (16-bit) round so that only the tables give them; 1.0000001 takes the 32-bit
+    // form of the 16-bit blend.
+    const double ratios[] = {1, 1.0000001, 4.0 / 3, 1.5, 2, 2.5, 3, 4, 7.0 / 3, 10, 12.5, 100, 1e6,
+                             54.0 / 5, 44.0 / 9, 30.0 / 26, std::numeric_limits<double>::infinity(),
+                             0.75, 0.5, 0.3, -2};
     for (double ratio : ratios) {
         for (int bitCount : {16, 24}) {
             const size_t size = 3000 + random() % 100;
