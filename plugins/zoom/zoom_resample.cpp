@@ -208,6 +208,26 @@ MIVRA_VECTOR_CLONES void SumNeighbours(uint16_t* __restrict sums, const uint8_t*
                                         (row[j - 3] & m[6]) + (above[j - 3] & m[7]));
 }
 
+// SumNeighbours and the division by count in one pass, into a row apart from the input.
+MIVRA_VECTOR_CLONES void SmoothInterior(uint8_t* __restrict result, const uint8_t* __restrict row,
+                                        const uint8_t* __restrict above,
+                                        const uint8_t* __restrict below, const uint8_t m[8],
+                                        size_t begin, size_t end, uint32_t count) {
+    if (count == 1) { // no neighbour is taken
+        std::memcpy(result + begin, row + begin, end - begin);
+        return;
+    }
+    const uint16_t multiplier = static_cast<uint16_t>(DivisionMultiplier(count));
+    for (size_t j = begin; j < end; ++j) {
+        const uint16_t sum = static_cast<uint16_t>(
+            row[j] + (above[j] & m[0]) + (above[j + 3] & m[1]) + (row[j + 3] & m[2]) +
+            (below[j + 3] & m[3]) + (below[j] & m[4]) + (below[j - 3] & m[5]) +
+            (row[j - 3] & m[6]) + (above[j - 3] & m[7]));
+        const uint16_t quotient = static_cast<uint16_t>((uint32_t{sum} * multiplier) >> 16);
+        result[j] = static_cast<uint8_t>(quotient);
+    }
+}
+
 // The same for a byte of the first or last pixel, reading only the neighbours that exist.
 uint16_t EdgeSum(const uint8_t* row, const uint8_t* above, const uint8_t* below, const uint8_t m[8],
                  size_t j, size_t a) {
@@ -242,10 +262,10 @@ void DivideRowWithSmoothedLeft(uint8_t* out, const uint16_t* sums, size_t begin,
         }
 }
 
-// A missing line above or below is given as a row of zeros.
+// A missing line above or below is given as a row of zeros. sums and result are scratch rows.
 void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uint8_t* below,
-               bool hasAbove, bool hasBelow, uint16_t taps, bool inPlace, size_t a,
-               uint16_t* sums) {
+               bool hasAbove, bool hasBelow, uint16_t taps, bool inPlace, size_t a, uint16_t* sums,
+               uint8_t* result) {
     auto used = [&](uint16_t tap, bool exists) { return (taps & tap) && exists; };
     const bool smoothedLeft = inPlace && (taps & kLeft);
     const uint16_t order[8] = {kAbove, kAboveRight, kRight, kBelowRight,
@@ -253,26 +273,29 @@ void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uin
     uint8_t masks[8];
     for (int n = 0; n < 8; ++n)
         masks[n] = (taps & order[n]) && !(order[n] == kLeft && smoothedLeft) ? 0xFF : 0;
-    if (a > 6) SumNeighbours(sums, row, above, below, masks, 3, a - 3);
-    for (size_t j = 0; j < 3; ++j) {
-        sums[j] = EdgeSum(row, above, below, masks, j, a);
-        sums[a - 3 + j] = EdgeSum(row, above, below, masks, a - 3 + j, a);
-    }
-
     const uint32_t own = 1 + used(kAbove, hasAbove) + used(kBelow, hasBelow);
     const uint32_t right =
         used(kAboveRight, hasAbove) + used(kRight, true) + used(kBelowRight, hasBelow);
     const uint32_t left =
         used(kBelowLeft, hasBelow) + used(kLeft, true) + used(kAboveLeft, hasAbove);
-    if (a == 3) return DivideRow(out, sums, 0, 3, own);
-    DivideRow(out, sums, 0, 3, own + right);
-    if (smoothedLeft) {
-        DivideRowWithSmoothedLeft(out, sums, 3, a - 3, own + right + left);
-        DivideRowWithSmoothedLeft(out, sums, a - 3, a, own + left);
-    } else {
-        DivideRow(out, sums, 3, a - 3, own + right + left);
-        DivideRow(out, sums, a - 3, a, own + left);
+    for (size_t j = 0; j < 3; ++j) {
+        sums[j] = EdgeSum(row, above, below, masks, j, a);
+        sums[a - 3 + j] = EdgeSum(row, above, below, masks, a - 3 + j, a);
     }
+    if (a == 3) return DivideRow(out, sums, 0, 3, own);
+
+    if (!smoothedLeft) {
+        // Every value of the row is known before any is written.
+        if (a > 6) SmoothInterior(result, row, above, below, masks, 3, a - 3, own + right + left);
+        DivideRow(result, sums, 0, 3, own + right);
+        DivideRow(result, sums, a - 3, a, own + left);
+        std::memcpy(out, result, a);
+        return;
+    }
+    if (a > 6) SumNeighbours(sums, row, above, below, masks, 3, a - 3);
+    DivideRow(out, sums, 0, 3, own + right);
+    DivideRowWithSmoothedLeft(out, sums, 3, a - 3, own + right + left);
+    DivideRowWithSmoothedLeft(out, sums, a - 3, a, own + left);
 }
 
 } // namespace
@@ -320,6 +343,7 @@ void SmoothFrame(uint8_t* output, const uint8_t* input, uint16_t taps, int32_t w
     const bool inPlace = output == input;
     const std::vector<uint8_t> zeros(a, 0);
     std::vector<uint16_t> sums(a);
+    std::vector<uint8_t> result(a);
     for (size_t i = 0; i < size_t(height); ++i) {
         // Every neighbour is read before the row is written. Below: already smoothed when in
         // place, as the input still holds it otherwise.
@@ -327,6 +351,6 @@ void SmoothFrame(uint8_t* output, const uint8_t* input, uint16_t taps, int32_t w
         const uint8_t* row = input + i * a;
         SmoothRow(output + i * a, row, hasAbove ? row + a : zeros.data(),
                   hasBelow ? row - a : zeros.data(), hasAbove, hasBelow, taps, inPlace, a,
-                  sums.data());
+                  sums.data(), result.data());
     }
 }
