@@ -148,6 +148,7 @@ Span PlainRead(const std::string& path) {
 // Results of the measurements, printed as ratios after the benchmarks ran.
 struct Results {
     Span plainRead, viewRaw;
+    LONG rawFrames = 0;
     Span ffmpegDecode, viewDecode;
     double interval = 0, randomMiddle = 0;
     double scrubTime = 0, scrubDecoded = 0;
@@ -162,6 +163,7 @@ void BM_RawSequentialPlainRead(benchmark::State& state) {
 void BM_RawSequentialView(benchmark::State& state) {
     for (auto _ : state) {
         View view(RawPath());
+        results.rawFrames = AVIStreamLength(view.stream);
         results.viewRaw = Measure([&] {
             for (LONG i = 0; i < 2000; ++i)
                 if (!view.Read(i)) state.SkipWithError("read failed");
@@ -265,6 +267,8 @@ int main(int argc, char** argv) {
 
     const double frameDecode = results.viewDecode.wall / kH264Frames;
     std::printf("\n");
+    std::printf("raw file written through the API (OpenDML):     %.2f GiB, %ld frames\n",
+                double(std::filesystem::file_size(RawPath())) / (1 << 30), long(results.rawFrames));
     std::printf(
         "sequential raw read, view vs plain read():      %.2f wall, %.2f cpu (goal >= 0.5)\n",
         results.plainRead.wall / results.viewRaw.wall, results.plainRead.cpu / results.viewRaw.cpu);
