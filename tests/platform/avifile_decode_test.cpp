@@ -15,6 +15,9 @@ namespace {
 struct CodecCase {
     const char* label;
     EncodeOptions options;
+    // libxvid's packed files made through libavformat hold two pictures fewer than chunks
+    // (FFmpeg's own decoder gives the same), so their last frames repeat.
+    bool everyPictureKept = true;
 };
 
 std::string Label(const testing::TestParamInfo<CodecCase>& info) {
@@ -55,6 +58,7 @@ TEST_P(CompressedInput, ViewDeliversBottomUp24BitFramesOfTheRightSize) {
 // Every frame decoded in order looks like the picture encoded at that place, not like its
 // neighbours (the decoder delay is accounted for).
 TEST_P(CompressedInput, SequentialFramesAreInDisplayOrder) {
+    if (!GetParam().everyPictureKept) GTEST_SKIP() << "the file itself lacks pictures";
     PAVISTREAM view = OpenView(path);
     ASSERT_NE(view, nullptr);
     const auto frames = ReadAll(view, frameBytes);
@@ -141,15 +145,17 @@ EncodeOptions Encoding(const char* encoder, int gop, int bFrames, const char* co
     return o;
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, CompressedInput,
-                         testing::Values(CodecCase{"mjpeg", Encoding("mjpeg", 1, 0)},
-                                         CodecCase{"mpeg4", Encoding("mpeg4", 12, 0)},
-                                         CodecCase{"mpeg4_bframes", Encoding("mpeg4", 12, 2)},
-                                         CodecCase{"h264", Encoding("libx264", 10, 0)},
-                                         CodecCase{"h264_bframes", Encoding("libx264", 15, 3)},
-                                         CodecCase{"h264_matroska",
-                                                   Encoding("libx264", 15, 3, "matroska")},
-                                         CodecCase{"mpeg4_mp4", Encoding("mpeg4", 12, 2, "mp4")}),
-                         Label);
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, CompressedInput,
+    testing::Values(CodecCase{"mjpeg", Encoding("mjpeg", 1, 0)},
+                    CodecCase{"mpeg4", Encoding("mpeg4", 12, 0)},
+                    CodecCase{"mpeg4_bframes", Encoding("mpeg4", 12, 2)},
+                    // packed bitstream: a B-frame shares its reference's chunk
+                    CodecCase{"xvid_packed", Encoding("libxvid", 12, 2), false},
+                    CodecCase{"h264", Encoding("libx264", 10, 0)},
+                    CodecCase{"h264_bframes", Encoding("libx264", 15, 3)},
+                    CodecCase{"h264_matroska", Encoding("libx264", 15, 3, "matroska")},
+                    CodecCase{"mpeg4_mp4", Encoding("mpeg4", 12, 2, "mp4")}),
+    Label);
 
 } // namespace
