@@ -449,10 +449,13 @@ Cursor* VideoSource::PickCursor(LONG frame, LONG lastRead) {
     for (const auto& cursor : cursors)
         if (cursor->lastUse == useClock && useClock > 0) recent = cursor.get();
     const bool playing = lastRead <= frame && frame - lastRead <= kNearFrames;
-    if (recent && recent->CanReadForwardTo(frame) &&
-        (playing || frame - recent->Position() <= kNearFrames)) {
-        recent->lastUse = ++useClock;
-        return recent;
+    const int64_t seekCost = int64_t{frame} - KeyFrameBefore(frame) + 1;
+    if (recent && recent->CanReadForwardTo(frame)) {
+        const int64_t cost = int64_t{frame} - recent->Position();
+        if (cost <= kNearFrames || (playing && cost <= seekCost)) {
+            recent->lastUse = ++useClock;
+            return recent;
+        }
     }
     Cursor* best = nullptr;
     int64_t bestCost = INT64_MAX;
@@ -461,7 +464,6 @@ Cursor* VideoSource::PickCursor(LONG frame, LONG lastRead) {
         const int64_t cost = int64_t{frame} - cursor->Position();
         if (cost < bestCost) bestCost = cost, best = cursor.get();
     }
-    const int64_t seekCost = int64_t{frame} - KeyFrameBefore(frame) + 1;
     if (!best || bestCost > seekCost) {
         best = nullptr;
         if (static_cast<int>(cursors.size()) < kMaxCursors) {
