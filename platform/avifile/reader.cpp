@@ -174,17 +174,17 @@ class Cursor {
         nextIdx = rawNextIdx == INT_MIN ? INT_MIN : rawNextIdx - layout.delay;
     }
 
-    // Packets of the stream in the whole file (containers that do not say how many frames
-    // they hold); leaves the cursor at the start.
-    int64_t CountPackets() {
+    // Frames in the whole file, by one pass over its packets: their number, or with
+    // `byChunkNumber` the last chunk's number + 1 (AVI, where empty chunks count).
+    int64_t CountFrames(bool byChunkNumber) {
         int64_t count = 0;
-        for (; ReadPacket(); ++count)
+        int64_t end = 0;
+        for (; ReadPacket(); ++count) {
+            const LONG raw = RawIndexOf(packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts);
+            if (raw != INT_MIN) end = std::max<int64_t>(end, int64_t{raw} + 1);
             av_packet_unref(packet);
-        const int64_t start = Stream()->start_time != AV_NOPTS_VALUE ? Stream()->start_time : 0;
-        if (av_seek_frame(fmt, stream, start, AVSEEK_FLAG_BACKWARD) < 0)
-            av_seek_frame(fmt, stream, 0, AVSEEK_FLAG_BYTE);
-        Reset();
-        return count;
+        }
+        return byChunkNumber ? end : count;
     }
 
     int64_t decoded = 0;
@@ -368,17 +368,21 @@ bool VideoSource::OpenFirstCursor(bool& readable) {
     layout.frameIsTick = av_cmp_q(st->time_base, AVRational{rate.den, rate.num}) == 0;
     layout.startTs = !avi && st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
 
-    int64_t length = 0;
+    // In an AVI file every chunk is one frame, empty chunks included, and the index lists
+    // them all; where the index and the header disagree (no index, a cut file) and in
+    // containers that give no frame count, one pass over the packets counts the frames.
+    int64_t length = -1;
     const int entries = avformat_index_get_entries_count(st);
-    if (avi && entries > 0) {
-        // Every chunk is one frame, empty chunks included; the index holds them all.
-        const AVIndexEntry* last = avformat_index_get_entry(const_cast<AVStream*>(st), entries - 1);
-        length = last ? int64_t{cursor->RawIndexOf(last->timestamp)} + 1 : 0;
-    } else if (st->nb_frames > 0) {
+    const AVIndexEntry* last =
+        entries > 0 ? avformat_index_get_entry(const_cast<AVStream*>(st), entries - 1) : nullptr;
+    const int64_t indexed = last ? int64_t{cursor->RawIndexOf(last->timestamp)} + 1 : 0;
+    if (avi && indexed > 0 && indexed == st->nb_frames)
+        length = indexed;
+    else if (!avi && st->nb_frames > 0)
         length = st->nb_frames;
-    } else {
-        // A duration is no exact frame count; one pass over the packets is.
-        length = cursor->CountPackets();
+    if (length < 0) {
+        Cursor counter(layout);
+        length = counter.OpenContainer(path, false) ? counter.CountFrames(avi) : 0;
     }
     layout.length = static_cast<LONG>(std::clamp<int64_t>(length, 0, INT_MAX / 2));
 
