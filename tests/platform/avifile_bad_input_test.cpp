@@ -71,6 +71,10 @@ struct Damage {
     int framesRead; // frames of the six that still read; -1: the stream does not open
 };
 
+void PrintTo(const Damage& d, std::ostream* out) {
+    *out << d.label;
+}
+
 class BadInput : public testing::TestWithParam<Damage> {};
 
 TEST_P(BadInput, FailsCleanly) {

@@ -23,6 +23,9 @@ struct CodecCase {
 std::string Label(const testing::TestParamInfo<CodecCase>& info) {
     return info.param.label;
 }
+void PrintTo(const CodecCase& c, std::ostream* out) {
+    *out << c.label;
+}
 
 class CompressedInput : public testing::TestWithParam<CodecCase> {
   protected:

@@ -20,6 +20,10 @@ struct Shape {
     int width, height, bits;
 };
 
+void PrintTo(const Shape& s, std::ostream* out) {
+    *out << s.width << "x" << s.height << "x" << s.bits;
+}
+
 class RoundTrip : public testing::TestWithParam<Shape> {};
 
 // Both the file's stream and its uncompressing view give back every byte written, padding
@@ -68,6 +72,10 @@ struct RateCase {
     DWORD rate, scale;
     std::string name;
 };
+
+void PrintTo(const RateCase& c, std::ostream* out) {
+    *out << c.rate << "/" << c.scale;
+}
 
 class StreamInfoRoundTrip : public testing::TestWithParam<RateCase> {};
 
