@@ -368,14 +368,15 @@ bool VideoSource::OpenFirstCursor(bool& readable) {
     layout.startTs = !avi && st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
 
     // In an AVI file every chunk is one frame, empty chunks included, and the index lists
-    // them all; where the index and the header disagree (no index, a cut file) and in
-    // containers that give no frame count, one pass over the packets counts the frames.
+    // them all (an OpenDML header may count only the first part); where the index holds
+    // fewer frames than the header (no index, a cut file) and in containers that give no
+    // frame count, one pass over the packets counts the frames.
     int64_t length = -1;
     const int entries = avformat_index_get_entries_count(st);
     const AVIndexEntry* last =
         entries > 0 ? avformat_index_get_entry(const_cast<AVStream*>(st), entries - 1) : nullptr;
     const int64_t indexed = last ? int64_t{cursor->RawIndexOf(last->timestamp)} + 1 : 0;
-    if (avi && indexed > 0 && indexed == st->nb_frames)
+    if (avi && indexed > 0 && indexed >= st->nb_frames)
         length = indexed;
     else if (!avi && st->nb_frames > 0)
         length = st->nb_frames;
