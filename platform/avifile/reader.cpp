@@ -11,8 +11,13 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace avi {
 
@@ -52,7 +57,58 @@ void DiscardOtherStreams(AVFormatContext* fmt, int keep) {
         fmt->streams[i]->discard = static_cast<int>(i) == keep ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 }
 
+constexpr int kIoBufferBytes = 1 << 16;
+
+// Reads of one cursor: its own offset into the source's open file.
+struct FileReader {
+    int fd = -1;
+    int64_t offset = 0;
+};
+
+int ReadFile(void* opaque, uint8_t* buffer, int size) {
+    auto* reader = static_cast<FileReader*>(opaque);
+    const ssize_t got = pread(reader->fd, buffer, static_cast<size_t>(size), reader->offset);
+    if (got < 0) return AVERROR(errno);
+    if (got == 0) return AVERROR_EOF;
+    reader->offset += got;
+    return static_cast<int>(got);
+}
+
+int64_t SeekFile(void* opaque, int64_t offset, int whence) {
+    auto* reader = static_cast<FileReader*>(opaque);
+    struct stat status {};
+    if (fstat(reader->fd, &status) != 0) return AVERROR(errno);
+    int64_t position = 0;
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE: return status.st_size;
+    case SEEK_SET: position = offset; break;
+    case SEEK_CUR: position = reader->offset + offset; break;
+    case SEEK_END: position = status.st_size + offset; break;
+    default: return AVERROR(EINVAL);
+    }
+    if (position < 0) return AVERROR(EINVAL);
+    reader->offset = position;
+    return position;
+}
+
 } // namespace
+
+// The file a source reads, opened once. Every cursor reads this open file, never the path
+// again: temporary files are deleted and rewritten under the same names while streams made
+// from the old content still read it.
+class SourceFile {
+public:
+    explicit SourceFile(const std::string& path)
+        : name(path), fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~SourceFile() {
+        if (fd >= 0) close(fd);
+    }
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    const std::string name; // a hint for format probing only
+    const int fd;
+};
 
 // One read position in the file: its own demuxer and decoder. Holds the last frame handed out
 // (`prev`) and possibly the one after it (`next`, decoded to learn that `prev` repeats).
@@ -67,13 +123,30 @@ class Cursor {
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
         avformat_close_input(&fmt);
+        if (io) av_freep(&io->buffer);
+        avio_context_free(&io);
     }
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
 
     // Opens the container; `probe` runs the stream analysis (first cursor only).
-    bool OpenContainer(const std::string& path, bool probe, bool* readable = nullptr) {
-        if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
+    bool OpenContainer(const SourceFile& file, bool probe, bool* readable = nullptr) {
+        if (file.fd < 0) return false;
+        reader.fd = file.fd;
+        auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
+        io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 0, &reader, ReadFile, nullptr,
+                                         SeekFile)
+                    : nullptr;
+        if (!io) {
+            av_free(buffer);
+            return false;
+        }
+        fmt = avformat_alloc_context();
+        if (!fmt) return false;
+        fmt->pb = io;
+        fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+        // On failure avformat_open_input frees fmt; io stays ours.
+        if (avformat_open_input(&fmt, file.name.c_str(), nullptr, nullptr) < 0) return false;
         if (probe && avformat_find_stream_info(fmt, nullptr) < 0) return false;
         if (readable) *readable = true;
         stream = FirstVideoStream(fmt);
@@ -293,6 +366,8 @@ class Cursor {
 
     const SourceLayout& layout;
     AVFormatContext* fmt = nullptr;
+    AVIOContext* io = nullptr;
+    FileReader reader;
     int stream = -1;
     AVCodecContext* decoder = nullptr;
     AVPacket* packet = nullptr;
@@ -315,7 +390,7 @@ uint64_t VideoSource::NextId() {
 std::unique_ptr<VideoSource> VideoSource::Open(const std::string& path, bool* readable) {
     bool opened = false;
     std::unique_ptr<VideoSource> source(new VideoSource);
-    source->path = path;
+    source->file = std::make_unique<SourceFile>(path);
     source->cached = av_frame_alloc();
     if (!source->cached || !source->OpenFirstCursor(opened)) source.reset();
     if (readable) *readable = opened;
@@ -337,7 +412,7 @@ int64_t VideoSource::DecodedFrames() const {
 
 bool VideoSource::OpenFirstCursor(bool& readable) {
     auto cursor = std::make_unique<Cursor>(layout);
-    if (!cursor->OpenContainer(path, true, &readable)) return false;
+    if (!cursor->OpenContainer(*file, true, &readable)) return false;
     const AVFormatContext* fmt = cursor->Container();
     const AVStream* st = cursor->Stream();
     const AVCodecParameters* par = st->codecpar;
@@ -382,7 +457,7 @@ bool VideoSource::OpenFirstCursor(bool& readable) {
         length = st->nb_frames;
     if (length < 0) {
         Cursor counter(layout);
-        length = counter.OpenContainer(path, false) ? counter.CountFrames(avi) : 0;
+        length = counter.OpenContainer(*file, false) ? counter.CountFrames(avi) : 0;
     }
     layout.length = static_cast<LONG>(std::clamp<int64_t>(length, 0, INT_MAX / 2));
 
@@ -472,7 +547,7 @@ Cursor* VideoSource::PickCursor(LONG frame, LONG lastRead) {
         best = nullptr;
         if (static_cast<int>(cursors.size()) < kMaxCursors) {
             auto cursor = std::make_unique<Cursor>(layout);
-            if (cursor->OpenContainer(path, false) &&
+            if (cursor->OpenContainer(*file, false) &&
                 cursor->OpenDecoder(cursors.front()->Stream()->codecpar)) {
                 best = cursor.get();
                 cursors.push_back(std::move(cursor));

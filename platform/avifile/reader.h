@@ -20,6 +20,7 @@ struct SwsContext;
 namespace avi {
 
 class Cursor;
+class SourceFile;
 
 struct SourceLayout {
     int width = 0;
@@ -70,7 +71,7 @@ class VideoSource {
     const uint64_t id = NextId();
     static uint64_t NextId();
 
-    std::string path;
+    std::unique_ptr<SourceFile> file; // outlives the cursors that read it
     SourceLayout layout;
     AVISTREAMINFOA info{};
     std::vector<uint8_t> storedFormat;

@@ -257,6 +257,31 @@ TEST(AviLifetime, AStreamKeepsItsFileOpen) {
     EXPECT_EQ(AVIStreamRelease(view), 0);
 }
 
+// Temporary files are deleted and rewritten under the same name while streams made from the
+// old content still read it: those streams must go on reading their own file.
+TEST(AviLifetime, AStreamReadsItsOwnFileAfterThePathIsRewritten) {
+    ScratchDir dir;
+    const std::string path = dir.File("05.avi");
+    ASSERT_TRUE(WriteTinyAvi(path, 32, 24, 24, 40));
+    PAVISTREAM view = OpenView(path);
+    ASSERT_NE(view, nullptr);
+    Frame frame(DibHeader(32, 24, 24).biSizeImage);
+    auto read = [&](LONG n) {
+        return AVIStreamRead(view, n, n + 1, frame.data(), static_cast<LONG>(frame.size()),
+                             nullptr, nullptr);
+    };
+    ASSERT_EQ(read(0), AVIERR_OK);
+
+    std::filesystem::remove(path);
+    std::vector<Frame> other(10, Frame(frame.size(), 0x5A));
+    ASSERT_TRUE(WriteAvi(path, VideoInfo(32, 24), DibHeader(32, 24, 24), other));
+    for (LONG n : {39, 2, 25, 1, 30}) { // far apart: new read positions open late
+        ASSERT_EQ(read(n), AVIERR_OK) << n;
+        EXPECT_EQ(frame, PatternFrame(32, 24, 24, n)) << n;
+    }
+    AVIStreamRelease(view);
+}
+
 TEST(AviLifetime, InitAndExitAreCounted) {
     EXPECT_EQ(AVIFileInit(), AVIERR_OK);
     EXPECT_EQ(AVIFileInit(), AVIERR_OK);
