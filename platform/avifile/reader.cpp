@@ -388,6 +388,9 @@ uint64_t VideoSource::NextId() {
 }
 
 std::unique_ptr<VideoSource> VideoSource::Open(const std::string& path, bool* readable) {
+    // The editor reports failures itself; FFmpeg's notes (deprecated JPEG pixel formats,
+    // damaged packets it conceals) would only fill the terminal.
+    av_log_set_level(AV_LOG_ERROR);
     bool opened = false;
     std::unique_ptr<VideoSource> source(new VideoSource);
     source->file = std::make_unique<SourceFile>(path);
