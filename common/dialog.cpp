@@ -108,20 +108,20 @@ QRect DialogUnitsToPixels(const QRect& units, BaseUnits base) {
             MulDiv(units.width(), base.x, 4), MulDiv(units.height(), base.y, 8)};
 }
 
-Dialog::Dialog(const DialogSpec& spec, QWidget* parent, Role role)
+Dialog::Dialog(const DialogSpec& layout, QWidget* parent, Role role)
     : QDialog(parent), base_(BaseUnitsOf(DialogFont())) {
     if (role == Role::Panel) setWindowFlags(Qt::Widget);
     panel_ = role == Role::Panel;
     setFont(DialogFont());
-    const QRect client = DialogUnitsToPixels(QRect(0, 0, spec.width, spec.height), base_);
+    const QRect client = DialogUnitsToPixels(QRect(0, 0, layout.width, layout.height), base_);
     if (panel_) {
         hide(); // explicitly, or showing the parent would show the panel too
         resize(client.size());
     } else {
-        setWindowTitle(QString::fromUtf8(spec.title ? spec.title : ""));
+        setWindowTitle(QString::fromUtf8(layout.title ? layout.title : ""));
         setFixedSize(client.size());
     }
-    for (const ControlSpec& control : spec.controls) {
+    for (const ControlSpec& control : layout.controls) {
         QWidget* widget = createControl(control);
         widget->setGeometry(
             DialogUnitsToPixels(QRect(control.x, control.y, control.width, control.height), base_));
@@ -143,14 +143,14 @@ Dialog::~Dialog() {
         child->blockSignals(true);
 }
 
-QWidget* Dialog::createControl(const ControlSpec& spec) {
-    const QString caption = QString::fromUtf8(spec.caption ? spec.caption : "");
-    const Qt::Alignment horizontal = (spec.style & kCentre) ? Qt::AlignHCenter : Qt::AlignLeft;
-    switch (spec.kind) {
+QWidget* Dialog::createControl(const ControlSpec& control) {
+    const QString caption = QString::fromUtf8(control.caption ? control.caption : "");
+    const Qt::Alignment horizontal = (control.style & kCentre) ? Qt::AlignHCenter : Qt::AlignLeft;
+    switch (control.kind) {
     case Kind::PushButton: {
         auto* button = new QPushButton(caption, this);
         button->setAutoDefault(false);
-        button->setFlat(spec.style & kFlat);
+        button->setFlat(control.style & kFlat);
         return button;
     }
     case Kind::CheckBox: {
@@ -161,7 +161,7 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
         auto* button = new QPushButton(caption, this);
         button->setCheckable(true);
         button->setAutoDefault(false);
-        button->setFlat(spec.style & kFlat);
+        button->setFlat(control.style & kFlat);
         return button;
     }
     case Kind::RadioButton: {
@@ -181,7 +181,7 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
     case Kind::Picture: {
         auto* label = new FrameLabel(caption, this);
         label->setAlignment(horizontal | Qt::AlignVCenter);
-        if (spec.style & kBorder) {
+        if (control.style & kBorder) {
             label->setFrameStyle(QFrame::Box | QFrame::Plain);
             label->setLineWidth(1);
         }
@@ -190,7 +190,7 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
     }
     case Kind::HSlider:
     case Kind::VSlider: {
-        const bool vertical = spec.kind == Kind::VSlider;
+        const bool vertical = control.kind == Kind::VSlider;
         auto* slider = new QSlider(vertical ? Qt::Vertical : Qt::Horizontal, this);
         // Trackbars put the minimum at the top.
         slider->setInvertedAppearance(vertical);
@@ -202,7 +202,7 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
     case Kind::HScrollBar:
     case Kind::VScrollBar: {
         auto* bar =
-            new QScrollBar(spec.kind == Kind::VScrollBar ? Qt::Vertical : Qt::Horizontal, this);
+            new QScrollBar(control.kind == Kind::VScrollBar ? Qt::Vertical : Qt::Horizontal, this);
         bar->setRange(0, 100);
         return bar;
     }
@@ -237,11 +237,11 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
     return new QWidget(this);
 }
 
-void Dialog::connectControl(QWidget* widget, const ControlSpec& spec) {
-    const int id = spec.id;
-    const Kind kind = spec.kind;
+void Dialog::connectControl(QWidget* widget, const ControlSpec& control) {
+    const int id = control.id;
+    const Kind kind = control.kind;
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        const bool automatic = spec.style & kAuto;
+        const bool automatic = control.style & kAuto;
         connect(button, &QAbstractButton::clicked, this, [this, button, id, kind, automatic] {
             if (destroying_) return;
             if (button->isCheckable()) {

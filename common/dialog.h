@@ -115,7 +115,7 @@ QRect DialogUnitsToPixels(const QRect& units, BaseUnits base);
 
 class Dialog : public QDialog {
   public:
-    Dialog(const DialogSpec& spec, QWidget* parent, Role role = Role::Modal);
+    Dialog(const DialogSpec& layout, QWidget* parent, Role role = Role::Modal);
     ~Dialog() override;
 
     BaseUnits baseUnits() const { return base_; }
@@ -198,8 +198,8 @@ class Dialog : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
-    QWidget* createControl(const ControlSpec& spec);
-    void connectControl(QWidget* widget, const ControlSpec& spec);
+    QWidget* createControl(const ControlSpec& control);
+    void connectControl(QWidget* widget, const ControlSpec& control);
     void runPaint();
 
     BaseUnits base_;

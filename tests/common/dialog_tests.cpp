@@ -46,8 +46,8 @@ const DialogSpec kSampleSpec{"Sample", 265, 136, kSample};
 
 class Recorder : public Dialog {
   public:
-    Recorder(const DialogSpec& spec, QWidget* parent = nullptr, Role role = Role::Modal)
-        : Dialog(spec, parent, role) {}
+    Recorder(const DialogSpec& layout, QWidget* parent = nullptr, Role role = Role::Modal)
+        : Dialog(layout, parent, role) {}
 
     std::vector<std::string> events;
     std::function<void(Recorder&, int)> afterScroll;
