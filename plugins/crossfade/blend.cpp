@@ -1,5 +1,7 @@
 #include "blend.h"
 
+#include "kernel_support.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -14,21 +16,8 @@
 #define MIVRA_TARGET_SSSE3 __attribute__((target("ssse3")))
 #endif
 
-// Loops the compiler vectorises are also built for AVX2 and chosen when the processor has it.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define MIVRA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define MIVRA_VECTOR_CLONES
-#endif
 
 namespace {
-
-// Truncation toward zero that is defined for every double (NaN gives 0); only the low bits of
-// the result are used, and the clamp lies far outside the range of any exact pixel result.
-int64_t TruncateSafely(double value) {
-    if (std::isnan(value)) return 0;
-    return static_cast<int64_t>(std::clamp(value, -1e15, 1e15));
-}
 
 // Per-frame table of the 24-bit blend: for each difference d = target - other (-255..255) the
 // byte to add, -truncate(d / ratio) modulo 256.

@@ -1,24 +1,13 @@
 #include "zoom_resample.h"
 
+#include "kernel_support.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
-// Loops the compiler vectorises are also built for AVX2 and chosen when the processor has it.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define MIVRA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define MIVRA_VECTOR_CLONES
-#endif
-
 namespace {
-
-// Truncation toward zero that is defined for every double (NaN gives 0).
-int64_t Truncate(double value) {
-    if (std::isnan(value)) return 0;
-    return static_cast<int64_t>(std::clamp(value, -1e15, 1e15));
-}
 
 // Far beyond any frame: keys past it only place the picture outside the frame, and bounding
 // them keeps every loop of the resampler short.
@@ -58,7 +47,7 @@ std::vector<ColumnRun> MapColumns(int64_t w, int64_t srcPixel, int64_t dstPixel,
         }
         ++dstPixel;
     };
-    int64_t threshold = Truncate(nextX);
+    int64_t threshold = TruncateSafely(nextX);
     while (srcPixel < w && dstPixel < w) {
         if (repeats <= 0 && srcPixel < threshold) { // nothing is written before the threshold
             srcPixel = std::min(threshold, w);
@@ -70,7 +59,7 @@ std::vector<ColumnRun> MapColumns(int64_t w, int64_t srcPixel, int64_t dstPixel,
             if (dstPixel >= w) break;
             put();
             nextX += xr;
-            threshold = Truncate(nextX);
+            threshold = TruncateSafely(nextX);
         }
         ++srcPixel;
     }
@@ -110,11 +99,11 @@ void Resample(ZoomKey k, const uint8_t* source, uint8_t* output, int64_t w, int6
     const double H = static_cast<double>(h);
 
     double xr = static_cast<double>(rowBytes + 1);
-    const int64_t tx = Truncate(k.xZoom / 100);
+    const int64_t tx = TruncateSafely(k.xZoom / 100);
     if (k.xSize - W * static_cast<double>(tx) != 0)
         xr = W / (k.xSize - W * static_cast<double>(tx));
     double yr = pick ? H : H + 1;
-    const int64_t ty = Truncate(k.yZoom / 100);
+    const int64_t ty = TruncateSafely(k.yZoom / 100);
     if (k.ySize - H * static_cast<double>(ty) != 0)
         yr = (H / (k.ySize - H * static_cast<double>(ty))) * (k.yZoom / 100);
 
@@ -134,25 +123,25 @@ void Resample(ZoomKey k, const uint8_t* source, uint8_t* output, int64_t w, int6
     if (H < k.ySize) k.yPos = k.yPos / (k.yZoom / 100);
 
     double nextY = H - yr;
-    int64_t srcRow = h - (Truncate(k.yPos) + 1);
-    double ySrc = static_cast<double>(pick ? srcRow : h - Truncate(k.yPos));
+    int64_t srcRow = h - (TruncateSafely(k.yPos) + 1);
+    double ySrc = static_cast<double>(pick ? srcRow : h - TruncateSafely(k.yPos));
     int64_t xSkip = 0, ySkip = 0;
     const bool narrower = W > k.xSize;
     if (narrower) {
-        xSkip = Truncate(-k.xPos);
+        xSkip = TruncateSafely(-k.xPos);
         k.xPos = 0;
     }
     if (H > k.ySize) {
-        ySkip = Truncate(-k.yPos);
+        ySkip = TruncateSafely(-k.yPos);
         k.yPos = 0;
         srcRow = h - 1;
         ySrc = pick ? H - 1 : H;
     }
 
-    const int64_t firstSrcPixel = Truncate(k.xPos);
+    const int64_t firstSrcPixel = TruncateSafely(k.xPos);
     if (firstSrcPixel >= w) return; // no column is ever read: the frame stays black
     const std::vector<ColumnRun> runs =
-        MapColumns(w, firstSrcPixel, narrower ? xSkip : 0, Truncate(k.xZoom) / 100,
+        MapColumns(w, firstSrcPixel, narrower ? xSkip : 0, TruncateSafely(k.xZoom) / 100,
                    static_cast<double>(firstSrcPixel) + xr, xr);
     const int64_t lastRow = pick ? 1 : 0;
     const int64_t lowestSrcRow = pick ? 0 : 1;
@@ -160,10 +149,10 @@ void Resample(ZoomKey k, const uint8_t* source, uint8_t* output, int64_t w, int6
         if (srcRow < lowestSrcRow) return; // the rows not yet written stay black
         if (dstRow < h && srcRow < h)
             CopyRuns<Bpp>(source + srcRow * rowBytes, output + dstRow * rowBytes, runs);
-        const bool belowNextY = Truncate(nextY) < dstRow;
+        const bool belowNextY = TruncateSafely(nextY) < dstRow;
         if (belowNextY != shrinking) {
             ySrc -= yi;
-            srcRow = Truncate(ySrc);
+            srcRow = TruncateSafely(ySrc);
         } else {
             nextY -= yr; // the next destination row repeats this source row
         }
