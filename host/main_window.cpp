@@ -230,8 +230,11 @@ QMainWindow* CreateMainWindow() {
     compressOptions.dwFlags = AVICOMPRESSF_VALID;
     BuildMenu(window);
     workspace.frameFormat = static_cast<BITMAPINFOHEADER*>(std::calloc(1, sizeof(BITMAPINFOHEADER)));
-    if (!workspace.frameFormat || !ResolveTempDir()) {
-        MessageBoxA(nullptr, "作業フォルダのパスが長すぎて起動できません", "Error", MB_OK);
+    const char* failure = !workspace.frameFormat ? "メモリが足りません"
+                          : !ResolveTempDir()    ? "作業フォルダのパスが長すぎて起動できません"
+                                                 : nullptr;
+    if (failure) {
+        MessageBoxA(nullptr, failure, "Error", MB_OK);
         std::free(workspace.frameFormat);
         workspace.frameFormat = nullptr;
         delete window;

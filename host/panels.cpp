@@ -4,8 +4,6 @@
 #include "host.h"
 #include "stream_list.h"
 
-#include "ui/ui.h"
-
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
@@ -42,15 +40,10 @@ void ShowOne(QWidget* shown, QWidget* hidden) {
     }
 }
 
-bool CreateThePanels() {
+void CreateThePanels() {
     playerPanel = new PlayerPanelDialog(TabControl());
     editorPanel = new EditorPanelDialog(TabControl());
     streamListPanel = new StreamListDialog(MainWindow()->centralWidget());
-    if (!playerPanel || !editorPanel || !streamListPanel) {
-        MessageBoxA(MainWindow(), "ダイアログボックス作成失敗です", "Error", MB_OK);
-        DestroyMainWindow();
-        return false;
-    }
     {
         // Selecting the tab from code is not the user's switch.
         const QSignalBlocker blocker(TabBar());
@@ -61,7 +54,6 @@ bool CreateThePanels() {
     streamListPanel->show();
     LayoutPanels();
     GrayStreamCommands(false);
-    return true;
 }
 
 } // namespace
@@ -72,7 +64,7 @@ dlg::Dialog* StreamListPanel() { return streamListPanel; }
 dlg::Dialog* ClipboardChecker() { return clipboardChecker; }
 
 int CreatePanels() {
-    if (!(hostFlags & kPanelsExist) && !CreateThePanels()) return 0;
+    if (!(hostFlags & kPanelsExist)) CreateThePanels();
     const int slot = workspace.slotCount - 1;
     const QString name = QString::fromUtf8(workspace.slotNames[slot]);
     streamListPanel->insertRow(kStreamList, slot, name);

@@ -12,7 +12,7 @@ dlg::Dialog* StreamListPanel();
 dlg::Dialog* ClipboardChecker();
 
 // After a new slot was added at slotCount - 1: creates the panels on the first call, lists the
-// slot and makes it current. 0 when the panels could not be created.
+// slot and makes it current. Returns 1 (widget creation does not fail here).
 int CreatePanels();
 
 // Sizes the tab control, the panels and the main window from the panels' own sizes.
