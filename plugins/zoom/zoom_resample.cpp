@@ -239,53 +239,183 @@ MIVRA_VECTOR_CLONES void DivideRow(uint8_t* __restrict out, const uint16_t* __re
         out[j] = static_cast<uint8_t>((uint32_t{sums[j]} * m) >> 16);
 }
 
-// In place the left neighbour is the value just smoothed: one running value per channel.
-void DivideRowWithSmoothedLeft(uint8_t* out, const uint16_t* sums, size_t begin, size_t end,
-                               uint32_t count) {
-    const uint32_t m = DivisionMultiplier(count);
-    uint32_t left[3] = {out[begin - 3], out[begin - 2], out[begin - 1]};
-    for (size_t j = begin; j < end; j += 3)
-        for (int k = 0; k < 3; ++k) {
-            left[k] = ((sums[j + k] + left[k]) * m) >> 16;
-            out[j + k] = static_cast<uint8_t>(left[k]);
-        }
+// The pixels a smoothed byte is divided by: itself with the taps above and below, the taps on
+// its right and the taps on its left, each only where that neighbour exists.
+struct TapCounts {
+    uint32_t own, right, left;
+};
+
+TapCounts CountTaps(uint16_t taps, bool hasAbove, bool hasBelow) {
+    auto used = [&](uint16_t tap, bool exists) { return uint32_t((taps & tap) && exists); };
+    return {1 + used(kAbove, hasAbove) + used(kBelow, hasBelow),
+            used(kAboveRight, hasAbove) + used(kRight, true) + used(kBelowRight, hasBelow),
+            used(kBelowLeft, hasBelow) + used(kLeft, true) + used(kAboveLeft, hasAbove)};
 }
 
-// A missing line above or below is given as a row of zeros. sums and result are scratch rows.
-void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uint8_t* below,
-               bool hasAbove, bool hasBelow, uint16_t taps, bool inPlace, size_t a, uint16_t* sums,
-               uint8_t* result) {
-    auto used = [&](uint16_t tap, bool exists) { return (taps & tap) && exists; };
-    const bool smoothedLeft = inPlace && (taps & kLeft);
+// 0xFF for each selected tap in the order SumNeighbours reads them; the left tap is left out
+// when it is the running value of a chain instead.
+void TapMasks(uint16_t taps, bool chainedLeft, uint8_t masks[8]) {
     const uint16_t order[8] = {kAbove, kAboveRight, kRight, kBelowRight,
                                kBelow, kBelowLeft,  kLeft,  kAboveLeft};
-    uint8_t masks[8];
     for (int n = 0; n < 8; ++n)
-        masks[n] = (taps & order[n]) && !(order[n] == kLeft && smoothedLeft) ? 0xFF : 0;
-    const uint32_t own = 1 + used(kAbove, hasAbove) + used(kBelow, hasBelow);
-    const uint32_t right =
-        used(kAboveRight, hasAbove) + used(kRight, true) + used(kBelowRight, hasBelow);
-    const uint32_t left =
-        used(kBelowLeft, hasBelow) + used(kLeft, true) + used(kAboveLeft, hasAbove);
+        masks[n] = (taps & order[n]) && !(order[n] == kLeft && chainedLeft) ? 0xFF : 0;
+}
+
+// Without a smoothed left neighbour every value of the row is known before any is written.
+// A missing line above or below is given as a row of zeros; result is a scratch row.
+void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uint8_t* below,
+               bool hasAbove, bool hasBelow, uint16_t taps, size_t a, uint16_t* sums,
+               uint8_t* result) {
+    uint8_t masks[8];
+    TapMasks(taps, false, masks);
+    const TapCounts n = CountTaps(taps, hasAbove, hasBelow);
     for (size_t j = 0; j < 3; ++j) {
         sums[j] = EdgeSum(row, above, below, masks, j, a);
         sums[a - 3 + j] = EdgeSum(row, above, below, masks, a - 3 + j, a);
     }
-    if (a == 3) return DivideRow(out, sums, 0, 3, own);
-
-    if (!smoothedLeft) {
-        // Every value of the row is known before any is written.
-        if (a > 6) SmoothInterior(result, row, above, below, masks, 3, a - 3, own + right + left);
-        DivideRow(result, sums, 0, 3, own + right);
-        DivideRow(result, sums, a - 3, a, own + left);
-        std::memcpy(out, result, a);
-        return;
-    }
-    if (a > 6) SumNeighbours(sums, row, above, below, masks, 3, a - 3);
-    DivideRow(out, sums, 0, 3, own + right);
-    DivideRowWithSmoothedLeft(out, sums, 3, a - 3, own + right + left);
-    DivideRowWithSmoothedLeft(out, sums, a - 3, a, own + left);
+    if (a == 3) return DivideRow(out, sums, 0, 3, n.own);
+    if (a > 6) SmoothInterior(result, row, above, below, masks, 3, a - 3, n.own + n.right + n.left);
+    DivideRow(result, sums, 0, 3, n.own + n.right);
+    DivideRow(result, sums, a - 3, a, n.own + n.left);
+    std::memcpy(out, result, a);
 }
+
+// A stretch of a row whose left neighbours are the values just smoothed: out and sums start at
+// its first byte, out[-3..-1] is the smoothed pixel before it.
+struct Chain {
+    uint8_t* out;
+    const uint16_t* sums;
+    uint32_t multiplier;
+};
+
+// Runs N chains side by side. Each pixel waits for the one to its left (an add, a multiply and
+// a shift), so one chain alone keeps the processor idle; 3 x N independent running values let
+// it overlap them.
+template <size_t N>
+void RunChains(const Chain* chains, size_t bytes) {
+    uint8_t* out[N];
+    const uint16_t* sums[N];
+    uint32_t m[N], left[N][3];
+    for (size_t c = 0; c < N; ++c) {
+        out[c] = chains[c].out;
+        sums[c] = chains[c].sums;
+        m[c] = chains[c].multiplier;
+        for (size_t k = 0; k < 3; ++k)
+            left[c][k] = *(out[c] - 3 + k);
+    }
+    for (size_t j = 0; j < bytes; j += 3)
+        for (size_t c = 0; c < N; ++c)
+            for (size_t k = 0; k < 3; ++k) {
+                left[c][k] = ((sums[c][j + k] + left[c][k]) * m[c]) >> 16;
+                out[c][j + k] = static_cast<uint8_t>(left[c][k]);
+            }
+}
+
+// In place with the left tap. A row is a serial chain, but it needs the smoothed row below
+// only up to the pixel after its own. So the rows run as a skewed wavefront: the interior of a
+// row is cut into chunks, and row i smooths chunk c in step c + 2i, two chunks behind the row
+// below (one chunk behind would race with that row's next chunk). The rows of one step touch
+// disjoint bytes and read nothing another row writes in that step, so their chains run
+// together. The above row is still unsmoothed where it is read, as it is two chunks behind.
+constexpr size_t kChunkPixels = 64;
+constexpr size_t kChainsTogether = 2;
+
+class InPlaceSmoother {
+  public:
+    InPlaceSmoother(uint8_t* frame, uint16_t taps, size_t width, size_t height)
+        : frame_(frame), taps_(taps), width_(width), height_(height), a_(3 * width),
+          zeros_(a_, 0), sums_((kChainsTogether + 1) * a_) {
+        TapMasks(taps, true, masks_);
+    }
+
+    void Run() {
+        const size_t chunks = width_ >= 3 ? (width_ - 2) / kChunkPixels : 0;
+        // Step s holds the rows i with 0 <= s - 2i <= chunks, the last being the row's tail.
+        for (size_t step = 0; step <= chunks + 2 * (height_ - 1); ++step) {
+            const size_t lowest = step > chunks ? (step - chunks + 1) / 2 : 0;
+            const size_t highest = std::min(step / 2, height_ - 1);
+            Chain chains[kChainsTogether];
+            size_t waiting = 0;
+            for (size_t i = lowest; i <= highest; ++i) {
+                const size_t chunk = step - 2 * i;
+                if (chunk == 0) SmoothFirstPixel(i);
+                if (chunk == chunks) {
+                    SmoothTail(i, 3 + chunks * kChunkBytes);
+                    continue;
+                }
+                chains[waiting] = PrepareChunk(i, 3 + chunk * kChunkBytes, waiting);
+                if (++waiting == kChainsTogether) {
+                    RunChains<kChainsTogether>(chains, kChunkBytes);
+                    waiting = 0;
+                }
+            }
+            for (size_t c = 0; c < waiting; ++c)
+                RunChains<1>(&chains[c], kChunkBytes);
+        }
+    }
+
+  private:
+    static constexpr size_t kChunkBytes = 3 * kChunkPixels;
+
+    struct Row {
+        uint8_t* row;
+        const uint8_t* above; // still the input
+        const uint8_t* below; // already smoothed
+        TapCounts counts;
+    };
+
+    Row RowAt(size_t i) const {
+        uint8_t* row = frame_ + i * a_;
+        const bool hasAbove = i + 1 < height_, hasBelow = i > 0;
+        return {row, hasAbove ? row + a_ : zeros_.data(), hasBelow ? row - a_ : zeros_.data(),
+                CountTaps(taps_, hasAbove, hasBelow)};
+    }
+
+    uint16_t* Scratch(size_t slot) { return sums_.data() + slot * a_; }
+
+    void SmoothFirstPixel(size_t i) {
+        const Row r = RowAt(i);
+        uint16_t* sums = Scratch(kChainsTogether);
+        for (size_t j = 0; j < 3; ++j)
+            sums[j] = EdgeSum(r.row, r.above, r.below, masks_, j, a_);
+        DivideRow(r.row, sums, 0, 3, r.counts.own + (a_ > 3 ? r.counts.right : 0));
+    }
+
+    // Sums the chunk at begin into scratch slot; the chain adds the left neighbours.
+    Chain PrepareChunk(size_t i, size_t begin, size_t slot) {
+        const Row r = RowAt(i);
+        uint16_t* sums = Scratch(slot);
+        SumNeighbours(sums, r.row, r.above, r.below, masks_, begin, begin + kChunkBytes);
+        const TapCounts& n = r.counts;
+        return {r.row + begin, sums + begin, DivisionMultiplier(n.own + n.right + n.left)};
+    }
+
+    // The interior pixels after the last whole chunk, then the last pixel of the row.
+    void SmoothTail(size_t i, size_t begin) {
+        if (a_ == 3) return; // the first pixel was the whole row
+        const Row r = RowAt(i);
+        const TapCounts& n = r.counts;
+        uint16_t* sums = Scratch(kChainsTogether);
+        const size_t last = a_ - 3;
+        if (begin < last) {
+            SumNeighbours(sums, r.row, r.above, r.below, masks_, begin, last);
+            const Chain interior{r.row + begin, sums + begin,
+                                 DivisionMultiplier(n.own + n.right + n.left)};
+            RunChains<1>(&interior, last - begin);
+        }
+        for (size_t j = last; j < a_; ++j)
+            sums[j] = EdgeSum(r.row, r.above, r.below, masks_, j, a_);
+        const Chain lastPixel{r.row + last, sums + last, DivisionMultiplier(n.own + n.left)};
+        RunChains<1>(&lastPixel, 3);
+    }
+
+    uint8_t* frame_;
+    uint16_t taps_;
+    size_t width_, height_, a_;
+    uint8_t masks_[8];
+    std::vector<uint8_t> zeros_;
+    std::vector<uint16_t> sums_; // one row per chain run together, one for the row edges
+};
 
 } // namespace
 
@@ -328,8 +458,9 @@ void ZoomFrame(ZoomKey key, const uint8_t* source, uint8_t* output, int32_t widt
 void SmoothFrame(uint8_t* output, const uint8_t* input, uint16_t taps, int32_t width,
                  int32_t height, int32_t bitCount) {
     if (bitCount != 24 || width <= 0 || height <= 0) return;
+    if (output == input && (taps & kLeft))
+        return InPlaceSmoother(output, taps, size_t(width), size_t(height)).Run();
     const size_t a = size_t(width) * 3;
-    const bool inPlace = output == input;
     const std::vector<uint8_t> zeros(a, 0);
     std::vector<uint16_t> sums(a);
     std::vector<uint8_t> result(a);
@@ -339,7 +470,7 @@ void SmoothFrame(uint8_t* output, const uint8_t* input, uint16_t taps, int32_t w
         const bool hasAbove = i + 1 < size_t(height), hasBelow = i > 0;
         const uint8_t* row = input + i * a;
         SmoothRow(output + i * a, row, hasAbove ? row + a : zeros.data(),
-                  hasBelow ? row - a : zeros.data(), hasAbove, hasBelow, taps, inPlace, a,
-                  sums.data(), result.data());
+                  hasBelow ? row - a : zeros.data(), hasAbove, hasBelow, taps, a, sums.data(),
+                  result.data());
     }
 }

@@ -332,4 +332,27 @@ TEST(SmoothFrame, MatchesTheReferenceInPlaceAndApart) {
     }
 }
 
+// In place with the left tap the rows run as a wavefront over chunks of the row: sizes from
+// a single pixel or line up to rows of several chunks and their tails, with the left tap alone,
+// with all taps and with the taps from the row below, each against the reference.
+TEST(SmoothFrame, WavefrontMatchesTheReferenceOnAllShapes) {
+    const struct {
+        int W, H;
+    } sizes[] = {{1, 1},   {2, 1},   {1, 2},   {2, 2},   {1, 3},   {2, 3},   {3, 3},
+                 {65, 1},  {66, 2},  {67, 3},  {130, 4}, {131, 5}, {200, 7}, {259, 12},
+                 {322, 9}, {450, 3}, {64, 17}, {129, 16}};
+    const uint16_t tapSets[] = {0x40, 0xFF, 0x7F, 0x70, 0x58, 0xC0, 0x41};
+    std::mt19937 random(29);
+    for (auto size : sizes)
+        for (uint16_t taps : tapSets) {
+            std::vector<uint8_t> frame(size_t(size.W) * size.H * 3);
+            for (auto& b : frame)
+                b = static_cast<uint8_t>(random());
+            auto expected = frame;
+            ReferenceSmooth(expected.data(), expected.data(), taps, size.W, size.H);
+            SmoothFrame(frame.data(), frame.data(), taps, size.W, size.H, 24);
+            ASSERT_EQ(frame, expected) << "taps " << taps << " " << size.W << "x" << size.H;
+        }
+}
+
 } // namespace
