@@ -7,6 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Far beyond any frame: keys past it only place the picture outside the frame, and bounding
@@ -184,17 +188,17 @@ enum Tap : uint16_t {
 };
 
 // Own byte plus every selected neighbour (a mask of 0xFF selects, 0 leaves out) for the bytes
-// begin..end of a row whose pixels have both neighbours; one pass the compiler vectorises, for
-// the widest vectors the processor has.
+// begin..end of a row whose pixels have both neighbours, into sums[0..end - begin); one pass
+// the compiler vectorises, for the widest vectors the processor has.
 MIVRA_VECTOR_CLONES void SumNeighbours(uint16_t* __restrict sums, const uint8_t* __restrict row,
                                        const uint8_t* __restrict above,
                                        const uint8_t* __restrict below, const uint8_t m[8],
                                        size_t begin, size_t end) {
     for (size_t j = begin; j < end; ++j)
-        sums[j] = static_cast<uint16_t>(row[j] + (above[j] & m[0]) + (above[j + 3] & m[1]) +
-                                        (row[j + 3] & m[2]) + (below[j + 3] & m[3]) +
-                                        (below[j] & m[4]) + (below[j - 3] & m[5]) +
-                                        (row[j - 3] & m[6]) + (above[j - 3] & m[7]));
+        sums[j - begin] = static_cast<uint16_t>(
+            row[j] + (above[j] & m[0]) + (above[j + 3] & m[1]) + (row[j + 3] & m[2]) +
+            (below[j + 3] & m[3]) + (below[j] & m[4]) + (below[j - 3] & m[5]) +
+            (row[j - 3] & m[6]) + (above[j - 3] & m[7]));
 }
 
 // SumNeighbours and the division by count in one pass, into a row apart from the input.
@@ -285,31 +289,94 @@ void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uin
 struct Chain {
     uint8_t* out;
     const uint16_t* sums;
-    uint32_t multiplier;
+    uint32_t multiplier; // of a count of at least 2: the left tap is taken
 };
 
-// Runs N chains side by side. Each pixel waits for the one to its left (an add, a multiply and
-// a shift), so one chain alone keeps the processor idle; 3 x N independent running values let
-// it overlap them.
-template <size_t N>
-void RunChains(const Chain* chains, size_t bytes) {
-    uint8_t* out[N];
-    const uint16_t* sums[N];
-    uint32_t m[N], left[N][3];
-    for (size_t c = 0; c < N; ++c) {
-        out[c] = chains[c].out;
-        sums[c] = chains[c].sums;
-        m[c] = chains[c].multiplier;
-        for (size_t k = 0; k < 3; ++k)
-            left[c][k] = *(out[c] - 3 + k);
-    }
+void RunChain(const Chain& chain, size_t bytes) {
+    uint32_t left[3] = {chain.out[-3], chain.out[-2], chain.out[-1]};
     for (size_t j = 0; j < bytes; j += 3)
-        for (size_t c = 0; c < N; ++c)
-            for (size_t k = 0; k < 3; ++k) {
-                left[c][k] = ((sums[c][j + k] + left[c][k]) * m[c]) >> 16;
-                out[c][j + k] = static_cast<uint8_t>(left[c][k]);
-            }
+        for (size_t k = 0; k < 3; ++k) {
+            left[k] = ((chain.sums[j + k] + left[k]) * chain.multiplier) >> 16;
+            chain.out[j + k] = static_cast<uint8_t>(left[k]);
+        }
 }
+
+// Each pixel of a chain waits for the one to its left, so a chain alone leaves the processor
+// idle. Eight chains run side by side instead, one in each 16-bit lane of a vector: blocks of
+// eight sums of each chain are turned into lanes by a transpose, and the results turned back.
+constexpr size_t kLanes = 8;
+// Chains run in steps of 24 bytes: three blocks of eight, after which the channels line up again.
+constexpr size_t kLaneStep = 24;
+
+#if defined(__SSE2__)
+// Row r, column c of the 8 x 8 matrix of 16-bit values v[r] moves to row c, column r. Inlined,
+// so that the matrix stays in registers.
+[[gnu::always_inline]] inline void Transpose8x8(__m128i v[8]) {
+    __m128i a[8], b[8];
+    for (int n = 0; n < 4; ++n) {
+        a[2 * n] = _mm_unpacklo_epi16(v[2 * n], v[2 * n + 1]);
+        a[2 * n + 1] = _mm_unpackhi_epi16(v[2 * n], v[2 * n + 1]);
+    }
+    for (int n = 0; n < 2; ++n) {
+        b[4 * n] = _mm_unpacklo_epi32(a[4 * n], a[4 * n + 2]);
+        b[4 * n + 1] = _mm_unpackhi_epi32(a[4 * n], a[4 * n + 2]);
+        b[4 * n + 2] = _mm_unpacklo_epi32(a[4 * n + 1], a[4 * n + 3]);
+        b[4 * n + 3] = _mm_unpackhi_epi32(a[4 * n + 1], a[4 * n + 3]);
+    }
+    for (int n = 0; n < 4; ++n) {
+        v[2 * n] = _mm_unpacklo_epi64(b[n], b[n + 4]);
+        v[2 * n + 1] = _mm_unpackhi_epi64(b[n], b[n + 4]);
+    }
+}
+
+// Eight bytes at j of every chain; the first is channel Phase of its pixel. The multiply-high
+// of 16-bit lanes is the same (sum * multiplier) >> 16 as RunChain's, as the multiplier of a
+// count of 2 or more fits in 16 bits and sums stay below 9 * 255 + 1.
+template <size_t Phase>
+void RunLaneBlock(uint8_t* const out[kLanes], const uint16_t* const sums[kLanes], size_t j,
+                  __m128i left[3], __m128i multiplier) {
+    __m128i v[kLanes];
+    for (size_t r = 0; r < kLanes; ++r)
+        v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums[r] + j));
+    Transpose8x8(v);
+    for (size_t e = 0; e < 8; ++e) {
+        __m128i& l = left[(Phase + e) % 3];
+        l = _mm_mulhi_epu16(_mm_add_epi16(v[e], l), multiplier);
+        v[e] = l;
+    }
+    Transpose8x8(v);
+    for (size_t r = 0; r < kLanes; ++r)
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out[r] + j), _mm_packus_epi16(v[r], v[r]));
+}
+
+// bytes is a multiple of kLaneStep.
+void RunChainLanes(const Chain chains[kLanes], size_t bytes) {
+    uint8_t* out[kLanes];
+    const uint16_t* sums[kLanes];
+    alignas(16) uint16_t multipliers[kLanes], lefts[3][kLanes];
+    for (size_t r = 0; r < kLanes; ++r) {
+        out[r] = chains[r].out;
+        sums[r] = chains[r].sums;
+        multipliers[r] = static_cast<uint16_t>(chains[r].multiplier);
+        for (size_t k = 0; k < 3; ++k)
+            lefts[k][r] = *(out[r] - 3 + k);
+    }
+    const __m128i multiplier = _mm_load_si128(reinterpret_cast<const __m128i*>(multipliers));
+    __m128i left[3];
+    for (size_t k = 0; k < 3; ++k)
+        left[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lefts[k]));
+    for (size_t j = 0; j < bytes; j += kLaneStep) {
+        RunLaneBlock<0>(out, sums, j, left, multiplier);
+        RunLaneBlock<2>(out, sums, j + 8, left, multiplier);
+        RunLaneBlock<1>(out, sums, j + 16, left, multiplier);
+    }
+}
+#else
+void RunChainLanes(const Chain chains[kLanes], size_t bytes) {
+    for (size_t r = 0; r < kLanes; ++r)
+        RunChain(chains[r], bytes);
+}
+#endif
 
 // In place with the left tap. A row is a serial chain, but it needs the smoothed row below
 // only up to the pixel after its own. So the rows run as a skewed wavefront: the interior of a
@@ -317,46 +384,49 @@ void RunChains(const Chain* chains, size_t bytes) {
 // below (one chunk behind would race with that row's next chunk). The rows of one step touch
 // disjoint bytes and read nothing another row writes in that step, so their chains run
 // together. The above row is still unsmoothed where it is read, as it is two chunks behind.
+// Short chunks give a frame's steps many rows to fill the lanes with.
 constexpr size_t kChunkPixels = 64;
-constexpr size_t kChainsTogether = 2;
+constexpr size_t kChunkBytes = 3 * kChunkPixels;
+static_assert(kChunkBytes % kLaneStep == 0);
 
 class InPlaceSmoother {
   public:
     InPlaceSmoother(uint8_t* frame, uint16_t taps, size_t width, size_t height)
-        : frame_(frame), taps_(taps), width_(width), height_(height), a_(3 * width),
-          zeros_(a_, 0), sums_((kChainsTogether + 1) * a_) {
+        : frame_(frame), taps_(taps), height_(height), a_(3 * width), zeros_(a_, 0),
+          sums_((kLanes + 1) * kChunkBytes), spareOut_(3 + kChunkBytes) {
         TapMasks(taps, true, masks_);
+        chunks_ = width >= 3 ? (width - 2) / kChunkPixels : 0;
     }
 
     void Run() {
-        const size_t chunks = width_ >= 3 ? (width_ - 2) / kChunkPixels : 0;
-        // Step s holds the rows i with 0 <= s - 2i <= chunks, the last being the row's tail.
-        for (size_t step = 0; step <= chunks + 2 * (height_ - 1); ++step) {
-            const size_t lowest = step > chunks ? (step - chunks + 1) / 2 : 0;
+        // Step s holds the rows i with 0 <= s - 2i <= chunks_, the last being the row's tail.
+        for (size_t step = 0; step <= chunks_ + 2 * (height_ - 1); ++step) {
+            const size_t lowest = step > chunks_ ? (step - chunks_ + 1) / 2 : 0;
             const size_t highest = std::min(step / 2, height_ - 1);
-            Chain chains[kChainsTogether];
+            Chain chains[kLanes];
             size_t waiting = 0;
             for (size_t i = lowest; i <= highest; ++i) {
                 const size_t chunk = step - 2 * i;
                 if (chunk == 0) SmoothFirstPixel(i);
-                if (chunk == chunks) {
-                    SmoothTail(i, 3 + chunks * kChunkBytes);
+                if (chunk == chunks_) {
+                    SmoothTail(i, 3 + chunks_ * kChunkBytes);
                     continue;
                 }
                 chains[waiting] = PrepareChunk(i, 3 + chunk * kChunkBytes, waiting);
-                if (++waiting == kChainsTogether) {
-                    RunChains<kChainsTogether>(chains, kChunkBytes);
+                if (++waiting == kLanes) {
+                    RunChainLanes(chains, kChunkBytes);
                     waiting = 0;
                 }
             }
-            for (size_t c = 0; c < waiting; ++c)
-                RunChains<1>(&chains[c], kChunkBytes);
+            if (waiting == 0) continue;
+            // Lanes without a row of their own run on spare bytes; what they compute is unused.
+            for (size_t r = waiting; r < kLanes; ++r)
+                chains[r] = {spareOut_.data() + 3, Slot(kLanes), 2};
+            RunChainLanes(chains, kChunkBytes);
         }
     }
 
   private:
-    static constexpr size_t kChunkBytes = 3 * kChunkPixels;
-
     struct Row {
         uint8_t* row;
         const uint8_t* above; // still the input
@@ -371,50 +441,50 @@ class InPlaceSmoother {
                 CountTaps(taps_, hasAbove, hasBelow)};
     }
 
-    uint16_t* Scratch(size_t slot) { return sums_.data() + slot * a_; }
+    uint16_t* Slot(size_t n) { return sums_.data() + n * kChunkBytes; }
 
     void SmoothFirstPixel(size_t i) {
         const Row r = RowAt(i);
-        uint16_t* sums = Scratch(kChainsTogether);
+        uint16_t sums[3];
         for (size_t j = 0; j < 3; ++j)
             sums[j] = EdgeSum(r.row, r.above, r.below, masks_, j, a_);
         DivideRow(r.row, sums, 0, 3, r.counts.own + (a_ > 3 ? r.counts.right : 0));
     }
 
-    // Sums the chunk at begin into scratch slot; the chain adds the left neighbours.
+    // Sums the chunk at begin into a slot; the chain adds the left neighbours.
     Chain PrepareChunk(size_t i, size_t begin, size_t slot) {
         const Row r = RowAt(i);
-        uint16_t* sums = Scratch(slot);
+        uint16_t* sums = Slot(slot);
         SumNeighbours(sums, r.row, r.above, r.below, masks_, begin, begin + kChunkBytes);
         const TapCounts& n = r.counts;
-        return {r.row + begin, sums + begin, DivisionMultiplier(n.own + n.right + n.left)};
+        return {r.row + begin, sums, DivisionMultiplier(n.own + n.right + n.left)};
     }
 
-    // The interior pixels after the last whole chunk, then the last pixel of the row.
+    // The interior pixels after the last whole chunk (fewer than a chunk), then the last pixel.
     void SmoothTail(size_t i, size_t begin) {
         if (a_ == 3) return; // the first pixel was the whole row
         const Row r = RowAt(i);
         const TapCounts& n = r.counts;
-        uint16_t* sums = Scratch(kChainsTogether);
         const size_t last = a_ - 3;
         if (begin < last) {
+            uint16_t* sums = Slot(kLanes);
             SumNeighbours(sums, r.row, r.above, r.below, masks_, begin, last);
-            const Chain interior{r.row + begin, sums + begin,
-                                 DivisionMultiplier(n.own + n.right + n.left)};
-            RunChains<1>(&interior, last - begin);
+            RunChain({r.row + begin, sums, DivisionMultiplier(n.own + n.right + n.left)},
+                     last - begin);
         }
-        for (size_t j = last; j < a_; ++j)
-            sums[j] = EdgeSum(r.row, r.above, r.below, masks_, j, a_);
-        const Chain lastPixel{r.row + last, sums + last, DivisionMultiplier(n.own + n.left)};
-        RunChains<1>(&lastPixel, 3);
+        uint16_t sums[3];
+        for (size_t j = 0; j < 3; ++j)
+            sums[j] = EdgeSum(r.row, r.above, r.below, masks_, last + j, a_);
+        RunChain({r.row + last, sums, DivisionMultiplier(n.own + n.left)}, 3);
     }
 
     uint8_t* frame_;
     uint16_t taps_;
-    size_t width_, height_, a_;
+    size_t height_, a_, chunks_;
     uint8_t masks_[8];
     std::vector<uint8_t> zeros_;
-    std::vector<uint16_t> sums_; // one row per chain run together, one for the row edges
+    std::vector<uint16_t> sums_;    // a chunk for each lane, one for tails and the spare lanes
+    std::vector<uint8_t> spareOut_; // written by the spare lanes, never read
 };
 
 } // namespace

@@ -332,15 +332,16 @@ TEST(SmoothFrame, MatchesTheReferenceInPlaceAndApart) {
     }
 }
 
-// In place with the left tap the rows run as a wavefront over chunks of the row: sizes from
-// a single pixel or line up to rows of several chunks and their tails, with the left tap alone,
-// with all taps and with the taps from the row below, each against the reference.
+// In place with the left tap the rows run as a wavefront over chunks of the row, many rows at
+// once: sizes from a single pixel or line up to rows of many chunks and their tails (so that
+// first, inner and last rows share a step), with the left tap alone, with all taps and with
+// the taps from the row below, each against the reference.
 TEST(SmoothFrame, WavefrontMatchesTheReferenceOnAllShapes) {
     const struct {
         int W, H;
     } sizes[] = {{1, 1},   {2, 1},   {1, 2},   {2, 2},   {1, 3},   {2, 3},   {3, 3},
                  {65, 1},  {66, 2},  {67, 3},  {130, 4}, {131, 5}, {200, 7}, {259, 12},
-                 {322, 9}, {450, 3}, {64, 17}, {129, 16}};
+                 {322, 9}, {450, 3}, {64, 17}, {129, 16}, {1100, 21}, {1283, 40}};
     const uint16_t tapSets[] = {0x40, 0xFF, 0x7F, 0x70, 0x58, 0xC0, 0x41};
     std::mt19937 random(29);
     for (auto size : sizes)
