@@ -3,6 +3,7 @@
 #include "kernel_support.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -187,21 +188,47 @@ enum Tap : uint16_t {
     kAboveLeft = 0x80,
 };
 
-// Own byte plus every selected neighbour (a mask of 0xFF selects, 0 leaves out) for the bytes
-// begin..end of a row whose pixels have both neighbours, into sums[0..end - begin); one pass
-// the compiler vectorises, for the widest vectors the processor has.
-MIVRA_VECTOR_CLONES void SumNeighbours(uint16_t* __restrict sums, const uint8_t* __restrict row,
-                                       const uint8_t* __restrict above,
-                                       const uint8_t* __restrict below, const uint8_t m[8],
-                                       size_t begin, size_t end) {
-    for (size_t j = begin; j < end; ++j)
-        sums[j - begin] = static_cast<uint16_t>(
-            row[j] + (above[j] & m[0]) + (above[j + 3] & m[1]) + (row[j + 3] & m[2]) +
-            (below[j + 3] & m[3]) + (below[j] & m[4]) + (below[j - 3] & m[5]) +
-            (row[j - 3] & m[6]) + (above[j - 3] & m[7]));
+// Own byte plus every neighbour but the left one (the chain carries it), for 2 x words bytes
+// from begin of a row whose pixels have both neighbours, split by position: even[t] for byte
+// begin + 2t, odd[t] for the byte after it. Reading the bytes as little-endian words and
+// masking and shifting them widens them without the shuffles that widening bytes costs. A tap
+// left out reads a row of zeros, which costs less than masking every byte. One pass the
+// compiler vectorises, for the widest vectors the processor has.
+static_assert(std::endian::native == std::endian::little);
+MIVRA_VECTOR_CLONES void SumNeighbourPairs(uint16_t* __restrict even, uint16_t* __restrict odd,
+                                           const uint8_t* __restrict row,
+                                           const uint8_t* __restrict above,
+                                           const uint8_t* __restrict aboveRight,
+                                           const uint8_t* __restrict right,
+                                           const uint8_t* __restrict belowRight,
+                                           const uint8_t* __restrict below,
+                                           const uint8_t* __restrict belowLeft,
+                                           const uint8_t* __restrict aboveLeft, size_t begin,
+                                           size_t words) {
+    auto word = [](const uint8_t* p) {
+        uint16_t w;
+        std::memcpy(&w, p, 2);
+        return w;
+    };
+    for (size_t t = 0; t < words; ++t) {
+        const size_t j = begin + 2 * t;
+        const uint16_t w[8] = {word(row + j),           word(above + j),
+                               word(aboveRight + j + 3), word(right + j + 3),
+                               word(belowRight + j + 3), word(below + j),
+                               word(belowLeft + j - 3),  word(aboveLeft + j - 3)};
+        uint16_t low = 0, high = 0;
+        for (uint16_t x : w) {
+            low = static_cast<uint16_t>(low + (x & 0xFF));
+            high = static_cast<uint16_t>(high + (x >> 8));
+        }
+        even[t] = low;
+        odd[t] = high;
+    }
 }
 
-// SumNeighbours and the division by count in one pass, into a row apart from the input.
+// Own byte plus every selected neighbour (a mask of 0xFF selects, 0 leaves out) for the bytes
+// begin..end of a row whose pixels have both neighbours, divided by count, into a row apart
+// from the input; one pass the compiler vectorises.
 MIVRA_VECTOR_CLONES void SmoothInterior(uint8_t* __restrict result, const uint8_t* __restrict row,
                                         const uint8_t* __restrict above,
                                         const uint8_t* __restrict below, const uint8_t m[8],
@@ -256,7 +283,7 @@ TapCounts CountTaps(uint16_t taps, bool hasAbove, bool hasBelow) {
             used(kBelowLeft, hasBelow) + used(kLeft, true) + used(kAboveLeft, hasAbove)};
 }
 
-// 0xFF for each selected tap in the order SumNeighbours reads them; the left tap is left out
+// 0xFF for each selected tap in the order SmoothInterior and EdgeSum read them; the left tap is left out
 // when it is the running value of a chain instead.
 void TapMasks(uint16_t taps, bool chainedLeft, uint8_t masks[8]) {
     const uint16_t order[8] = {kAbove, kAboveRight, kRight, kBelowRight,
@@ -284,20 +311,25 @@ void SmoothRow(uint8_t* out, const uint8_t* row, const uint8_t* above, const uin
     std::memcpy(out, result, a);
 }
 
-// A stretch of a row whose left neighbours are the values just smoothed: out and sums start at
-// its first byte, out[-3..-1] is the smoothed pixel before it.
+// A stretch of a row whose left neighbours are the values just smoothed: out starts at its
+// first byte, out[-3..-1] is the smoothed pixel before it. The sums of its bytes are split by
+// position as SumNeighbourPairs makes them.
 struct Chain {
     uint8_t* out;
-    const uint16_t* sums;
+    const uint16_t* even;
+    const uint16_t* odd;
     uint32_t multiplier; // of a count of at least 2: the left tap is taken
 };
 
+// bytes is a multiple of 3.
 void RunChain(const Chain& chain, size_t bytes) {
     uint32_t left[3] = {chain.out[-3], chain.out[-2], chain.out[-1]};
     for (size_t j = 0; j < bytes; j += 3)
         for (size_t k = 0; k < 3; ++k) {
-            left[k] = ((chain.sums[j + k] + left[k]) * chain.multiplier) >> 16;
-            chain.out[j + k] = static_cast<uint8_t>(left[k]);
+            const size_t n = j + k;
+            const uint32_t sum = n % 2 ? chain.odd[n / 2] : chain.even[n / 2];
+            left[k] = ((sum + left[k]) * chain.multiplier) >> 16;
+            chain.out[n] = static_cast<uint8_t>(left[k]);
         }
 }
 
@@ -305,8 +337,9 @@ void RunChain(const Chain& chain, size_t bytes) {
 // idle. Eight chains run side by side instead, one in each 16-bit lane of a vector: blocks of
 // eight sums of each chain are turned into lanes by a transpose, and the results turned back.
 constexpr size_t kLanes = 8;
-// Chains run in steps of 24 bytes: three blocks of eight, after which the channels line up again.
-constexpr size_t kLaneStep = 24;
+// Chains run in steps of 48 bytes: three blocks of sixteen, after which the channels line up
+// again.
+constexpr size_t kLaneStep = 48;
 
 #if defined(__SSE2__)
 // Row r, column c of the 8 x 8 matrix of 16-bit values v[r] moves to row c, column r. Inlined,
@@ -329,34 +362,38 @@ constexpr size_t kLaneStep = 24;
     }
 }
 
-// Eight bytes at j of every chain; the first is channel Phase of its pixel. The multiply-high
-// of 16-bit lanes is the same (sum * multiplier) >> 16 as RunChain's, as the multiplier of a
-// count of 2 or more fits in 16 bits and sums stay below 9 * 255 + 1.
+// Sixteen bytes at j (even) of every chain; byte j is channel Phase of its pixel. The
+// multiply-high of 16-bit lanes is the same (sum * multiplier) >> 16 as RunChain's, as the
+// multiplier of a count of 2 or more fits in 16 bits and sums stay below 9 * 255 + 1. Each
+// result pair is joined into the word it is stored as, so one transpose takes them back.
 template <size_t Phase>
-void RunLaneBlock(uint8_t* const out[kLanes], const uint16_t* const sums[kLanes], size_t j,
+void RunLaneBlock(uint8_t* const out[kLanes], const Chain chains[kLanes], size_t j,
                   __m128i left[3], __m128i multiplier) {
-    __m128i v[kLanes];
-    for (size_t r = 0; r < kLanes; ++r)
-        v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums[r] + j));
-    Transpose8x8(v);
-    for (size_t e = 0; e < 8; ++e) {
-        __m128i& l = left[(Phase + e) % 3];
-        l = _mm_mulhi_epu16(_mm_add_epi16(v[e], l), multiplier);
-        v[e] = l;
+    __m128i even[kLanes], odd[kLanes];
+    for (size_t r = 0; r < kLanes; ++r) {
+        even[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chains[r].even + j / 2));
+        odd[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chains[r].odd + j / 2));
     }
-    Transpose8x8(v);
+    Transpose8x8(even);
+    Transpose8x8(odd);
+    for (size_t t = 0; t < 8; ++t) {
+        __m128i& first = left[(Phase + 2 * t) % 3];
+        first = _mm_mulhi_epu16(_mm_add_epi16(even[t], first), multiplier);
+        __m128i& second = left[(Phase + 2 * t + 1) % 3];
+        second = _mm_mulhi_epu16(_mm_add_epi16(odd[t], second), multiplier);
+        even[t] = _mm_or_si128(first, _mm_slli_epi16(second, 8));
+    }
+    Transpose8x8(even);
     for (size_t r = 0; r < kLanes; ++r)
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out[r] + j), _mm_packus_epi16(v[r], v[r]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[r] + j), even[r]);
 }
 
 // bytes is a multiple of kLaneStep.
 void RunChainLanes(const Chain chains[kLanes], size_t bytes) {
     uint8_t* out[kLanes];
-    const uint16_t* sums[kLanes];
     alignas(16) uint16_t multipliers[kLanes], lefts[3][kLanes];
     for (size_t r = 0; r < kLanes; ++r) {
         out[r] = chains[r].out;
-        sums[r] = chains[r].sums;
         multipliers[r] = static_cast<uint16_t>(chains[r].multiplier);
         for (size_t k = 0; k < 3; ++k)
             lefts[k][r] = *(out[r] - 3 + k);
@@ -366,9 +403,9 @@ void RunChainLanes(const Chain chains[kLanes], size_t bytes) {
     for (size_t k = 0; k < 3; ++k)
         left[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lefts[k]));
     for (size_t j = 0; j < bytes; j += kLaneStep) {
-        RunLaneBlock<0>(out, sums, j, left, multiplier);
-        RunLaneBlock<2>(out, sums, j + 8, left, multiplier);
-        RunLaneBlock<1>(out, sums, j + 16, left, multiplier);
+        RunLaneBlock<0>(out, chains, j, left, multiplier);
+        RunLaneBlock<1>(out, chains, j + 16, left, multiplier);
+        RunLaneBlock<2>(out, chains, j + 32, left, multiplier);
     }
 }
 #else
@@ -421,7 +458,7 @@ class InPlaceSmoother {
             if (waiting == 0) continue;
             // Lanes without a row of their own run on spare bytes; what they compute is unused.
             for (size_t r = waiting; r < kLanes; ++r)
-                chains[r] = {spareOut_.data() + 3, Slot(kLanes), 2};
+                chains[r] = {spareOut_.data() + 3, Even(kLanes), Odd(kLanes), 2};
             RunChainLanes(chains, kChunkBytes);
         }
     }
@@ -441,7 +478,17 @@ class InPlaceSmoother {
                 CountTaps(taps_, hasAbove, hasBelow)};
     }
 
-    uint16_t* Slot(size_t n) { return sums_.data() + n * kChunkBytes; }
+    // Sums the pairs of bytes from begin into slot n.
+    void SumPairs(const Row& r, size_t n, size_t begin, size_t words) {
+        auto tap = [&](uint16_t bit, const uint8_t* line) { return taps_ & bit ? line : zeros_.data(); };
+        SumNeighbourPairs(Even(n), Odd(n), r.row, tap(kAbove, r.above), tap(kAboveRight, r.above),
+                          tap(kRight, r.row), tap(kBelowRight, r.below), tap(kBelow, r.below),
+                          tap(kBelowLeft, r.below), tap(kAboveLeft, r.above), begin, words);
+    }
+
+    // Slot n holds the even and the odd sums of one chunk.
+    uint16_t* Even(size_t n) { return sums_.data() + n * kChunkBytes; }
+    uint16_t* Odd(size_t n) { return Even(n) + kChunkBytes / 2; }
 
     void SmoothFirstPixel(size_t i) {
         const Row r = RowAt(i);
@@ -451,31 +498,34 @@ class InPlaceSmoother {
         DivideRow(r.row, sums, 0, 3, r.counts.own + (a_ > 3 ? r.counts.right : 0));
     }
 
-    // Sums the chunk at begin into a slot; the chain adds the left neighbours.
-    Chain PrepareChunk(size_t i, size_t begin, size_t slot) {
+    // Sums the chunk at begin into slot n; the chain adds the left neighbours.
+    Chain PrepareChunk(size_t i, size_t begin, size_t n) {
         const Row r = RowAt(i);
-        uint16_t* sums = Slot(slot);
-        SumNeighbours(sums, r.row, r.above, r.below, masks_, begin, begin + kChunkBytes);
-        const TapCounts& n = r.counts;
-        return {r.row + begin, sums, DivisionMultiplier(n.own + n.right + n.left)};
+        SumPairs(r, n, begin, kChunkBytes / 2);
+        const TapCounts& c = r.counts;
+        return {r.row + begin, Even(n), Odd(n), DivisionMultiplier(c.own + c.right + c.left)};
     }
 
     // The interior pixels after the last whole chunk (fewer than a chunk), then the last pixel.
     void SmoothTail(size_t i, size_t begin) {
         if (a_ == 3) return; // the first pixel was the whole row
         const Row r = RowAt(i);
-        const TapCounts& n = r.counts;
-        const size_t last = a_ - 3;
-        if (begin < last) {
-            uint16_t* sums = Slot(kLanes);
-            SumNeighbours(sums, r.row, r.above, r.below, masks_, begin, last);
-            RunChain({r.row + begin, sums, DivisionMultiplier(n.own + n.right + n.left)},
-                     last - begin);
+        const TapCounts& c = r.counts;
+        const size_t last = a_ - 3, bytes = last - begin;
+        if (bytes > 0) {
+            // A byte without a partner would read a word past the row's end at its right
+            // neighbours.
+            SumPairs(r, kLanes, begin, bytes / 2);
+            if (bytes % 2) Even(kLanes)[bytes / 2] = EdgeSum(r.row, r.above, r.below, masks_, last - 1, a_);
+            RunChain({r.row + begin, Even(kLanes), Odd(kLanes),
+                      DivisionMultiplier(c.own + c.right + c.left)},
+                     bytes);
         }
-        uint16_t sums[3];
-        for (size_t j = 0; j < 3; ++j)
-            sums[j] = EdgeSum(r.row, r.above, r.below, masks_, last + j, a_);
-        RunChain({r.row + last, sums, DivisionMultiplier(n.own + n.left)}, 3);
+        uint16_t even[2], odd[1];
+        even[0] = EdgeSum(r.row, r.above, r.below, masks_, last, a_);
+        odd[0] = EdgeSum(r.row, r.above, r.below, masks_, last + 1, a_);
+        even[1] = EdgeSum(r.row, r.above, r.below, masks_, last + 2, a_);
+        RunChain({r.row + last, even, odd, DivisionMultiplier(c.own + c.left)}, 3);
     }
 
     uint8_t* frame_;
@@ -483,7 +533,7 @@ class InPlaceSmoother {
     size_t height_, a_, chunks_;
     uint8_t masks_[8];
     std::vector<uint8_t> zeros_;
-    std::vector<uint16_t> sums_;    // a chunk for each lane, one for tails and the spare lanes
+    std::vector<uint16_t> sums_;    // a slot for each lane, one for tails and spare lanes
     std::vector<uint8_t> spareOut_; // written by the spare lanes, never read
 };
 
