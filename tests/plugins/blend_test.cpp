@@ -108,8 +108,9 @@ TEST(BlendFrames, WorkedExamples) {
 TEST(BlendFrames, MatchesTheDivisionOnRandomFrames) {
     std::mt19937 random(3);
     // Whole, fractional, tiny, huge and sub-1 ratios. The divisions by 54/5 and 44/9 (24-bit)
-    // and 30/26 (16-bit) round so that only the tables give them; 1.0000001 takes the 32-bit
-    // form of the 16-bit blend.
+    // round so that only the table gives them, and by 30/26 (16-bit) so that two channel pairs
+    // differ from the other pairs of their difference; 1.0000001 takes the 32-bit form of the
+    // 16-bit blend.
     const double ratios[] = {1, 1.0000001, 4.0 / 3, 1.5, 2, 2.5, 3, 4, 7.0 / 3, 10, 12.5, 100, 1e6,
                              54.0 / 5, 44.0 / 9, 30.0 / 26, std::numeric_limits<double>::infinity(),
                              0.75, 0.5, 0.3, -2};
@@ -137,6 +138,31 @@ TEST(BlendFrames, MatchesTheDivisionOnRandomFrames) {
         BlendFrames(target.data(), other.data(), other.size(), ratio, Format(24, 4096));
         ASSERT_EQ(target, expected) << "ratio " << ratio;
     }
+}
+
+// Every pair of channel values in each channel (the unused top bit set in half the words), for
+// every ratio of a range of up to 120 frames: the fixed-point forms, including the ratios
+// whose rounding gives a few pairs another result than their difference does.
+TEST(BlendFrames, SixteenBitsMatchTheDivisionForEveryChannelPair) {
+    std::vector<uint8_t> target(2048), other(2048);
+    for (int u = 0; u < 32; ++u)
+        for (int v = 0; v < 32; ++v) {
+            const size_t k = size_t(2 * (u * 32 + v));
+            const int p = u | (v << 5) | (u << 10) | ((v & 1) << 15);
+            const int q = v | (u << 5) | (v << 10) | ((u & 1) << 15);
+            target[k] = static_cast<uint8_t>(p);
+            target[k + 1] = static_cast<uint8_t>(p >> 8);
+            other[k] = static_cast<uint8_t>(q);
+            other[k + 1] = static_cast<uint8_t>(q >> 8);
+        }
+    for (int length = 1; length <= 120; ++length)
+        for (int weight = 1; weight <= length; ++weight) {
+            const double ratio = double(length) / weight;
+            std::vector<uint8_t> expected = target, blended = target;
+            ReferenceBlend16(expected, other, ratio);
+            BlendFrames(blended.data(), other.data(), other.size(), ratio, Format(16, 2048));
+            ASSERT_EQ(blended, expected) << "ratio " << length << "/" << weight;
+        }
 }
 
 TEST(BlendFrames, StopsAtTheShorterBuffer) {
