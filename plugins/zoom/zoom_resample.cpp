@@ -8,8 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+// The chains run side by side with AVX2, checked at run time.
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define MIVRA_AVX2_LANES 1
 #endif
 
 namespace {
@@ -283,8 +285,8 @@ TapCounts CountTaps(uint16_t taps, bool hasAbove, bool hasBelow) {
             used(kBelowLeft, hasBelow) + used(kLeft, true) + used(kAboveLeft, hasAbove)};
 }
 
-// 0xFF for each selected tap in the order SmoothInterior and EdgeSum read them; the left tap is left out
-// when it is the running value of a chain instead.
+// 0xFF for each selected tap in the order SmoothInterior and EdgeSum read them; the left tap is
+// left out when it is the running value of a chain instead.
 void TapMasks(uint16_t taps, bool chainedLeft, uint8_t masks[8]) {
     const uint16_t order[8] = {kAbove, kAboveRight, kRight, kBelowRight,
                                kBelow, kBelowLeft,  kLeft,  kAboveLeft};
@@ -334,86 +336,109 @@ void RunChain(const Chain& chain, size_t bytes) {
 }
 
 // Each pixel of a chain waits for the one to its left, so a chain alone leaves the processor
-// idle. Eight chains run side by side instead, one in each 16-bit lane of a vector: blocks of
-// eight sums of each chain are turned into lanes by a transpose, and the results turned back.
-constexpr size_t kLanes = 8;
+// idle. Sixteen chains run side by side instead, one in each 16-bit lane of an AVX2 vector:
+// blocks of eight sums of each chain are turned into lanes by transposes, and the results
+// turned back.
+constexpr size_t kLanes = 16;
+constexpr size_t kHalf = 8;
 // Chains run in steps of 48 bytes: three blocks of sixteen, after which the channels line up
 // again.
 constexpr size_t kLaneStep = 48;
 
-#if defined(__SSE2__)
-// Row r, column c of the 8 x 8 matrix of 16-bit values v[r] moves to row c, column r. Inlined,
-// so that the matrix stays in registers.
-[[gnu::always_inline]] inline void Transpose8x8(__m128i v[8]) {
-    __m128i a[8], b[8];
+#if MIVRA_AVX2_LANES
+// The multipliers and the left neighbours of the chains, lane by lane.
+struct LaneStart {
+    alignas(32) uint16_t multipliers[kLanes], lefts[3][kLanes];
+    explicit LaneStart(const Chain* chains) {
+        for (size_t r = 0; r < kLanes; ++r) {
+            multipliers[r] = static_cast<uint16_t>(chains[r].multiplier);
+            for (size_t k = 0; k < 3; ++k)
+                lefts[k][r] = *(chains[r].out - 3 + k);
+        }
+    }
+};
+
+// In each 128-bit half, row r, column c of the 8 x 8 matrix of 16-bit values v[r] moves to row
+// c, column r (the unpacks work within each half). Inlined, so that it stays in registers.
+[[gnu::always_inline]] inline __attribute__((target("avx2"))) void Transpose8x8Twice(__m256i v[8]) {
+    __m256i a[8], b[8];
     for (int n = 0; n < 4; ++n) {
-        a[2 * n] = _mm_unpacklo_epi16(v[2 * n], v[2 * n + 1]);
-        a[2 * n + 1] = _mm_unpackhi_epi16(v[2 * n], v[2 * n + 1]);
+        a[2 * n] = _mm256_unpacklo_epi16(v[2 * n], v[2 * n + 1]);
+        a[2 * n + 1] = _mm256_unpackhi_epi16(v[2 * n], v[2 * n + 1]);
     }
     for (int n = 0; n < 2; ++n) {
-        b[4 * n] = _mm_unpacklo_epi32(a[4 * n], a[4 * n + 2]);
-        b[4 * n + 1] = _mm_unpackhi_epi32(a[4 * n], a[4 * n + 2]);
-        b[4 * n + 2] = _mm_unpacklo_epi32(a[4 * n + 1], a[4 * n + 3]);
-        b[4 * n + 3] = _mm_unpackhi_epi32(a[4 * n + 1], a[4 * n + 3]);
+        b[4 * n] = _mm256_unpacklo_epi32(a[4 * n], a[4 * n + 2]);
+        b[4 * n + 1] = _mm256_unpackhi_epi32(a[4 * n], a[4 * n + 2]);
+        b[4 * n + 2] = _mm256_unpacklo_epi32(a[4 * n + 1], a[4 * n + 3]);
+        b[4 * n + 3] = _mm256_unpackhi_epi32(a[4 * n + 1], a[4 * n + 3]);
     }
     for (int n = 0; n < 4; ++n) {
-        v[2 * n] = _mm_unpacklo_epi64(b[n], b[n + 4]);
-        v[2 * n + 1] = _mm_unpackhi_epi64(b[n], b[n + 4]);
+        v[2 * n] = _mm256_unpacklo_epi64(b[n], b[n + 4]);
+        v[2 * n + 1] = _mm256_unpackhi_epi64(b[n], b[n + 4]);
     }
 }
 
-// Sixteen bytes at j (even) of every chain; byte j is channel Phase of its pixel. The
-// multiply-high of 16-bit lanes is the same (sum * multiplier) >> 16 as RunChain's, as the
-// multiplier of a count of 2 or more fits in 16 bits and sums stay below 9 * 255 + 1. Each
-// result pair is joined into the word it is stored as, so one transpose takes them back.
+[[gnu::always_inline]] inline __attribute__((target("avx2"))) __m256i
+LoadHalves(const uint16_t* low, const uint16_t* high) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+// Sixteen bytes at j (even) of every chain, the first eight chains in the low halves of the
+// vectors; byte j is channel Phase of its pixel. The multiply-high of 16-bit lanes is the same
+// (sum * multiplier) >> 16 as RunChain's, as the multiplier of a count of 2 or more fits in 16
+// bits and sums stay below 9 * 255 + 1. Each result pair is joined into the word it is stored
+// as, so one transpose takes them back.
 template <size_t Phase>
-void RunLaneBlock(uint8_t* const out[kLanes], const Chain chains[kLanes], size_t j,
-                  __m128i left[3], __m128i multiplier) {
-    __m128i even[kLanes], odd[kLanes];
-    for (size_t r = 0; r < kLanes; ++r) {
-        even[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chains[r].even + j / 2));
-        odd[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chains[r].odd + j / 2));
+__attribute__((target("avx2"))) void RunLaneBlock(const Chain* chains, size_t j, __m256i left[3],
+                                                  __m256i multiplier) {
+    __m256i even[kHalf], odd[kHalf];
+    for (size_t r = 0; r < kHalf; ++r) {
+        even[r] = LoadHalves(chains[r].even + j / 2, chains[kHalf + r].even + j / 2);
+        odd[r] = LoadHalves(chains[r].odd + j / 2, chains[kHalf + r].odd + j / 2);
     }
-    Transpose8x8(even);
-    Transpose8x8(odd);
+    Transpose8x8Twice(even);
+    Transpose8x8Twice(odd);
     for (size_t t = 0; t < 8; ++t) {
-        __m128i& first = left[(Phase + 2 * t) % 3];
-        first = _mm_mulhi_epu16(_mm_add_epi16(even[t], first), multiplier);
-        __m128i& second = left[(Phase + 2 * t + 1) % 3];
-        second = _mm_mulhi_epu16(_mm_add_epi16(odd[t], second), multiplier);
-        even[t] = _mm_or_si128(first, _mm_slli_epi16(second, 8));
+        __m256i& first = left[(Phase + 2 * t) % 3];
+        first = _mm256_mulhi_epu16(_mm256_add_epi16(even[t], first), multiplier);
+        __m256i& second = left[(Phase + 2 * t + 1) % 3];
+        second = _mm256_mulhi_epu16(_mm256_add_epi16(odd[t], second), multiplier);
+        even[t] = _mm256_or_si256(first, _mm256_slli_epi16(second, 8));
     }
-    Transpose8x8(even);
-    for (size_t r = 0; r < kLanes; ++r)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[r] + j), even[r]);
+    Transpose8x8Twice(even);
+    for (size_t r = 0; r < kHalf; ++r) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(chains[r].out + j),
+                         _mm256_castsi256_si128(even[r]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(chains[kHalf + r].out + j),
+                         _mm256_extracti128_si256(even[r], 1));
+    }
 }
 
-// bytes is a multiple of kLaneStep.
-void RunChainLanes(const Chain chains[kLanes], size_t bytes) {
-    uint8_t* out[kLanes];
-    alignas(16) uint16_t multipliers[kLanes], lefts[3][kLanes];
-    for (size_t r = 0; r < kLanes; ++r) {
-        out[r] = chains[r].out;
-        multipliers[r] = static_cast<uint16_t>(chains[r].multiplier);
-        for (size_t k = 0; k < 3; ++k)
-            lefts[k][r] = *(out[r] - 3 + k);
-    }
-    const __m128i multiplier = _mm_load_si128(reinterpret_cast<const __m128i*>(multipliers));
-    __m128i left[3];
+__attribute__((target("avx2"))) void RunSixteenChains(const Chain* chains, size_t bytes) {
+    const LaneStart start(chains);
+    const __m256i multiplier =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(start.multipliers));
+    __m256i left[3];
     for (size_t k = 0; k < 3; ++k)
-        left[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lefts[k]));
+        left[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(start.lefts[k]));
     for (size_t j = 0; j < bytes; j += kLaneStep) {
-        RunLaneBlock<0>(out, chains, j, left, multiplier);
-        RunLaneBlock<1>(out, chains, j + 16, left, multiplier);
-        RunLaneBlock<2>(out, chains, j + 32, left, multiplier);
+        RunLaneBlock<0>(chains, j, left, multiplier);
+        RunLaneBlock<1>(chains, j + 16, left, multiplier);
+        RunLaneBlock<2>(chains, j + 32, left, multiplier);
     }
 }
-#else
+#endif
+
+// kLanes chains; bytes is a multiple of kLaneStep. Without AVX2 one chain after the other.
 void RunChainLanes(const Chain chains[kLanes], size_t bytes) {
+#if MIVRA_AVX2_LANES
+    if (__builtin_cpu_supports("avx2")) return RunSixteenChains(chains, bytes);
+#endif
     for (size_t r = 0; r < kLanes; ++r)
         RunChain(chains[r], bytes);
 }
-#endif
 
 // In place with the left tap. A row is a serial chain, but it needs the smoothed row below
 // only up to the pixel after its own. So the rows run as a skewed wavefront: the interior of a
@@ -480,7 +505,9 @@ class InPlaceSmoother {
 
     // Sums the pairs of bytes from begin into slot n.
     void SumPairs(const Row& r, size_t n, size_t begin, size_t words) {
-        auto tap = [&](uint16_t bit, const uint8_t* line) { return taps_ & bit ? line : zeros_.data(); };
+        auto tap = [&](uint16_t bit, const uint8_t* line) {
+            return taps_ & bit ? line : zeros_.data();
+        };
         SumNeighbourPairs(Even(n), Odd(n), r.row, tap(kAbove, r.above), tap(kAboveRight, r.above),
                           tap(kRight, r.row), tap(kBelowRight, r.below), tap(kBelow, r.below),
                           tap(kBelowLeft, r.below), tap(kAboveLeft, r.above), begin, words);
@@ -516,7 +543,8 @@ class InPlaceSmoother {
             // A byte without a partner would read a word past the row's end at its right
             // neighbours.
             SumPairs(r, kLanes, begin, bytes / 2);
-            if (bytes % 2) Even(kLanes)[bytes / 2] = EdgeSum(r.row, r.above, r.below, masks_, last - 1, a_);
+            if (bytes % 2)
+                Even(kLanes)[bytes / 2] = EdgeSum(r.row, r.above, r.below, masks_, last - 1, a_);
             RunChain({r.row + begin, Even(kLanes), Odd(kLanes),
                       DivisionMultiplier(c.own + c.right + c.left)},
                      bytes);
