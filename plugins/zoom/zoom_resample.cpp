@@ -458,6 +458,12 @@ class InPlaceSmoother {
           sums_((kLanes + 1) * kChunkBytes), spareOut_(3 + kChunkBytes) {
         TapMasks(taps, true, masks_);
         chunks_ = width >= 3 ? (width - 2) / kChunkPixels : 0;
+        for (int above = 0; above < 2; ++above)
+            for (int below = 0; below < 2; ++below) {
+                const TapCounts c = CountTaps(taps, above, below);
+                counts_[above][below] = c;
+                interiorMultipliers_[above][below] = DivisionMultiplier(c.own + c.right + c.left);
+            }
     }
 
     void Run() {
@@ -494,13 +500,14 @@ class InPlaceSmoother {
         const uint8_t* above; // still the input
         const uint8_t* below; // already smoothed
         TapCounts counts;
+        uint32_t interiorMultiplier;
     };
 
     Row RowAt(size_t i) const {
         uint8_t* row = frame_ + i * a_;
         const bool hasAbove = i + 1 < height_, hasBelow = i > 0;
         return {row, hasAbove ? row + a_ : zeros_.data(), hasBelow ? row - a_ : zeros_.data(),
-                CountTaps(taps_, hasAbove, hasBelow)};
+                counts_[hasAbove][hasBelow], interiorMultipliers_[hasAbove][hasBelow]};
     }
 
     // Sums the pairs of bytes from begin into slot n.
@@ -529,8 +536,7 @@ class InPlaceSmoother {
     Chain PrepareChunk(size_t i, size_t begin, size_t n) {
         const Row r = RowAt(i);
         SumPairs(r, n, begin, kChunkBytes / 2);
-        const TapCounts& c = r.counts;
-        return {r.row + begin, Even(n), Odd(n), DivisionMultiplier(c.own + c.right + c.left)};
+        return {r.row + begin, Even(n), Odd(n), r.interiorMultiplier};
     }
 
     // The interior pixels after the last whole chunk (fewer than a chunk), then the last pixel.
@@ -545,9 +551,7 @@ class InPlaceSmoother {
             SumPairs(r, kLanes, begin, bytes / 2);
             if (bytes % 2)
                 Even(kLanes)[bytes / 2] = EdgeSum(r.row, r.above, r.below, masks_, last - 1, a_);
-            RunChain({r.row + begin, Even(kLanes), Odd(kLanes),
-                      DivisionMultiplier(c.own + c.right + c.left)},
-                     bytes);
+            RunChain({r.row + begin, Even(kLanes), Odd(kLanes), r.interiorMultiplier}, bytes);
         }
         uint16_t even[2], odd[1];
         even[0] = EdgeSum(r.row, r.above, r.below, masks_, last, a_);
@@ -560,6 +564,9 @@ class InPlaceSmoother {
     uint16_t taps_;
     size_t height_, a_, chunks_;
     uint8_t masks_[8];
+    // By whether the row has a line above and below; dividing once per frame, not per chunk.
+    TapCounts counts_[2][2];
+    uint32_t interiorMultipliers_[2][2];
     std::vector<uint8_t> zeros_;
     std::vector<uint16_t> sums_;    // a slot for each lane, one for tails and spare lanes
     std::vector<uint8_t> spareOut_; // written by the spare lanes, never read
