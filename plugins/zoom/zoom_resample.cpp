@@ -193,9 +193,9 @@ enum Tap : uint16_t {
 // Own byte plus every neighbour but the left one (the chain carries it), for 2 x words bytes
 // from begin of a row whose pixels have both neighbours, split by position: even[t] for byte
 // begin + 2t, odd[t] for the byte after it. Reading the bytes as little-endian words and
-// masking and shifting them widens them without the shuffles that widening bytes costs. A tap
-// left out reads a row of zeros, which costs less than masking every byte. One pass the
-// compiler vectorises, for the widest vectors the processor has.
+// shifting them widens them without the shuffles that widening bytes costs. A tap left out
+// reads a row of zeros, which costs less than masking every byte. One pass the compiler
+// vectorises, for the widest vectors the processor has.
 static_assert(std::endian::native == std::endian::little);
 MIVRA_VECTOR_CLONES void SumNeighbourPairs(uint16_t* __restrict even, uint16_t* __restrict odd,
                                            const uint8_t* __restrict row,
@@ -218,12 +218,14 @@ MIVRA_VECTOR_CLONES void SumNeighbourPairs(uint16_t* __restrict even, uint16_t* 
                                word(aboveRight + j + 3), word(right + j + 3),
                                word(belowRight + j + 3), word(below + j),
                                word(belowLeft + j - 3),  word(aboveLeft + j - 3)};
-        uint16_t low = 0, high = 0;
+        // The words' total counts each high byte 256 times, modulo 2^16; taking those out
+        // leaves the sum of the low bytes (below 2^16), one mask fewer a word.
+        uint16_t total = 0, high = 0;
         for (uint16_t x : w) {
-            low = static_cast<uint16_t>(low + (x & 0xFF));
+            total = static_cast<uint16_t>(total + x);
             high = static_cast<uint16_t>(high + (x >> 8));
         }
-        even[t] = low;
+        even[t] = static_cast<uint16_t>(total - (high << 8));
         odd[t] = high;
     }
 }
