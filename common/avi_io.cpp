@@ -96,17 +96,17 @@ void ReadRangeFrames(PAVISTREAM stream, EditWorkspace& ws) {
     if (end) ReadFrame(stream, ws.rangeEnd, end, bytes);
 }
 
-PAVISTREAM CloneOf(PAVISTREAM stream) {
-    PAVISTREAM clone = nullptr;
-    if (CreateEditableStream(&clone, stream) != AVIERR_OK) return nullptr;
-    return clone;
-}
-
 bool SlotInRange(int slot) {
     return slot >= 0 && slot < kMaxSlots;
 }
 
 } // namespace
+
+PAVISTREAM CloneOf(PAVISTREAM stream) {
+    PAVISTREAM clone = nullptr;
+    if (CreateEditableStream(&clone, stream) != AVIERR_OK) return nullptr;
+    return clone;
+}
 
 int OpenAviSource(HWND owner, EditWorkspace& ws) {
     AVIFileInit();

@@ -9,6 +9,9 @@
 #include "ui/ui.h"
 #include "workspace.h"
 
+// A new editable stream holding what stream holds (an empty one for null); null on failure.
+PAVISTREAM CloneOf(PAVISTREAM stream);
+
 // Opens the file named in openPath. On success (1) aviStream holds its first video stream
 // (the caller wraps it in an uncompressing view and releases it), streamInfo its information,
 // and the 40 bytes at frameFormat the header of the frames as that view delivers them; the

@@ -108,7 +108,7 @@ QRect DialogUnitsToPixels(const QRect& units, BaseUnits base) {
             MulDiv(units.width(), base.x, 4), MulDiv(units.height(), base.y, 8)};
 }
 
-Dialog::Dialog(const DialogSpec& layout, QWidget* parent, Role role)
+Dialog::Dialog(const DialogDef& layout, QWidget* parent, Role role)
     : QDialog(parent), base_(BaseUnitsOf(DialogFont())) {
     if (role == Role::Panel) setWindowFlags(Qt::Widget);
     panel_ = role == Role::Panel;
@@ -121,7 +121,7 @@ Dialog::Dialog(const DialogSpec& layout, QWidget* parent, Role role)
         setWindowTitle(QString::fromUtf8(layout.title ? layout.title : ""));
         setFixedSize(client.size());
     }
-    for (const ControlSpec& control : layout.controls) {
+    for (const ControlDef& control : layout.controls) {
         QWidget* widget = createControl(control);
         widget->setGeometry(
             DialogUnitsToPixels(QRect(control.x, control.y, control.width, control.height), base_));
@@ -143,7 +143,7 @@ Dialog::~Dialog() {
         child->blockSignals(true);
 }
 
-QWidget* Dialog::createControl(const ControlSpec& control) {
+QWidget* Dialog::createControl(const ControlDef& control) {
     const QString caption = QString::fromUtf8(control.caption ? control.caption : "");
     const Qt::Alignment horizontal = (control.style & kCentre) ? Qt::AlignHCenter : Qt::AlignLeft;
     switch (control.kind) {
@@ -237,7 +237,7 @@ QWidget* Dialog::createControl(const ControlSpec& control) {
     return new QWidget(this);
 }
 
-void Dialog::connectControl(QWidget* widget, const ControlSpec& control) {
+void Dialog::connectControl(QWidget* widget, const ControlDef& control) {
     const int id = control.id;
     const Kind kind = control.kind;
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {

@@ -2,7 +2,7 @@
 // into Qt widgets. Controls keep their numeric ids; code reaches them by id, and one set of
 // handlers per dialog dispatches on the id of the control the user acted on.
 //
-//   static const dlg::ControlSpec kControls[] = {
+//   static const dlg::ControlDef kControls[] = {
 //       {1005, dlg::Kind::HSlider, "", 28, 78, 120, 9},
 //       {1007, dlg::Kind::Edit, "", 146, 76, 20, 12, dlg::kCentre},
 //   };
@@ -64,7 +64,7 @@ enum Style : unsigned {
     kHidden = 1u << 5, // not initially visible
 };
 
-struct ControlSpec {
+struct ControlDef {
     int id;
     Kind kind;
     const char* caption;     // UTF-8
@@ -72,10 +72,10 @@ struct ControlSpec {
     unsigned style = 0;
 };
 
-struct DialogSpec {
+struct DialogDef {
     const char* title; // UTF-8; unused for panels
     int width, height; // client size in dialog units
-    std::span<const ControlSpec> controls;
+    std::span<const ControlDef> controls;
 };
 
 enum class Role {
@@ -115,7 +115,7 @@ QRect DialogUnitsToPixels(const QRect& units, BaseUnits base);
 
 class Dialog : public QDialog {
   public:
-    Dialog(const DialogSpec& layout, QWidget* parent, Role role = Role::Modal);
+    Dialog(const DialogDef& layout, QWidget* parent, Role role = Role::Modal);
     ~Dialog() override;
 
     BaseUnits baseUnits() const { return base_; }
@@ -198,8 +198,8 @@ class Dialog : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
-    QWidget* createControl(const ControlSpec& control);
-    void connectControl(QWidget* widget, const ControlSpec& control);
+    QWidget* createControl(const ControlDef& control);
+    void connectControl(QWidget* widget, const ControlDef& control);
     void runPaint();
 
     BaseUnits base_;

@@ -7,7 +7,7 @@
 
 namespace {
 
-const dlg::ControlSpec kControls132[] = {
+const dlg::ControlDef kControls132[] = {
     {kEditorStartPicture, dlg::Kind::Edit, "", 5, 5, 80, 60, dlg::kDisabled | dlg::kBorder},
     {kEditorEndPicture, dlg::Kind::Edit, "", 90, 5, 80, 60, dlg::kDisabled | dlg::kBorder},
     {dlg::kNoId, dlg::Kind::GroupBox, "Choice Range", 4, 66, 166, 33},

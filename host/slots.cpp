@@ -32,12 +32,6 @@ void ReplaceCurrentStream(PAVISTREAM stream) {
     workspace.currentStream = stream;
 }
 
-PAVISTREAM CloneOf(PAVISTREAM source) {
-    PAVISTREAM clone = nullptr;
-    CreateEditableStream(&clone, source);
-    return clone;
-}
-
 // The source file's stream wrapped in the view that delivers uncompressed frames.
 PAVISTREAM UncompressingView(PAVISTREAM source) {
     PAVISTREAM view = nullptr;

@@ -13,7 +13,7 @@
 
 namespace {
 
-const dlg::ControlSpec kControls133[] = {
+const dlg::ControlDef kControls133[] = {
     {dlg::kNoId, dlg::Kind::GroupBox, "Read Stream List", 4, 3, 80, 98},
     {kStreamList, dlg::Kind::ListView, "", 7, 14, 75, 81},
     {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 80, 28, dlg::kCentre | dlg::kBorder},

@@ -3,4 +3,3 @@
 
 #include "workspace.h"
 
-#define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))

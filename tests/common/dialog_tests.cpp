@@ -21,7 +21,7 @@ using namespace dlg;
 namespace {
 
 // One control of every kind, laid out like a small effect dialog.
-const ControlSpec kSample[] = {
+const ControlDef kSample[] = {
     {kIdOk, Kind::PushButton, "Ok", 0, 120, 40, 14},
     {kIdCancel, Kind::PushButton, "Cansel", 40, 120, 40, 14},
     {10, Kind::Progress, "", 82, 122, 90, 10, kBorder},
@@ -42,11 +42,11 @@ const ControlSpec kSample[] = {
     {23, Kind::DropDown, "", 90, 102, 25, 30},
 };
 
-const DialogSpec kSampleSpec{"Sample", 265, 136, kSample};
+const DialogDef kSampleDialog{"Sample", 265, 136, kSample};
 
 class Recorder : public Dialog {
   public:
-    Recorder(const DialogSpec& layout, QWidget* parent = nullptr, Role role = Role::Modal)
+    Recorder(const DialogDef& layout, QWidget* parent = nullptr, Role role = Role::Modal)
         : Dialog(layout, parent, role) {}
 
     std::vector<std::string> events;
@@ -104,7 +104,7 @@ TEST(DialogUnits, DialogFontGivesPlausibleBaseUnits) {
 }
 
 TEST(DialogUnits, ControlsAndDialogArePlacedInPixels) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     const BaseUnits base = dialog.baseUnits();
     EXPECT_EQ(dialog.size(), DialogUnitsToPixels({0, 0, 265, 136}, base).size());
     EXPECT_EQ(dialog.control(13)->geometry(), DialogUnitsToPixels({28, 78, 120, 9}, base));
@@ -114,7 +114,7 @@ TEST(DialogUnits, ControlsAndDialogArePlacedInPixels) {
 }
 
 TEST(DialogControls, EveryIdReachesItsControlOfTheRightKind) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     EXPECT_NE(Widget<QPushButton>(dialog, kIdOk), nullptr);
     EXPECT_NE(Widget<QSlider>(dialog, 13), nullptr);
     EXPECT_NE(Widget<QScrollBar>(dialog, 19), nullptr);
@@ -128,7 +128,7 @@ TEST(DialogControls, EveryIdReachesItsControlOfTheRightKind) {
 }
 
 TEST(DialogControls, AccessorsRoundTrip) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.setText(14, QStringLiteral("ａｂ 039"));
     EXPECT_EQ(dialog.text(14), QStringLiteral("ａｂ 039"));
     dialog.setNumber(14, -12);
@@ -179,7 +179,7 @@ TEST(DialogControls, AccessorsRoundTrip) {
 }
 
 TEST(DialogControls, UnknownIdsAndWrongKindsAreIgnored) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.setText(999, QStringLiteral("x"));
     dialog.setPosition(16, 3);
     dialog.addRow(13, QStringLiteral("row"));
@@ -191,7 +191,7 @@ TEST(DialogControls, UnknownIdsAndWrongKindsAreIgnored) {
 }
 
 TEST(DialogControls, ProgressStepWrapsPastTheMaximum) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.setRange(10, 0, 3);
     dialog.setStep(10, 1);
     std::vector<int> seen;
@@ -203,7 +203,7 @@ TEST(DialogControls, ProgressStepWrapsPastTheMaximum) {
 }
 
 TEST(DialogHandlers, ChangesFromCodeNeverCallHandlers) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.show();
     QApplication::processEvents();
     dialog.events.clear();
@@ -227,7 +227,7 @@ TEST(DialogHandlers, ChangesFromCodeNeverCallHandlers) {
 }
 
 TEST(DialogHandlers, UserActionsCallHandlersWithTheirId) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.setRange(13, 0, 99);
     dialog.setPosition(13, 10);
     dialog.addRow(22, QStringLiteral("a.avi"));
@@ -257,7 +257,7 @@ TEST(DialogHandlers, UserActionsCallHandlersWithTheirId) {
 }
 
 TEST(DialogHandlers, CheckMarksAreTheDialogsUnlessAutomatic) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     struct Case {
         int id;
         bool before;
@@ -279,7 +279,7 @@ TEST(DialogHandlers, CheckMarksAreTheDialogsUnlessAutomatic) {
 }
 
 TEST(DialogHandlers, ScrollBarsMoveOnlyWhereTheHandlerPutsThem) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.setRange(19, 0, 255);
     dialog.setPosition(19, 100);
     auto* bar = Widget<QScrollBar>(dialog, 19);
@@ -313,7 +313,7 @@ TEST(DialogHandlers, ScrollBarsMoveOnlyWhereTheHandlerPutsThem) {
 }
 
 TEST(DialogHandlers, VerticalSliderGrowsDownwardsAsATrackbar) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.setRange(21, 0, 10);
     dialog.setPosition(21, 5);
     QTest::keyClick(dialog.control(21), Qt::Key_Down);
@@ -324,7 +324,7 @@ TEST(DialogHandlers, VerticalSliderGrowsDownwardsAsATrackbar) {
 }
 
 TEST(DialogHandlers, SliderHandlerCanPullTheThumbBack) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.setRange(13, 0, 99);
     dialog.setPosition(13, 39);
     // As the editor's "Start" slider: a move onto 40 is pulled back to 39.
@@ -337,7 +337,7 @@ TEST(DialogHandlers, SliderHandlerCanPullTheThumbBack) {
 }
 
 TEST(DialogPaint, InvalidateCoalescesIntoOneDeferredPaint) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.invalidate();
     dialog.invalidate();
     dialog.invalidate();
@@ -350,7 +350,7 @@ TEST(DialogPaint, InvalidateCoalescesIntoOneDeferredPaint) {
 }
 
 TEST(DialogPaint, ShowingTheDialogPaintsOnce) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.invalidate();
     dialog.show();
     QApplication::processEvents();
@@ -358,7 +358,7 @@ TEST(DialogPaint, ShowingTheDialogPaintsOnce) {
 }
 
 TEST(DialogPaint, DestroyedDialogRunsNoPendingPaint) {
-    auto* dialog = new Recorder(kSampleSpec);
+    auto* dialog = new Recorder(kSampleDialog);
     dialog->invalidate();
     delete dialog;
     QApplication::processEvents(); // must not touch the deleted dialog
@@ -366,7 +366,7 @@ TEST(DialogPaint, DestroyedDialogRunsNoPendingPaint) {
 }
 
 TEST(DialogRun, ModalDialogReturnsItsEndCodeAndEscapeSendsCancel) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     QTimer::singleShot(0, &dialog, [&dialog] {
         QTest::keyClick(&dialog, Qt::Key_Escape);
         dialog.endDialog(7);
@@ -377,7 +377,7 @@ TEST(DialogRun, ModalDialogReturnsItsEndCodeAndEscapeSendsCancel) {
 }
 
 TEST(DialogRun, DialogEndedBeforeItRunsReturnsAtOnce) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.endDialog(kIdCancel);
     EXPECT_EQ(dialog.runModal(), kIdCancel);
     EXPECT_FALSE(dialog.isVisible());
@@ -386,7 +386,7 @@ TEST(DialogRun, DialogEndedBeforeItRunsReturnsAtOnce) {
 TEST(DialogRun, PanelIsAChildThatKeepsItsPlace) {
     QWidget parent;
     parent.resize(600, 400);
-    Recorder panel(kSampleSpec, &parent, Role::Panel);
+    Recorder panel(kSampleDialog, &parent, Role::Panel);
     EXPECT_FALSE(panel.isWindow());
     EXPECT_EQ(panel.parentWidget(), &parent);
     panel.move(2, 2);
@@ -405,7 +405,7 @@ TEST(DialogRun, PanelIsAChildThatKeepsItsPlace) {
 }
 
 TEST(DialogScreenshot, SampleDialogIsSavedForAPerson) {
-    Recorder dialog(kSampleSpec);
+    Recorder dialog(kSampleDialog);
     dialog.setRange(13, 0, 99);
     dialog.setPosition(13, 30);
     dialog.setRange(10, 0, 10);

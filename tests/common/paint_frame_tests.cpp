@@ -16,12 +16,12 @@ namespace {
 
 // A picture control sized in pixels through its dialog units is awkward to test; every test
 // resizes the control to the exact pixels it needs.
-const ControlSpec kPictures[] = {
+const ControlDef kPictures[] = {
     {1, Kind::Picture, "", 0, 0, 10, 10},
     {2, Kind::Edit, "", 0, 0, 10, 10, kDisabled | kBorder},
     {3, Kind::PushButton, "x", 0, 0, 10, 10},
 };
-const DialogSpec kPictureSpec{"", 200, 160, kPictures};
+const DialogDef kPictureDialog{"", 200, 160, kPictures};
 
 struct Frame {
     BITMAPINFOHEADER header{};
@@ -73,7 +73,7 @@ Frame OnePixel(unsigned word16) {
 
 class PaintFrameTest : public ::testing::Test {
   protected:
-    PaintFrameTest() : dialog(kPictureSpec, nullptr) {
+    PaintFrameTest() : dialog(kPictureDialog, nullptr) {
         dialog.control(1)->setGeometry(0, 0, 120, 96);
         dialog.control(2)->setGeometry(0, 100, 50, 40);
     }
