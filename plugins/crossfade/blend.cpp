@@ -48,10 +48,8 @@ const CrossfadeRuns& Runs() {
     return runs;
 }
 
-} // namespace
-
-// The bounds on m from each exact result: a multiplier of a ratio below 1, or one whose
-// division rounds so that no product reproduces it, has none.
+// The bounds on m from each exact result; -1 for a ratio below 1, or one whose division rounds
+// so that no product below 2^bits + 1 reproduces it.
 int64_t FindExactMultiplier(double ratio, int bits) {
     const int64_t one = int64_t{1} << bits;
     int64_t lowest = 0, highest = one;
@@ -62,6 +60,14 @@ int64_t FindExactMultiplier(double ratio, int bits) {
         highest = std::min(highest, ((t + 1) * one + d - 1) / d - 1);
     }
     return lowest <= highest ? lowest : -1;
+}
+
+} // namespace
+
+ExactProduct FindExactProduct(double ratio) {
+    if (const int64_t m = FindExactMultiplier(ratio, 16); m >= 0 && m <= 0xFFFF) return {16, m};
+    if (const int64_t m = FindExactMultiplier(ratio, 24); m >= 0) return {24, m};
+    return {0, -1};
 }
 
 void Blend24Plain(uint8_t* target, const uint8_t* other, size_t count, double ratio) {

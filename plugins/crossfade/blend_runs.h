@@ -15,8 +15,12 @@ struct CrossfadeRuns {
 };
 
 // A multiplier m with truncate(d / ratio) = sign(d) * ((|d| * m) >> bits) for every byte
-// difference d, or -1 where there is none (see blend.cpp).
-int64_t FindExactMultiplier(double ratio, int bits);
+// difference d: 16 bits where that suffices (most ratios), else 24; bits 0 where there is none.
+struct ExactProduct {
+    int bits;
+    int64_t multiplier;
+};
+ExactProduct FindExactProduct(double ratio);
 
 void Blend24Plain(uint8_t* target, const uint8_t* other, size_t count, double ratio);
 void Blend16Plain(uint8_t* target, const uint8_t* other, size_t count, double ratio);

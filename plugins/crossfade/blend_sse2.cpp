@@ -38,13 +38,11 @@ size_t BlendBytes(uint8_t* target, const uint8_t* other, size_t count, int64_t m
 
 } // namespace
 
-// One 16-bit multiplier where it suffices (most ratios), else a 24-bit one; the rest, and
-// ratios without an exact product, by the table.
+// The rest, and ratios without an exact product, by the table.
 void Blend24Sse2(uint8_t* target, const uint8_t* other, size_t count, double ratio) {
+    const ExactProduct product = FindExactProduct(ratio);
     size_t done = 0;
-    if (const int64_t narrow = FindExactMultiplier(ratio, 16); narrow >= 0 && narrow <= 0xFFFF)
-        done = BlendBytes<false>(target, other, count, narrow);
-    else if (const int64_t wide = FindExactMultiplier(ratio, 24); wide >= 0)
-        done = BlendBytes<true>(target, other, count, wide);
+    if (product.bits == 16) done = BlendBytes<false>(target, other, count, product.multiplier);
+    if (product.bits == 24) done = BlendBytes<true>(target, other, count, product.multiplier);
     Blend24Plain(target + done, other + done, count - done, ratio);
 }
