@@ -68,28 +68,6 @@ bool IsPacked16(const ColorChangeState& s) {
     return s.channelMaskR == 0x7C00 && s.channelMaskG == 0x3E0 && s.channelMaskB == 0x1F;
 }
 
-// Whole-channel offsets of a saturating 24-bit transform, one per byte (blue, green, red).
-void SaturateRun24(uint8_t* p, size_t count, const ColorChangeState& s, const ColorRuns& runs) {
-    const int32_t offsets[3] = {std::clamp(s.offsetB, -256, 256),
-                                std::clamp(s.offsetG >> 8, -256, 256),
-                                std::clamp(s.offsetR >> 16, -256, 256)};
-    runs.saturate24(p, count, offsets);
-}
-
-// 16-bit wrap-around: the pixel's 15 colour bits plus the offsets' sum, cut to 16 bits. Whole
-// words, which the compiler turns into vector code.
-void WrapRun16(uint8_t* p, size_t count, const ColorChangeState& s) {
-    const uint16_t k =
-        static_cast<uint16_t>(uint32_t(s.offsetR) + uint32_t(s.offsetG) + uint32_t(s.offsetB));
-    for (size_t i = 0; i < count; ++i, p += 2)
-        StoreWord(p, static_cast<uint16_t>((LoadWord(p) & kColourBits555) + k));
-}
-
-void GenericRun(uint8_t* p, size_t count, const ColorChangeState& s, int32_t mode) {
-    for (size_t i = 0; i < count; ++i, p += s.bytesPerPixel)
-        WritePixel(p, s.bytesPerPixel, TransformPixel(ReadPixel(p, s.bytesPerPixel), s, mode));
-}
-
 // The table of this process's SIMD level, chosen on first use.
 const ColorRuns& Runs() {
     static const ColorRuns runs = [] {
@@ -102,13 +80,36 @@ const ColorRuns& Runs() {
     return runs;
 }
 
+// The channel sums of a wrapping transform add up to the pixel value plus the offsets' sum.
+uint32_t OffsetSum(const ColorChangeState& s) {
+    return uint32_t(s.offsetR) + uint32_t(s.offsetG) + uint32_t(s.offsetB);
+}
+
+// Whole-channel offsets of a saturating 24-bit transform, one per byte (blue, green, red).
+void SaturateRun24(uint8_t* p, size_t count, const ColorChangeState& s) {
+    const int32_t offsets[3] = {std::clamp(s.offsetB, -256, 256),
+                                std::clamp(s.offsetG >> 8, -256, 256),
+                                std::clamp(s.offsetR >> 16, -256, 256)};
+    Runs().saturate24(p, count, offsets);
+}
+
+// 16-bit wrap-around: the pixel's 15 colour bits plus the offsets' sum, cut to 16 bits. Whole
+// words, which the compiler turns into vector code.
+void WrapRun16(uint8_t* p, size_t count, const ColorChangeState& s) {
+    const uint16_t k = static_cast<uint16_t>(OffsetSum(s));
+    for (size_t i = 0; i < count; ++i, p += 2)
+        StoreWord(p, static_cast<uint16_t>((LoadWord(p) & kColourBits555) + k));
+}
+
+void GenericRun(uint8_t* p, size_t count, const ColorChangeState& s, int32_t mode) {
+    for (size_t i = 0; i < count; ++i, p += s.bytesPerPixel)
+        WritePixel(p, s.bytesPerPixel, TransformPixel(ReadPixel(p, s.bytesPerPixel), s, mode));
+}
+
 void TransformRun(uint8_t* p, size_t count, const ColorChangeState& s, int32_t mode) {
     if (s.bytesPerPixel == 3 && IsPacked24(s)) {
-        // The channel sums add up to the pixel value plus the offsets' sum.
-        if (mode == 0)
-            return Runs().wrap24(p, count,
-                                 uint32_t(s.offsetR) + uint32_t(s.offsetG) + uint32_t(s.offsetB));
-        if (OffsetsOnChannelBoundaries(s)) return SaturateRun24(p, count, s, Runs());
+        if (mode == 0) return Runs().wrap24(p, count, OffsetSum(s));
+        if (OffsetsOnChannelBoundaries(s)) return SaturateRun24(p, count, s);
     }
     if (s.bytesPerPixel == 2 && IsPacked16(s) && mode == 0) return WrapRun16(p, count, s);
     GenericRun(p, count, s, mode);

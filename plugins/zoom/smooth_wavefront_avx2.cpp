@@ -41,6 +41,28 @@ MIVRA_AVX2 void SumNeighbourPairs(uint16_t* __restrict even, uint16_t* __restric
     }
 }
 
+// A stretch of a row whose left neighbours are the values just smoothed: out starts at its
+// first byte, out[-3..-1] is the smoothed pixel before it. The sums of its bytes are split by
+// position as SumNeighbourPairs makes them.
+struct Chain {
+    uint8_t* out;
+    const uint16_t* even;
+    const uint16_t* odd;
+    uint32_t multiplier; // of a count of at least 2: the left tap is taken
+};
+
+// bytes is a multiple of 3.
+void RunChain(const Chain& chain, size_t bytes) {
+    uint32_t left[3] = {chain.out[-3], chain.out[-2], chain.out[-1]};
+    for (size_t j = 0; j < bytes; j += 3)
+        for (size_t k = 0; k < 3; ++k) {
+            const size_t n = j + k;
+            const uint32_t sum = n % 2 ? chain.odd[n / 2] : chain.even[n / 2];
+            left[k] = ((sum + left[k]) * chain.multiplier) >> 16;
+            chain.out[n] = static_cast<uint8_t>(left[k]);
+        }
+}
+
 // Each pixel of a chain waits for the one to its left, so a chain alone leaves the processor
 // idle. Sixteen chains run side by side instead, one in each 16-bit lane of an AVX2 vector:
 // blocks of eight sums of each chain are turned into lanes by transposes, and the results

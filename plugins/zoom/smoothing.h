@@ -49,19 +49,6 @@ uint16_t EdgeSum(const uint8_t* row, const uint8_t* above, const uint8_t* below,
 // out[j] = sums[j] / count for j in begin..end.
 void DivideRow(uint8_t* out, const uint16_t* sums, size_t begin, size_t end, uint32_t count);
 
-// A stretch of a row whose left neighbours are the values just smoothed: out starts at its
-// first byte, out[-3..-1] is the smoothed pixel before it. The sums of its bytes are split by
-// position as SumNeighbourPairs makes them.
-struct Chain {
-    uint8_t* out;
-    const uint16_t* even;
-    const uint16_t* odd;
-    uint32_t multiplier; // of a count of at least 2: the left tap is taken
-};
-
-// bytes is a multiple of 3.
-void RunChain(const Chain& chain, size_t bytes);
-
 // In place with the left tap among taps: each pixel takes its left and lower neighbours
 // already smoothed. The plain form goes row by row; the wavefront runs many rows at once.
 using SmoothInPlaceRun = void (*)(uint8_t* frame, uint16_t taps, size_t width, size_t height);

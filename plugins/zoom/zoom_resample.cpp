@@ -217,7 +217,6 @@ SmoothInPlaceRun SmoothInPlace() {
 
 } // namespace
 
-// The same for a byte of the first or last pixel, reading only the neighbours that exist.
 uint16_t EdgeSum(const uint8_t* row, const uint8_t* above, const uint8_t* below, const uint8_t m[8],
                  size_t j, size_t a) {
     uint32_t sum = row[j] + (above[j] & m[0]) + (below[j] & m[4]);
@@ -250,17 +249,6 @@ void TapMasks(uint16_t taps, bool chainedLeft, uint8_t masks[8]) {
                                kBelow, kBelowLeft,  kLeft,  kAboveLeft};
     for (int n = 0; n < 8; ++n)
         masks[n] = (taps & order[n]) && !(order[n] == kLeft && chainedLeft) ? 0xFF : 0;
-}
-
-void RunChain(const Chain& chain, size_t bytes) {
-    uint32_t left[3] = {chain.out[-3], chain.out[-2], chain.out[-1]};
-    for (size_t j = 0; j < bytes; j += 3)
-        for (size_t k = 0; k < 3; ++k) {
-            const size_t n = j + k;
-            const uint32_t sum = n % 2 ? chain.odd[n / 2] : chain.even[n / 2];
-            left[k] = ((sum + left[k]) * chain.multiplier) >> 16;
-            chain.out[n] = static_cast<uint8_t>(left[k]);
-        }
 }
 
 // A row's sums without the left tap are all taken before any of its bytes is written; then
