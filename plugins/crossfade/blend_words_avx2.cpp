@@ -1,11 +1,12 @@
-// The 16-bit blend in fixed point: a search per frame for a product that gives the exact
-// results, patched where a few channel pairs round otherwise; the loops are built for AVX2.
-#include "blend_runs.h"
-
-#include "kernel_support.h"
-
+// The 16-bit blend as a product found per frame and patched where a few channel pairs round
+// otherwise; its loops are built for AVX2, the search is plain code.
+#include <algorithm>
+#include <cmath>
 #include <optional>
 #include <vector>
+
+#include "blend_runs.h"
+#include "kernel_support.h"
 
 namespace {
 
@@ -206,7 +207,7 @@ MIVRA_AVX2 void BlendWordsLong(uint8_t* target, const uint8_t* other, size_t wor
     }
 }
 
-// Returns whether a fixed-point pass blended the words.
+// Returns whether a fixed-point pass blended the words; without one the table does.
 bool BlendWordsWithProduct(uint8_t* target, const uint8_t* other, size_t words, double ratio) {
     const ChannelOffsets offsets = FindChannelOffsets(ratio);
     if (!offsets.exceptions.empty()) {
