@@ -1,5 +1,5 @@
-// The 24-bit runs of the colour change that have vector forms, and the table that holds the
-// forms of this process's SIMD level. Internal to the colour kernels and their benchmark.
+// The 24-bit runs of the colour change that have vector forms, and the table of the forms of one
+// SIMD level. Internal to the colour kernels.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
-// The key replacement's forms, and the table that holds the form of this process's SIMD level.
-// Internal to the mask kernels.
+// The forms of the key replacement that the mask's table chooses from by SIMD level. Internal to
+// the mask kernels.
 #pragma once
 
 #include <cstddef>
