@@ -1,6 +1,7 @@
 // Time per 1920 x 1080 frame of every effect kernel, and its speed as a share of memcpy of the
 // same frame measured in the same run (1.0 = as fast as memcpy). CPU time, so that other
-// processes on the machine disturb the ratios less.
+// processes on the machine disturb the ratios less. The kernels run at one SIMD level: the one
+// MIVRA_SIMD names, or else the processor's best.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

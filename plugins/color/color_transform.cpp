@@ -1,13 +1,11 @@
 #include "color_transform.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "color_runs.h"
+#include "kernel_support.h"
 
 namespace {
 
@@ -70,133 +68,37 @@ bool IsPacked16(const ColorChangeState& s) {
     return s.channelMaskR == 0x7C00 && s.channelMaskG == 0x3E0 && s.channelMaskB == 0x1F;
 }
 
-// Offsets as the bytes of one pixel (blue, green, red) repeated over 48 bytes (16 pixels), the
-// step of the vector passes, which keeps every pattern in phase with the pixels.
-struct PixelPattern {
-    alignas(16) uint8_t bytes[48];
-    explicit PixelPattern(const uint8_t pixel[3]) {
-        for (int k = 0; k < 48; ++k)
-            bytes[k] = pixel[k % 3];
-    }
-};
-
-#if defined(__SSE2__)
-__m128i Load(const uint8_t* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-void Store(uint8_t* p, __m128i v) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
-
-// Adds the 24-bit value k to every pixel modulo 2^24, byte-wise: a carry moves to the next byte
-// of the same pixel, at most twice (blue to green to red). Returns the pixels done.
-size_t WrapVector24(uint8_t* p, size_t count, uint32_t k) {
-    const uint8_t addend[3] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16)};
-    const uint8_t carries[3] = {0xFF, 0xFF, 0}; // red's carry leaves the pixel
-    const PixelPattern addPattern(addend), carryPattern(carries);
-    __m128i add[3], carryOut[3];
-    for (int v = 0; v < 3; ++v) {
-        add[v] = Load(addPattern.bytes + 16 * v);
-        carryOut[v] = Load(carryPattern.bytes + 16 * v);
-    }
-    const __m128i ones = _mm_set1_epi8(-1);
-    size_t done = 0;
-    for (; done + 16 <= count; done += 16, p += 48) {
-        __m128i sum[3], carry[3];
-        for (int v = 0; v < 3; ++v) {
-            const __m128i a = Load(p + 16 * v);
-            sum[v] = _mm_add_epi8(a, add[v]);
-            const __m128i overflow =
-                _mm_andnot_si128(_mm_cmpeq_epi8(_mm_adds_epu8(a, add[v]), sum[v]), ones);
-            carry[v] = _mm_and_si128(overflow, carryOut[v]);
-        }
-        for (int round = 0; round < 2; ++round) {
-            // Each carry (0xFF = -1) moves one byte up, across the vector boundaries too.
-            const __m128i in[3] = {
-                _mm_slli_si128(carry[0], 1),
-                _mm_or_si128(_mm_slli_si128(carry[1], 1), _mm_srli_si128(carry[0], 15)),
-                _mm_or_si128(_mm_slli_si128(carry[2], 1), _mm_srli_si128(carry[1], 15)),
-            };
-            for (int v = 0; v < 3; ++v) {
-                carry[v] =
-                    _mm_and_si128(_mm_and_si128(in[v], _mm_cmpeq_epi8(sum[v], ones)), carryOut[v]);
-                sum[v] = _mm_sub_epi8(sum[v], in[v]);
-            }
-        }
-        for (int v = 0; v < 3; ++v)
-            Store(p + 16 * v, sum[v]);
-    }
-    return done;
-}
-
-// Saturating add of one whole-channel offset per byte. Returns the pixels done.
-size_t SaturateVector24(uint8_t* p, size_t count, const int32_t offsets[3]) {
-    uint8_t up[3], down[3];
-    for (int c = 0; c < 3; ++c) {
-        up[c] = static_cast<uint8_t>(std::clamp(offsets[c], 0, 255));
-        down[c] = static_cast<uint8_t>(std::clamp(-offsets[c], 0, 255));
-    }
-    const PixelPattern upPattern(up), downPattern(down);
-    size_t done = 0;
-    for (; done + 16 <= count; done += 16, p += 48)
-        for (int v = 0; v < 3; ++v)
-            Store(p + 16 * v,
-                  _mm_subs_epu8(_mm_adds_epu8(Load(p + 16 * v), Load(upPattern.bytes + 16 * v)),
-                                Load(downPattern.bytes + 16 * v)));
-    return done;
-}
+// The table of this process's SIMD level, chosen on first use.
+const ColorRuns& Runs() {
+    static const ColorRuns runs = [] {
+#if MIVRA_X86
+        if (ProcessSimdLevel() >= SimdLevel::Sse2)
+            return ColorRuns{WrapRun24Sse2, SaturateRun24Sse2};
 #endif
-
-// 24-bit wrap-around: the channel sums add up to the pixel value plus the offsets' sum.
-void WrapRun24(uint8_t* p, size_t count, const ColorChangeState& s) {
-    const uint32_t k = uint32_t(s.offsetR) + uint32_t(s.offsetG) + uint32_t(s.offsetB);
-    size_t done = 0;
-#if defined(__SSE2__)
-    done = WrapVector24(p, count, k);
-    p += 3 * done;
-#endif
-    for (size_t i = done; i < count; ++i, p += 3) {
-        const uint32_t total = (p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16)) + k;
-        p[0] = static_cast<uint8_t>(total);
-        p[1] = static_cast<uint8_t>(total >> 8);
-        p[2] = static_cast<uint8_t>(total >> 16);
-    }
+        return ColorRuns{WrapRun24Plain, SaturateRun24Plain};
+    }();
+    return runs;
 }
 
-// 24-bit saturation with whole-channel offsets: channels are independent bytes.
+// The channel sums of a wrapping transform add up to the pixel value plus the offsets' sum.
+uint32_t OffsetSum(const ColorChangeState& s) {
+    return uint32_t(s.offsetR) + uint32_t(s.offsetG) + uint32_t(s.offsetB);
+}
+
+// Whole-channel offsets of a saturating 24-bit transform, one per byte (blue, green, red).
 void SaturateRun24(uint8_t* p, size_t count, const ColorChangeState& s) {
     const int32_t offsets[3] = {std::clamp(s.offsetB, -256, 256),
                                 std::clamp(s.offsetG >> 8, -256, 256),
                                 std::clamp(s.offsetR >> 16, -256, 256)};
-    size_t done = 0;
-#if defined(__SSE2__)
-    done = SaturateVector24(p, count, offsets);
-    p += 3 * done;
-#endif
-    for (size_t i = done; i < count; ++i, p += 3)
-        for (int c = 0; c < 3; ++c)
-            p[c] = static_cast<uint8_t>(std::clamp(p[c] + offsets[c], 0, 255));
+    Runs().saturate24(p, count, offsets);
 }
 
-// 16-bit wrap-around: the pixel's 15 colour bits plus the offsets' sum, cut to 16 bits.
+// 16-bit wrap-around: the pixel's 15 colour bits plus the offsets' sum, cut to 16 bits. Whole
+// words, which the compiler turns into vector code.
 void WrapRun16(uint8_t* p, size_t count, const ColorChangeState& s) {
-    const uint16_t k =
-        static_cast<uint16_t>(uint32_t(s.offsetR) + uint32_t(s.offsetG) + uint32_t(s.offsetB));
-    if constexpr (std::endian::native == std::endian::little) {
-        // Whole words, which the compiler turns into vector code.
-        for (size_t i = 0; i < count; ++i, p += 2) {
-            uint16_t v;
-            std::memcpy(&v, p, 2);
-            v = static_cast<uint16_t>((v & 0x7FFF) + k);
-            std::memcpy(p, &v, 2);
-        }
-        return;
-    }
-    for (size_t i = 0; i < count; ++i, p += 2) {
-        const uint32_t total = ((p[0] | (uint32_t{p[1]} << 8)) & 0x7FFF) + k;
-        p[0] = static_cast<uint8_t>(total);
-        p[1] = static_cast<uint8_t>(total >> 8);
-    }
+    const uint16_t k = static_cast<uint16_t>(OffsetSum(s));
+    for (size_t i = 0; i < count; ++i, p += 2)
+        StoreWord(p, static_cast<uint16_t>((LoadWord(p) & kColourBits555) + k));
 }
 
 void GenericRun(uint8_t* p, size_t count, const ColorChangeState& s, int32_t mode) {
@@ -206,7 +108,7 @@ void GenericRun(uint8_t* p, size_t count, const ColorChangeState& s, int32_t mod
 
 void TransformRun(uint8_t* p, size_t count, const ColorChangeState& s, int32_t mode) {
     if (s.bytesPerPixel == 3 && IsPacked24(s)) {
-        if (mode == 0) return WrapRun24(p, count, s);
+        if (mode == 0) return Runs().wrap24(p, count, OffsetSum(s));
         if (OffsetsOnChannelBoundaries(s)) return SaturateRun24(p, count, s);
     }
     if (s.bytesPerPixel == 2 && IsPacked16(s) && mode == 0) return WrapRun16(p, count, s);
@@ -214,6 +116,21 @@ void TransformRun(uint8_t* p, size_t count, const ColorChangeState& s, int32_t m
 }
 
 } // namespace
+
+void WrapRun24Plain(uint8_t* p, size_t count, uint32_t k) {
+    for (size_t i = 0; i < count; ++i, p += 3) {
+        const uint32_t total = (p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16)) + k;
+        p[0] = static_cast<uint8_t>(total);
+        p[1] = static_cast<uint8_t>(total >> 8);
+        p[2] = static_cast<uint8_t>(total >> 16);
+    }
+}
+
+void SaturateRun24Plain(uint8_t* p, size_t count, const int32_t offsets[3]) {
+    for (size_t i = 0; i < count; ++i, p += 3)
+        for (int c = 0; c < 3; ++c)
+            p[c] = static_cast<uint8_t>(std::clamp(p[c] + offsets[c], 0, 255));
+}
 
 void InitColorMasks(ColorChangeState& state, const BITMAPINFOHEADER& header) {
     int32_t bitCount = header.biBitCount;

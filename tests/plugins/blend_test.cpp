@@ -20,7 +20,7 @@ BITMAPINFOHEADER Format(int bitCount, uint32_t sizeImage) {
     return h;
 }
 
-// The blends as specified, one byte or word at a time with a division each.
+// The blends one byte or 5-bit channel at a time, with a division each.
 void ReferenceBlend24(std::vector<uint8_t>& target, const std::vector<uint8_t>& other, double x) {
     for (size_t k = 0; k < target.size(); ++k) {
         int d = target[k] - other[k];
@@ -111,9 +111,27 @@ TEST(BlendFrames, MatchesTheDivisionOnRandomFrames) {
     // round so that only the table gives them, and by 30/26 (16-bit) so that two channel pairs
     // differ from the other pairs of their difference; 1.0000001 takes the 32-bit form of the
     // 16-bit blend.
-    const double ratios[] = {1, 1.0000001, 4.0 / 3, 1.5, 2, 2.5, 3, 4, 7.0 / 3, 10, 12.5, 100, 1e6,
-                             54.0 / 5, 44.0 / 9, 30.0 / 26, std::numeric_limits<double>::infinity(),
-                             0.75, 0.5, 0.3, -2};
+    const double ratios[] = {1,
+                             1.0000001,
+                             4.0 / 3,
+                             1.5,
+                             2,
+                             2.5,
+                             3,
+                             4,
+                             7.0 / 3,
+                             10,
+                             12.5,
+                             100,
+                             1e6,
+                             54.0 / 5,
+                             44.0 / 9,
+                             30.0 / 26,
+                             std::numeric_limits<double>::infinity(),
+                             0.75,
+                             0.5,
+                             0.3,
+                             -2};
     for (double ratio : ratios) {
         for (int bitCount : {16, 24}) {
             const size_t size = 3000 + random() % 100;

@@ -32,7 +32,7 @@ void SetSteps(ColorChangeState& s, int16_t r, int16_t g, int16_t b) {
     PackColorTriple(s, settings, &s.stepR);
 }
 
-// The transform exactly as specified: one pixel at a time with a countdown for the in-frame steps.
+// The transform one pixel at a time, with a countdown for the in-frame steps.
 void ReferenceTransform(std::vector<uint8_t>& frame, ColorChangeState s, const BITMAPINFOHEADER& h,
                         int32_t mode, int32_t x, int32_t y) {
     if (mode != 0 && mode != 1) return;
@@ -84,14 +84,21 @@ TEST(ColorMasks, FollowTheBitCount) {
 }
 
 TEST(ColorPack, KeepsSignAtTheChannelPosition) {
-    ColorChangeState s = State(24, 10, -1, -20);
-    EXPECT_EQ(s.offsetR, 0x0A0000);
-    EXPECT_EQ(s.offsetG, -0x100);
-    EXPECT_EQ(s.offsetB, -20);
-    s = State(16, -1, 3, 31);
-    EXPECT_EQ(s.offsetR, -0x400);
-    EXPECT_EQ(s.offsetG, 3 << 5);
-    EXPECT_EQ(s.offsetB, 31);
+    struct Case {
+        int bitCount;
+        int16_t r, g, b;
+        int32_t packed[3];
+    };
+    const Case cases[] = {
+        {24, 10, -1, -20, {0x0A0000, -0x100, -20}},
+        {16, -1, 3, 31, {-0x400, 3 << 5, 31}},
+    };
+    for (const Case& c : cases) {
+        const ColorChangeState s = State(c.bitCount, c.r, c.g, c.b);
+        EXPECT_EQ(s.offsetR, c.packed[0]) << c.bitCount;
+        EXPECT_EQ(s.offsetG, c.packed[1]) << c.bitCount;
+        EXPECT_EQ(s.offsetB, c.packed[2]) << c.bitCount;
+    }
 }
 
 struct PixelCase {
@@ -118,6 +125,15 @@ TEST(ColorTransform, SinglePixels) {
         {"16-bit red carry reaches top bit", 16, 0, 1, 0, 0, {0x00, 0x7C}, {0x00, 0x80}},
         {"16-bit saturate red", 16, 1, 5, 0, 0, {0x00, 0x7C}, {0x00, 0x7C}},
         {"other mode", 24, 2, 10, 10, 10, {1, 2, 3}, {1, 2, 3}},
+        {"8-bit left alone", 8, 0, 10, 10, 10, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"32-bit left alone",
+         32,
+         0,
+         10,
+         10,
+         10,
+         {1, 2, 3, 4, 5, 6, 7, 8},
+         {1, 2, 3, 4, 5, 6, 7, 8}},
     };
     for (const PixelCase& c : cases) {
         ColorChangeState s = State(c.bitCount, c.r, c.g, c.b);
@@ -125,15 +141,6 @@ TEST(ColorTransform, SinglePixels) {
         auto h = Header(c.bitCount, 1, static_cast<uint32_t>(frame.size()));
         TransformFrame(frame.data(), s, h, c.mode, 1, 0);
         EXPECT_EQ(frame, c.out) << c.name;
-    }
-}
-
-TEST(ColorTransform, OtherBitCountsAreLeftAlone) {
-    for (int bitCount : {8, 32}) {
-        ColorChangeState s = State(bitCount, 10, 10, 10);
-        std::vector<uint8_t> frame = {1, 2, 3, 4, 5, 6, 7, 8};
-        TransformFrame(frame.data(), s, Header(bitCount, 2, 8), 0, 0, 0);
-        EXPECT_EQ(frame, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8})) << bitCount;
     }
 }
 
@@ -188,16 +195,20 @@ std::vector<int> StepsPerPixel(int width, int pixelX, int pixelY, int pixels) {
 }
 
 TEST(ColorTransform, InFrameSteps) {
-    std::vector<int> steps = StepsPerPixel(10, 9, 0, 30);
-    for (int i = 0; i < 30; ++i)
-        EXPECT_EQ(steps[i], i <= 9 ? 0 : (i <= 18 ? 1 : (i <= 27 ? 2 : 3))) << i;
-
-    steps = StepsPerPixel(10, 0, 0, 5);
-    EXPECT_EQ(steps, (std::vector<int>{0, 1, 1, 1, 1}));
-    steps = StepsPerPixel(4, 0, 2, 8); // N = 8: no step inside an 8-pixel frame
-    EXPECT_EQ(steps, std::vector<int>(8, 0));
-    steps = StepsPerPixel(4, -3, 0, 6);
-    EXPECT_EQ(steps, std::vector<int>(6, 0));
+    struct Case {
+        int width, pixelX, pixelY;
+        std::vector<int> steps;
+    };
+    const Case cases[] = {
+        {10, 9, 0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1,
+                    1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3}}, // after pixel 9, then every 9
+        {10, 0, 0, {0, 1, 1, 1, 1}},                               // N = 0: one step only
+        {4, 0, 2, std::vector<int>(8, 0)}, // N = 8: no step inside an 8-pixel frame
+        {4, -3, 0, std::vector<int>(6, 0)},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StepsPerPixel(c.width, c.pixelX, c.pixelY, int(c.steps.size())), c.steps)
+            << c.width << " wide, at " << c.pixelX << "," << c.pixelY;
 }
 
 TEST(ColorTransform, PaddedRowsAndTrailingBytesStayInsideTheFrame) {

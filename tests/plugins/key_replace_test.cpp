@@ -18,6 +18,7 @@ Bytes Solid(size_t pixels, uint8_t blue, uint8_t green, uint8_t red) {
     return frame;
 }
 
+// One pixel at a time, each of its bytes compared with the key.
 void ReferenceKeyReplace(Bytes& out, const Bytes& mask, const Bytes& back, const uint8_t key[3],
                          int32_t useBackground) {
     for (size_t i = 0; i + 3 <= out.size(); i += 3)

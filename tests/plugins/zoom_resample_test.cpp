@@ -9,7 +9,7 @@
 
 namespace {
 
-// The resampler exactly as specified, one source pixel at a time, with every write checked.
+// The resampler one source pixel at a time, with every write checked.
 void ReferenceZoom(ZoomKey K, const std::vector<uint8_t>& s, std::vector<uint8_t>& d, int W, int H,
                    int bitCount, bool pick) {
     const int bpp = bitCount == 16 ? 2 : (bitCount == 24 ? 3 : 0);
@@ -77,7 +77,8 @@ void ReferenceZoom(ZoomKey K, const std::vector<uint8_t>& s, std::vector<uint8_t
     }
 }
 
-// The filter exactly as specified; d and s may be the same buffer.
+// The filter one byte at a time in pixel order, with a division each; d and s may be the same
+// buffer.
 void ReferenceSmooth(uint8_t* d, const uint8_t* s, uint16_t taps, int W, int H) {
     const int a = 3 * W;
     const struct {
@@ -289,25 +290,44 @@ TEST(ZoomFrame, WildKeysStayInsideTheFrame) {
         std::vector<uint8_t> out(source.size(), 0xEE);
         ZoomFrame(key, source.data(), out.data(), W, H, 24,
                   round % 2 ? ZoomVariant::PickView : ZoomVariant::Effect);
+        for (size_t i = 0; i < out.size(); i += 3) { // black, or a pixel of the source
+            const bool black = out[i] == 0 && out[i + 1] == 0 && out[i + 2] == 0;
+            const bool shown = out[i + 2] == 0x80 && out[i] >= 1 && out[i] <= W &&
+                               out[i + 1] >= 1 && out[i + 1] <= H;
+            ASSERT_TRUE(black || shown) << "round " << round << ", byte " << i;
+        }
     }
 }
 
 TEST(SmoothFrame, Examples) {
-    const int W = 3, H = 2;
-    std::vector<uint8_t> uniform(size_t(W) * H * 3, 77);
-    auto frame = uniform;
-    SmoothFrame(frame.data(), frame.data(), 0xFF, W, H, 24);
-    EXPECT_EQ(frame, uniform);
-
-    std::vector<uint8_t> row = {10, 20, 30, 20, 40, 60, 100, 0, 255}; // one row of three pixels
-    SmoothFrame(row.data(), row.data(), 0x04, W, 1, 24);
-    EXPECT_EQ(row, (std::vector<uint8_t>{15, 30, 45, 60, 20, 157, 100, 0, 255}));
-
-    std::vector<uint8_t> sixteen(size_t(W) * H * 2, 5); // too short for three bytes a pixel
-    sixteen[0] = 200;
-    auto before = sixteen;
-    SmoothFrame(sixteen.data(), sixteen.data(), 0xFF, W, H, 16);
-    EXPECT_EQ(sixteen, before);
+    struct Case {
+        const char* name;
+        int W, H, bitCount;
+        uint16_t taps;
+        std::vector<uint8_t> frame, expected;
+    };
+    const Case cases[] = {
+        {"uniform", 3, 2, 24, 0xFF, std::vector<uint8_t>(18, 77), std::vector<uint8_t>(18, 77)},
+        {"right tap, one row",
+         3,
+         1,
+         24,
+         0x04,
+         {10, 20, 30, 20, 40, 60, 100, 0, 255},
+         {15, 30, 45, 60, 20, 157, 100, 0, 255}},
+        {"16 bits: too short for three bytes a pixel",
+         3,
+         2,
+         16,
+         0xFF,
+         {200, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5},
+         {200, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> frame = c.frame;
+        SmoothFrame(frame.data(), frame.data(), c.taps, c.W, c.H, c.bitCount);
+        EXPECT_EQ(frame, c.expected) << c.name;
+    }
 }
 
 TEST(SmoothFrame, MatchesTheReferenceInPlaceAndApart) {
@@ -339,8 +359,8 @@ TEST(SmoothFrame, MatchesTheReferenceInPlaceAndApart) {
 TEST(SmoothFrame, WavefrontMatchesTheReferenceOnAllShapes) {
     const struct {
         int W, H;
-    } sizes[] = {{1, 1},   {2, 1},   {1, 2},   {2, 2},   {1, 3},   {2, 3},   {3, 3},
-                 {65, 1},  {66, 2},  {67, 3},  {130, 4}, {131, 5}, {200, 7}, {259, 12},
+    } sizes[] = {{1, 1},   {2, 1},   {1, 2},   {2, 2},    {1, 3},     {2, 3},     {3, 3},
+                 {65, 1},  {66, 2},  {67, 3},  {130, 4},  {131, 5},   {200, 7},   {259, 12},
                  {322, 9}, {450, 3}, {64, 17}, {129, 16}, {1100, 21}, {1283, 40}, {2100, 38}};
     const uint16_t tapSets[] = {0x40, 0xFF, 0x7F, 0x70, 0x58, 0xC0, 0x41};
     std::mt19937 random(29);
