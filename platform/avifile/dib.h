@@ -7,9 +7,9 @@
 
 namespace avi {
 
-// Largest frame the services accept; keeps every size inside a LONG.
+// Largest frame the services accept: no allocation beyond 1 GiB, every size inside a LONG.
 constexpr int64_t kMaxImageBytes = int64_t{1} << 30;
-constexpr int kMaxDimension = 32768;
+constexpr int kMaxDimension = 16384;
 
 constexpr int64_t DibRowBytes(int64_t width, int bitCount) {
     return (width * bitCount + 31) / 32 * 4;

@@ -29,8 +29,6 @@ class FrameCache {
     // Forgets every frame of the source.
     void Drop(uint64_t source);
 
-    size_t BytesHeld() const { return held; }
-
   private:
     struct Entry {
         uint64_t key;
