@@ -114,6 +114,7 @@ struct OpenCase {
     const char* message;                          // null: success
     WORD bitCount;
     DWORD sizeImage;
+    const char* caption = "Error";
 };
 
 class OpenAviSourceCases : public AviIo, public testing::WithParamInterface<OpenCase> {};
@@ -131,7 +132,9 @@ TEST_P(OpenAviSourceCases, OpensOrReports) {
     const int result = OpenAviSource(nullptr, ws);
     if (c.message) {
         EXPECT_EQ(result, 0);
-        EXPECT_EQ(MessageTexts(), std::vector<std::string>{c.message});
+        ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+        EXPECT_EQ(ui_script::ShownMessages()[0].text, c.message);
+        EXPECT_EQ(ui_script::ShownMessages()[0].caption, c.caption);
         EXPECT_EQ(ws.streamInfo.dwLength, 77u);
         EXPECT_EQ(ws.frameFormat->biWidth, 123);
         EXPECT_EQ(PAVISTREAM{ws.aviStream}, nullptr);
@@ -166,6 +169,19 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Missing", nullptr, "ファイルを開けませんでした", 0, 0},
         OpenCase{"Garbage", WriteGarbage, "ファイルを開けませんでした", 0, 0},
         OpenCase{"AudioOnly", tiny_avi::WriteAudioOnly, "ストリームを開けませんでした", 0, 0},
+        OpenCase{"NoFrames",
+                 [](const std::string& p) { return tiny_avi::WriteVideo(p, {.frames = 0}); },
+                 "フレームがありません", 0, 0, "Check"},
+        OpenCase{"TooWide",
+                 [](const std::string& p) {
+                     return tiny_avi::WriteVideo(p, {.width = 16385, .height = 2, .frames = 1});
+                 },
+                 "フレームが大きすぎます（16384×16384まで）", 0, 0, "Check"},
+        OpenCase{"TooHigh",
+                 [](const std::string& p) {
+                     return tiny_avi::WriteVideo(p, {.width = 1, .height = 16385, .frames = 1});
+                 },
+                 "フレームが大きすぎます（16384×16384まで）", 0, 0, "Check"},
         OpenCase{"Rgb24", [](const std::string& p) { return tiny_avi::WriteVideo(p, {}); }, nullptr,
                  24, kFrameBytes},
         OpenCase{"Rgb16",
