@@ -21,8 +21,6 @@ namespace {
 // Step back at most this many key frames looking for one that decodes frame n.
 constexpr int kMaxSeekRetries = 8;
 constexpr int kIoBufferBytes = 1 << 16;
-// Frame numbers stay this far inside a LONG, so that adding a delay or one cannot overflow.
-constexpr int64_t kIndexLimit = INT_MAX / 2;
 
 int FirstVideoStream(const AVFormatContext* fmt) {
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
@@ -59,7 +57,7 @@ LONG RawIndexOf(const SourceLayout& layout, int64_t ts) {
     int64_t frame = ts - layout.startTs;
     if (!layout.frameIsTick)
         frame = av_rescale_q_rnd(frame, TimeBase(layout), FrameDuration(layout), AV_ROUND_NEAR_INF);
-    return frame < -kIndexLimit || frame > kIndexLimit ? INT_MIN : static_cast<LONG>(frame);
+    return frame < -kMaxFrameIndex || frame > kMaxFrameIndex ? INT_MIN : static_cast<LONG>(frame);
 }
 
 int64_t TimestampOf(const SourceLayout& layout, int64_t frame) {

@@ -32,6 +32,9 @@ struct SourceLayout {
     int delay = 0;           // decoder delay: display frame n has timestamp n + delay
 };
 
+// Frame numbers stay this far inside a LONG, so that adding a delay or one cannot overflow.
+constexpr LONG kMaxFrameIndex = INT32_MAX / 2;
+
 // Frame number (before the delay) of a timestamp; INT_MIN for none or one far out of range.
 LONG RawIndexOf(const SourceLayout& layout, int64_t ts);
 // Timestamp of a frame number (before the delay).

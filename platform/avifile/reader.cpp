@@ -161,7 +161,7 @@ LONG VideoSource::CountLength(const AVStream* st, bool avi) {
         Cursor counter(layout);
         length = counter.OpenContainer(*file, false) ? counter.CountFrames(avi) : 0;
     }
-    return static_cast<LONG>(std::clamp<int64_t>(length, 0, INT_MAX / 2));
+    return static_cast<LONG>(std::clamp<int64_t>(length, 0, kMaxFrameIndex));
 }
 
 // AVI timestamps are chunk numbers, so display frame n comes out stamped n + delay; other
@@ -196,7 +196,7 @@ void VideoSource::DescribeStream(const AVStream* st) {
 void VideoSource::StoreFormat(const AVStream* st) {
     const AVCodecParameters* par = st->codecpar;
     const int storedBits = par->bits_per_coded_sample;
-    const int bits = storedBits > 0 && storedBits <= 32 ? storedBits : kDeliveredBits;
+    const int bits = storedBits > 0 && storedBits <= kMaxBitCount ? storedBits : kDeliveredBits;
     BITMAPINFOHEADER stored = MakeDibHeader(layout.width, layout.height, bits);
     const bool bottomUpMark = EndsWithBottomUp(par);
     if (IsStoredRgb(par) && !bottomUpMark) stored.biHeight = -layout.height;
