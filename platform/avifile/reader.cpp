@@ -51,6 +51,13 @@ bool IsStoredRgb(const AVCodecParameters* par) {
     return par->codec_id == AV_CODEC_ID_RAWVIDEO && par->codec_tag == 0;
 }
 
+// Pictures in a pixel format the scaler cannot read would open but never deliver a frame; an
+// unknown format is left to the first decode.
+bool CanConvert(const AVCodecParameters* par) {
+    return par->format == AV_PIX_FMT_NONE ||
+           sws_isSupportedInput(static_cast<AVPixelFormat>(par->format)) > 0;
+}
+
 bool IsValidRate(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
 }
@@ -102,6 +109,7 @@ OpenFailure VideoSource::OpenFirstCursor() {
     if (!DibSizeIsSane(par->width, par->height, kDeliveredBits)) return OpenFailure::TooLarge;
     const bool avi = IsAvi(cursor->Container());
     DescribeFrames(st, avi);
+    if (!layout.passThrough && !CanConvert(par)) return OpenFailure::NoVideo;
     if (!LearnTiming(st, avi)) return OpenFailure::NoVideo;
     layout.length = CountLength(st, avi);
     if (!cursor->OpenDecoder(par)) return OpenFailure::NoVideo;

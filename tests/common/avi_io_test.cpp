@@ -9,10 +9,12 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -158,6 +160,18 @@ TEST_P(OpenAviSourceCases, OpensOrReports) {
     AVIFileExit();
 }
 
+// A raw 4:1:1 file (fourcc Y411): its pictures are in a format the scaler cannot read.
+bool WriteUnconvertible(const std::string& path) {
+    if (!tiny_avi::WriteVideo(path, {})) return false;
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    const size_t strf = bytes.find("strf");
+    if (strf == std::string::npos) return false;
+    f.seekp(static_cast<std::streamoff>(strf + 8 + offsetof(BITMAPINFOHEADER, biCompression)));
+    f.write("Y411", 4);
+    return static_cast<bool>(f);
+}
+
 bool WriteGarbage(const std::string& path) {
     std::ofstream(path, std::ios::binary) << "RIFF\x10\0\0\0AVI LIST this is not a movie";
     return true;
@@ -169,6 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Missing", nullptr, "ファイルを開けませんでした", 0, 0},
         OpenCase{"Garbage", WriteGarbage, "ファイルを開けませんでした", 0, 0},
         OpenCase{"AudioOnly", tiny_avi::WriteAudioOnly, "ストリームを開けませんでした", 0, 0},
+        OpenCase{"UnconvertiblePixels", WriteUnconvertible, "ストリームを開けませんでした", 0, 0},
         OpenCase{"NoFrames",
                  [](const std::string& p) { return tiny_avi::WriteVideo(p, {.frames = 0}); },
                  "フレームがありません", 0, 0, "Check"},
