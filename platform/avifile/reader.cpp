@@ -335,6 +335,12 @@ bool VideoSource::ConvertPicture(const AVFrame* picture, uint8_t* dst) {
     }
     if (av_frame_make_writable(converted) < 0 || sws_scale_frame(scaler, converted, picture) < 0)
         return false;
+    CopyConverted(dst);
+    return true;
+}
+
+// The converted picture as a bottom-up DIB, row padding zeroed.
+void VideoSource::CopyConverted(uint8_t* dst) const {
     const size_t row = static_cast<size_t>(DibRowBytes(layout.width, kDeliveredBits));
     const size_t pixels = static_cast<size_t>(layout.width) * kDeliveredPixelBytes;
     for (int y = 0; y < layout.height; ++y) {
@@ -342,7 +348,6 @@ bool VideoSource::ConvertPicture(const AVFrame* picture, uint8_t* dst) {
         std::memcpy(out, converted->data[0] + int64_t{converted->linesize[0]} * y, pixels);
         std::memset(out + pixels, 0, row - pixels);
     }
-    return true;
 }
 
 bool VideoSource::ReadFrame(LONG frame, uint8_t* dst) {

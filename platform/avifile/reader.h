@@ -66,6 +66,7 @@ class VideoSource {
     bool ReadStoredFrame(const Cursor& cursor, uint8_t* dst) const;
     bool ConvertPicture(const AVFrame* picture, uint8_t* dst);
     bool PrepareScaler(const AVFrame* picture);
+    void CopyConverted(uint8_t* dst) const;
 
     const uint64_t id = NextId();
     static uint64_t NextId();
