@@ -17,9 +17,16 @@ constexpr const char* kCannotGetInfo = "ストリームのインフォメーシ�
 constexpr const char* kCannotGetFormat = "ＤＩＢのフォーマットを取得できませんでした";
 constexpr const char* kCannotCreateStream = "ストリームを作成できませんでした";
 constexpr const char* kCannotWriteTemp = "テンプファイルを作成できませんでした";
+constexpr const char* kFrameTooLarge = "フレームが大きすぎます（16384×16384まで）";
+constexpr const char* kNoFrames = "フレームがありません";
 
 void ReportError(HWND owner, const char* text) {
     MessageBoxA(owner, text, "Error", MB_OK);
+}
+
+// A file the editor reads but cannot take: the user is asked to check what they chose.
+void ReportRefusal(HWND owner, const char* text) {
+    MessageBoxA(owner, text, "Check", MB_OK);
 }
 
 void Release(PAVISTREAM stream) {
@@ -120,14 +127,18 @@ int OpenAviSource(HWND owner, EditWorkspace& ws) {
         return 0;
     }
     PAVISTREAM stream = nullptr;
-    if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK || !stream) {
-        ReportError(owner, kCannotOpenStream);
+    const HRESULT got = AVIFileGetStream(file, &stream, streamtypeVIDEO, 0);
+    if (got != AVIERR_OK || !stream) {
+        if (got == AVIERR_MEMORY)
+            ReportRefusal(owner, kFrameTooLarge);
+        else
+            ReportError(owner, kCannotOpenStream);
         AVIFileRelease(file);
         AVIFileExit();
         return 0;
     }
-    auto fail = [&](const char* text) {
-        ReportError(owner, text);
+    auto fail = [&](const char* text, void (*report)(HWND, const char*) = ReportError) {
+        report(owner, text);
         AVIStreamRelease(stream);
         AVIFileRelease(file);
         AVIFileExit();
@@ -135,6 +146,7 @@ int OpenAviSource(HWND owner, EditWorkspace& ws) {
     };
     AVISTREAMINFOA info{};
     if (AVIStreamInfoA(stream, &info, sizeof info) != AVIERR_OK) return fail(kCannotGetInfo);
+    if (AVIStreamLength(stream) <= 0) return fail(kNoFrames, ReportRefusal);
 
     // Only the 40-byte header is kept, also when a colour table follows it.
     BITMAPINFOHEADER header{};

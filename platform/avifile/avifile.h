@@ -3,24 +3,17 @@
 // and every plug-in module, which is why this is one shared library.
 #pragma once
 
-#include <stddef.h>
-#include <stdint.h>
+#include "wintypes.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define PLATFORM_API __attribute__((visibility("default")))
-
-typedef int32_t LONG;
-typedef uint32_t DWORD;
-typedef uint16_t WORD;
-typedef int32_t HRESULT;
-
 typedef struct AviFile* PAVIFILE;
 typedef struct AviStream* PAVISTREAM;
 
 #define AVIERR_OK 0
+#define AVIERR_MEMORY ((HRESULT)0x80044067) // the frames are too large to hold
 #define AVIERR_ERROR ((HRESULT)0x80044074)
 
 #define OF_READ 0x0000
@@ -29,7 +22,7 @@ typedef struct AviStream* PAVISTREAM;
 #define OF_CREATE 0x1000
 
 #define mmioFOURCC(a, b, c, d)                                                                     \
-    ((DWORD)(uint8_t)(a) | ((DWORD)(uint8_t)(b) << 8) | ((DWORD)(uint8_t)(c) << 16) |             \
+    ((DWORD)(uint8_t)(a) | ((DWORD)(uint8_t)(b) << 8) | ((DWORD)(uint8_t)(c) << 16) |              \
      ((DWORD)(uint8_t)(d) << 24))
 #define streamtypeVIDEO mmioFOURCC('v', 'i', 'd', 's')
 
@@ -117,8 +110,7 @@ PLATFORM_API HRESULT AVIFileExit(void);
 PLATFORM_API HRESULT AVIFileOpenA(PAVIFILE* file, const char* path, unsigned mode, void* handler);
 PLATFORM_API LONG AVIFileRelease(PAVIFILE file);
 PLATFORM_API HRESULT AVIFileGetStream(PAVIFILE file, PAVISTREAM* stream, DWORD type, LONG index);
-PLATFORM_API HRESULT AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream,
-                                          AVISTREAMINFOA* info);
+PLATFORM_API HRESULT AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream, AVISTREAMINFOA* info);
 PLATFORM_API HRESULT AVIStreamOpenFromFileA(PAVISTREAM* stream, const char* path, DWORD type,
                                             LONG index, unsigned mode, void* handler);
 PLATFORM_API HRESULT AVIStreamInfoA(PAVISTREAM stream, AVISTREAMINFOA* info, LONG size);

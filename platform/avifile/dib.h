@@ -7,9 +7,10 @@
 
 namespace avi {
 
-// Largest frame the services accept; keeps every size inside a LONG.
+// Largest frame the services accept: no allocation beyond 1 GiB, every size inside a LONG.
 constexpr int64_t kMaxImageBytes = int64_t{1} << 30;
-constexpr int kMaxDimension = 32768;
+constexpr int kMaxDimension = 16384;
+constexpr int kMaxBitCount = 32;
 
 constexpr int64_t DibRowBytes(int64_t width, int bitCount) {
     return (width * bitCount + 31) / 32 * 4;
@@ -22,7 +23,7 @@ constexpr int64_t DibImageBytes(int64_t width, int64_t height, int bitCount) {
 // Width, height and bit count that make a frame the services can hold.
 constexpr bool DibSizeIsSane(int64_t width, int64_t height, int bitCount) {
     if (width <= 0 || width > kMaxDimension || height == 0 || height > kMaxDimension ||
-        height < -kMaxDimension || bitCount <= 0 || bitCount > 32)
+        height < -kMaxDimension || bitCount <= 0 || bitCount > kMaxBitCount)
         return false;
     return DibImageBytes(width, height, bitCount) <= kMaxImageBytes;
 }

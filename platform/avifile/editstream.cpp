@@ -78,10 +78,12 @@ Tree MakeNode(const Piece& p, Tree left, Tree right) {
     return std::make_shared<const Node>(p, std::move(left), std::move(right));
 }
 
-// Small deterministic generator for the join decisions; quality needs are modest.
+// Small deterministic generator for the join decisions (splitmix64); quality needs are modest.
+constexpr uint64_t kGoldenGamma = 0x9E3779B97F4A7C15ull;
+
 uint64_t NextRandom() {
-    static thread_local uint64_t state = 0x9E3779B97F4A7C15ull;
-    state += 0x9E3779B97F4A7C15ull;
+    static thread_local uint64_t state = kGoldenGamma;
+    state += kGoldenGamma;
     uint64_t z = state;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;

@@ -7,16 +7,21 @@ extern "C" {
 namespace avi {
 
 namespace {
+
+// Enough for several seconds of 1080p pictures around the places the editor reads.
+constexpr size_t kBudgetBytes = size_t{256} << 20;
+
 size_t PictureBytes(const AVFrame* picture) {
     size_t bytes = 0;
     for (const AVBufferRef* buf : picture->buf)
         if (buf) bytes += buf->size;
     return bytes;
 }
+
 } // namespace
 
 FrameCache& FrameCache::Instance() {
-    static FrameCache cache(size_t{256} << 20);
+    static FrameCache cache(kBudgetBytes);
     return cache;
 }
 
@@ -60,7 +65,7 @@ void FrameCache::Drop(uint64_t source) {
     std::lock_guard guard(lock);
     for (auto it = entries.begin(); it != entries.end();) {
         const auto next = std::next(it);
-        if (it->key >> 32 == source) Erase(it);
+        if (SourceOf(it->key) == source) Erase(it);
         it = next;
     }
 }

@@ -29,17 +29,18 @@ class FrameCache {
     // Forgets every frame of the source.
     void Drop(uint64_t source);
 
-    size_t BytesHeld() const { return held; }
-
   private:
     struct Entry {
         uint64_t key;
         AVFrame* picture;
         size_t bytes;
     };
+    // A key holds the source in its high bits and the frame in its low 32.
+    static constexpr int kFrameBits = 32;
     static uint64_t Key(uint64_t source, int32_t frame) {
-        return source << 32 | static_cast<uint32_t>(frame);
+        return source << kFrameBits | static_cast<uint32_t>(frame);
     }
+    static uint64_t SourceOf(uint64_t key) { return key >> kFrameBits; }
     void Erase(std::list<Entry>::iterator entry);
 
     std::mutex lock;

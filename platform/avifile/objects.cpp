@@ -43,13 +43,16 @@ HRESULT ReadInto(VideoSource& source, LONG frame, void* buffer, LONG bufferSize,
 class ReadFile final : public AviFile {
   public:
     // A file libavformat reads but without a usable video stream opens with no source: getting
-    // its stream fails, as for any file without video.
-    explicit ReadFile(std::unique_ptr<VideoSource> source) : source(std::move(source)) {}
+    // its stream fails, as for any file without video, and says why when the frames are too
+    // large to hold.
+    ReadFile(std::unique_ptr<VideoSource> source, OpenFailure failure)
+        : source(std::move(source)), failure(failure) {}
     HRESULT GetStream(PAVISTREAM* stream, DWORD type, LONG index) override;
     VideoSource& Source() { return *source; }
 
   private:
     std::unique_ptr<VideoSource> source;
+    OpenFailure failure;
 };
 
 // The file's video stream: the stored format; frames as the view delivers them (a compressed
@@ -79,7 +82,8 @@ class FileStream final : public AviStream {
 
 HRESULT ReadFile::GetStream(PAVISTREAM* stream, DWORD type, LONG index) {
     if (type != streamtypeVIDEO && type != 0) return AVIERR_ERROR;
-    if (index != 0 || !source) return AVIERR_ERROR;
+    if (index != 0) return AVIERR_ERROR;
+    if (!source) return failure == OpenFailure::TooLarge ? AVIERR_MEMORY : AVIERR_ERROR;
     *stream = new FileStream(this);
     return AVIERR_OK;
 }
@@ -197,9 +201,9 @@ HRESULT WriteFile::CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) 
 } // namespace
 
 AviFile* OpenFileForReading(const char* path) {
-    bool readable = false;
-    auto source = VideoSource::Open(path, &readable);
-    return readable ? new ReadFile(std::move(source)) : nullptr;
+    OpenFailure failure = OpenFailure::None;
+    auto source = VideoSource::Open(path, &failure);
+    return failure == OpenFailure::Unreadable ? nullptr : new ReadFile(std::move(source), failure);
 }
 
 AviFile* CreateFileForWriting(const char* path) {

@@ -2,46 +2,36 @@
 //
 // Frames come out as bottom-up DIBs: uncompressed 16-bit (5-5-5) and 24-bit frames as stored
 // (flipped if the file stores them top-down), everything else decoded and converted to 24-bit.
-// Each source keeps two independent read positions (demuxer + decoder), so reading two places
-// in turn - the editor's range start and end - does not throw either decoder state away, and
-// decoded frames go through the process-wide FrameCache.
+// Each source keeps two independent read positions (cursors), so reading two places in turn -
+// the editor's range start and end - does not throw either decoder state away, and decoded
+// frames go through the process-wide FrameCache.
 #pragma once
 
 #include "avifile.h"
+#include "cursor.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-struct AVFrame;
+struct AVStream;
 struct SwsContext;
 
 namespace avi {
 
-class Cursor;
-class SourceFile;
-
-struct SourceLayout {
-    int width = 0;
-    int height = 0;
-    bool passThrough = false;           // uncompressed 16/24-bit: stored bytes are delivered
-    bool topDown = false;               // stored rows run top to bottom
-    int outBits = 24;                   // bit count of the delivered frames
-    int64_t imageBytes = 0;             // bytes of one delivered frame
-    LONG length = 0;                    // frames
-    int64_t tsNum = 1, tsDen = 1;       // stream time base
-    int64_t frameNum = 1, frameDen = 1; // one frame's duration in seconds
-    int64_t startTs = 0;
-    bool frameIsTick = true; // one time-base tick per frame (AVI)
-    int delay = 0;           // decoder delay: display frame n has timestamp n + delay
+// Why a source did not open.
+enum class OpenFailure {
+    None,
+    Unreadable, // libavformat cannot read the file at all
+    NoVideo,    // no usable video stream
+    TooLarge,   // frames too large to hold (see DibSizeIsSane)
 };
 
 class VideoSource {
   public:
-    // Null when the file cannot be opened or has no usable video stream; `readable` tells
-    // whether libavformat could read the file at all.
-    static std::unique_ptr<VideoSource> Open(const std::string& path, bool* readable = nullptr);
+    // Null when the file cannot be opened or has no usable video stream; `failure` tells why.
+    static std::unique_ptr<VideoSource> Open(const std::string& path, OpenFailure* failure);
     ~VideoSource();
     VideoSource(const VideoSource&) = delete;
     VideoSource& operator=(const VideoSource&) = delete;
@@ -62,22 +52,35 @@ class VideoSource {
 
   private:
     VideoSource() = default;
-    bool OpenFirstCursor(bool& readable);
-    void DescribeStream();
+    OpenFailure OpenFirstCursor();
+    void DescribeFrames(const AVStream* st, bool avi);
+    bool LearnTiming(const AVStream* st, bool avi);
+    LONG CountLength(const AVStream* st, bool avi);
+    void LearnDelay(Cursor& cursor, bool avi);
+    void DescribeStream(const AVStream* st);
+    void StoreFormat(const AVStream* st);
+
     Cursor* PickCursor(LONG frame, LONG lastRead);
+    Cursor* SeekingCursor(LONG frame);
     LONG KeyFrameBefore(LONG frame) const;
+    bool ReadStoredFrame(const Cursor& cursor, uint8_t* dst) const;
     bool ConvertPicture(const AVFrame* picture, uint8_t* dst);
+    bool PrepareScaler(const AVFrame* picture);
+    void CopyConverted(uint8_t* dst) const;
 
     const uint64_t id = NextId();
     static uint64_t NextId();
 
     std::unique_ptr<SourceFile> file; // outlives the cursors that read it
     SourceLayout layout;
+    int rateNum = 0, rateDen = 1; // frames per second, reduced
     AVISTREAMINFOA info{};
     std::vector<uint8_t> storedFormat;
     std::vector<std::unique_ptr<Cursor>> cursors;
-    AVFrame* cached = nullptr;
+    AVFrame* cached = nullptr;    // a frame the cache held
+    AVFrame* converted = nullptr; // the last conversion, copied out only when it succeeded
     SwsContext* scaler = nullptr;
+    int scalerWidth = 0, scalerHeight = 0, scalerFormat = -1; // what the scaler converts from
     uint64_t useClock = 0;
     LONG lastRead = -1; // the frame read last, from the cache or not
 };

@@ -14,6 +14,13 @@ namespace avi {
 
 namespace {
 
+// RIFF: a chunk starts with its id and size, a list adds its type.
+constexpr size_t kChunkHeaderBytes = 8;
+constexpr size_t kListHeaderBytes = 12;
+constexpr size_t kIdBytes = 4;
+// The header list sits at the start of the file; the muxer reserves well under this.
+constexpr size_t kHeaderListBytes = size_t{1} << 16;
+
 AVPixelFormat PixelFormatOf(int bitCount) {
     switch (bitCount) {
     case 16:
@@ -35,42 +42,44 @@ uint32_t ReadLe32(const uint8_t* p) {
 size_t FindChunk(const std::vector<uint8_t>& riff, size_t begin, size_t end, const char* id,
                  bool list) {
     size_t pos = begin;
-    while (pos + 8 <= end) {
-        const uint64_t size = ReadLe32(&riff[pos + 4]);
-        const bool isList = std::memcmp(&riff[pos], "LIST", 4) == 0;
-        if (list && isList && pos + 12 <= end && std::memcmp(&riff[pos + 8], id, 4) == 0)
-            return pos + 12;
-        if (!list && std::memcmp(&riff[pos], id, 4) == 0) return pos + 8;
-        pos += 8 + size + (size & 1);
+    while (pos + kChunkHeaderBytes <= end) {
+        const uint64_t size = ReadLe32(&riff[pos + kIdBytes]);
+        const bool isList = std::memcmp(&riff[pos], "LIST", kIdBytes) == 0;
+        if (list && isList && pos + kListHeaderBytes <= end &&
+            std::memcmp(&riff[pos + kChunkHeaderBytes], id, kIdBytes) == 0)
+            return pos + kListHeaderBytes;
+        if (!list && std::memcmp(&riff[pos], id, kIdBytes) == 0) return pos + kChunkHeaderBytes;
+        pos += kChunkHeaderBytes + size + (size & 1); // chunks are padded to even sizes
     }
     return 0;
 }
 
-} // namespace
-
+// Makes a file's first strf record give the padded image size; the muxer leaves out the row
+// padding. False if the file has no such record.
 bool PatchImageSize(const std::string& path, DWORD imageSize) {
     FILE* file = std::fopen(path.c_str(), "r+b");
     if (!file) return false;
-    // The header list sits at the start of the file; the muxer reserves well under this.
-    std::vector<uint8_t> head(1 << 16);
+    std::vector<uint8_t> head(kHeaderListBytes);
     head.resize(std::fread(head.data(), 1, head.size(), file));
     bool patched = false;
-    if (head.size() >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 &&
-        std::memcmp(&head[8], "AVI ", 4) == 0) {
-        const size_t hdrl = FindChunk(head, 12, head.size(), "hdrl", true);
+    if (head.size() >= kListHeaderBytes && std::memcmp(head.data(), "RIFF", kIdBytes) == 0 &&
+        std::memcmp(&head[kChunkHeaderBytes], "AVI ", kIdBytes) == 0) {
+        const size_t hdrl = FindChunk(head, kListHeaderBytes, head.size(), "hdrl", true);
         const size_t strl = hdrl ? FindChunk(head, hdrl, head.size(), "strl", true) : 0;
         const size_t strf = strl ? FindChunk(head, strl, head.size(), "strf", false) : 0;
         const size_t field = strf + offsetof(BITMAPINFOHEADER, biSizeImage);
-        if (strf && field + 4 <= head.size()) {
-            const uint8_t bytes[4] = {uint8_t(imageSize), uint8_t(imageSize >> 8),
-                                      uint8_t(imageSize >> 16), uint8_t(imageSize >> 24)};
+        const uint8_t bytes[] = {uint8_t(imageSize), uint8_t(imageSize >> 8),
+                                 uint8_t(imageSize >> 16), uint8_t(imageSize >> 24)};
+        if (strf && field + sizeof bytes <= head.size()) {
             patched = std::fseek(file, static_cast<long>(field), SEEK_SET) == 0 &&
-                      std::fwrite(bytes, 1, 4, file) == 4;
+                      std::fwrite(bytes, 1, sizeof bytes, file) == sizeof bytes;
         }
     }
     patched = std::fclose(file) == 0 && patched;
     return patched;
 }
+
+} // namespace
 
 std::unique_ptr<AviWriter> AviWriter::Create(const std::string& path) {
     std::unique_ptr<AviWriter> writer(new AviWriter);

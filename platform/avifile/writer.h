@@ -50,8 +50,4 @@ class AviWriter {
     LONG frames = 0;
 };
 
-// Makes a file's first strf record give the padded image size; the muxer leaves out the row
-// padding. False if the file has no such record.
-bool PatchImageSize(const std::string& path, DWORD imageSize);
-
 } // namespace avi

@@ -8,6 +8,9 @@
 
 namespace {
 
+// The bits of a message box type that choose its buttons.
+constexpr unsigned kButtonBits = 0x0Fu;
+
 bool scripting = false;
 std::deque<int> messageAnswers;
 std::vector<ui_script::ShownMessage> shownMessages;
@@ -35,13 +38,21 @@ void End() {
     messageAnswers.clear();
 }
 
-bool Active() { return scripting; }
+bool Active() {
+    return scripting;
+}
 
-void QueueMessageAnswer(int answer) { messageAnswers.push_back(answer); }
+void QueueMessageAnswer(int answer) {
+    messageAnswers.push_back(answer);
+}
 
-const std::vector<ShownMessage>& ShownMessages() { return shownMessages; }
+const std::vector<ShownMessage>& ShownMessages() {
+    return shownMessages;
+}
 
-void ClearShownMessages() { shownMessages.clear(); }
+void ClearShownMessages() {
+    shownMessages.clear();
+}
 
 } // namespace ui_script
 
@@ -54,7 +65,7 @@ extern "C" int MessageBoxA(HWND owner, const char* text, const char* caption, un
     box.setWindowTitle(QString::fromUtf8(caption ? caption : ""));
     box.setText(QString::fromUtf8(text ? text : ""));
     box.setIcon((type & MB_ICONINFORMATION) ? QMessageBox::Information : QMessageBox::NoIcon);
-    const bool okCancel = (type & 0x0Fu) == MB_OKCANCEL;
+    const bool okCancel = (type & kButtonBits) == MB_OKCANCEL;
     box.setStandardButtons(okCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
 }

@@ -2,7 +2,7 @@
 // Tests answer them through the scripting seam in ui_script.h instead of showing them.
 #pragma once
 
-#include "avifile/avifile.h"
+#include "wintypes.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -2,7 +2,7 @@
 // each call takes the next queued answer and is recorded for the test to read back.
 #pragma once
 
-#include "avifile/avifile.h"
+#include "wintypes.h"
 
 #include <string>
 #include <vector>

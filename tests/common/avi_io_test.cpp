@@ -9,10 +9,12 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,7 @@ struct OpenCase {
     const char* message;                          // null: success
     WORD bitCount;
     DWORD sizeImage;
+    const char* caption = "Error";
 };
 
 class OpenAviSourceCases : public AviIo, public testing::WithParamInterface<OpenCase> {};
@@ -131,7 +134,9 @@ TEST_P(OpenAviSourceCases, OpensOrReports) {
     const int result = OpenAviSource(nullptr, ws);
     if (c.message) {
         EXPECT_EQ(result, 0);
-        EXPECT_EQ(MessageTexts(), std::vector<std::string>{c.message});
+        ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+        EXPECT_EQ(ui_script::ShownMessages()[0].text, c.message);
+        EXPECT_EQ(ui_script::ShownMessages()[0].caption, c.caption);
         EXPECT_EQ(ws.streamInfo.dwLength, 77u);
         EXPECT_EQ(ws.frameFormat->biWidth, 123);
         EXPECT_EQ(PAVISTREAM{ws.aviStream}, nullptr);
@@ -155,6 +160,18 @@ TEST_P(OpenAviSourceCases, OpensOrReports) {
     AVIFileExit();
 }
 
+// A raw 4:1:1 file (fourcc Y411): its pictures are in a format the scaler cannot read.
+bool WriteUnconvertible(const std::string& path) {
+    if (!tiny_avi::WriteVideo(path, {})) return false;
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    const size_t strf = bytes.find("strf");
+    if (strf == std::string::npos) return false;
+    f.seekp(static_cast<std::streamoff>(strf + 8 + offsetof(BITMAPINFOHEADER, biCompression)));
+    f.write("Y411", 4);
+    return static_cast<bool>(f);
+}
+
 bool WriteGarbage(const std::string& path) {
     std::ofstream(path, std::ios::binary) << "RIFF\x10\0\0\0AVI LIST this is not a movie";
     return true;
@@ -166,6 +183,20 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Missing", nullptr, "ファイルを開けませんでした", 0, 0},
         OpenCase{"Garbage", WriteGarbage, "ファイルを開けませんでした", 0, 0},
         OpenCase{"AudioOnly", tiny_avi::WriteAudioOnly, "ストリームを開けませんでした", 0, 0},
+        OpenCase{"UnconvertiblePixels", WriteUnconvertible, "ストリームを開けませんでした", 0, 0},
+        OpenCase{"NoFrames",
+                 [](const std::string& p) { return tiny_avi::WriteVideo(p, {.frames = 0}); },
+                 "フレームがありません", 0, 0, "Check"},
+        OpenCase{"TooWide",
+                 [](const std::string& p) {
+                     return tiny_avi::WriteVideo(p, {.width = 16385, .height = 2, .frames = 1});
+                 },
+                 "フレームが大きすぎます（16384×16384まで）", 0, 0, "Check"},
+        OpenCase{"TooHigh",
+                 [](const std::string& p) {
+                     return tiny_avi::WriteVideo(p, {.width = 1, .height = 16385, .frames = 1});
+                 },
+                 "フレームが大きすぎます（16384×16384まで）", 0, 0, "Check"},
         OpenCase{"Rgb24", [](const std::string& p) { return tiny_avi::WriteVideo(p, {}); }, nullptr,
                  24, kFrameBytes},
         OpenCase{"Rgb16",

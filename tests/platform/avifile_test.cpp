@@ -16,6 +16,30 @@ using namespace fixtures;
 
 namespace {
 
+// A scratch folder with one small file written through the API, and the file's view, released
+// at the end of the test.
+class TinyFile : public testing::Test {
+  protected:
+    void TearDown() override {
+        if (view) AVIStreamRelease(view);
+    }
+    // Writes `frames` pattern frames and opens the view (null on failure).
+    PAVISTREAM WriteAndView(int width, int height, int bits, int frames, DWORD rate = 25,
+                            DWORD scale = 1, const std::string& name = "") {
+        if (WriteTinyAvi(path, width, height, bits, frames, rate, scale, name))
+            view = OpenView(path);
+        return view;
+    }
+    HRESULT Read(LONG n, Frame& frame) {
+        return AVIStreamRead(view, n, n + 1, frame.data(), static_cast<LONG>(frame.size()), nullptr,
+                             nullptr);
+    }
+
+    ScratchDir dir;
+    const std::string path = dir.File("tiny.avi");
+    PAVISTREAM view = nullptr;
+};
+
 struct Shape {
     int width, height, bits;
 };
@@ -77,15 +101,11 @@ void PrintTo(const RateCase& c, std::ostream* out) {
     *out << c.rate << "/" << c.scale;
 }
 
-class StreamInfoRoundTrip : public testing::TestWithParam<RateCase> {};
+class StreamInfoRoundTrip : public TinyFile, public testing::WithParamInterface<RateCase> {};
 
 TEST_P(StreamInfoRoundTrip, RateScaleLengthRectangleAndNameBytes) {
     const RateCase c = GetParam();
-    ScratchDir dir;
-    const std::string path = dir.File("info.avi");
-    ASSERT_TRUE(WriteTinyAvi(path, 30, 20, 24, 3, c.rate, c.scale, c.name));
-    PAVISTREAM view = OpenView(path);
-    ASSERT_NE(view, nullptr);
+    ASSERT_NE(WriteAndView(30, 20, 24, 3, c.rate, c.scale, c.name), nullptr);
     AVISTREAMINFOA info{};
     ASSERT_EQ(AVIStreamInfoA(view, &info, sizeof info), AVIERR_OK);
     EXPECT_EQ(info.fccType, streamtypeVIDEO);
@@ -95,7 +115,6 @@ TEST_P(StreamInfoRoundTrip, RateScaleLengthRectangleAndNameBytes) {
     EXPECT_EQ(info.rcFrame.right, 30);
     EXPECT_EQ(info.rcFrame.bottom, 20);
     EXPECT_EQ(std::string(info.szName), c.name);
-    AVIStreamRelease(view);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, StreamInfoRoundTrip,
@@ -165,18 +184,11 @@ TEST(AviWrite, RefusesFormatsItCannotStore) {
     AVIFileRelease(file);
 }
 
-TEST(AviWrite, AStreamWithoutFramesMakesAReadableEmptyFile) {
-    ScratchDir dir;
-    const std::string path = dir.File("empty.avi");
-    ASSERT_TRUE(WriteTinyAvi(path, 30, 20, 24, 0));
-    PAVISTREAM view = OpenView(path);
-    ASSERT_NE(view, nullptr);
+TEST_F(TinyFile, AStreamWithoutFramesMakesAReadableEmptyFile) {
+    ASSERT_NE(WriteAndView(30, 20, 24, 0), nullptr);
     EXPECT_EQ(AVIStreamLength(view), 0);
     Frame frame(DibHeader(30, 20, 24).biSizeImage, 0xAB);
-    EXPECT_NE(
-        AVIStreamRead(view, 0, 1, frame.data(), static_cast<LONG>(frame.size()), nullptr, nullptr),
-        AVIERR_OK);
-    AVIStreamRelease(view);
+    EXPECT_NE(Read(0, frame), AVIERR_OK);
 }
 
 // The header in the file gives the padded frame size, and ffmpeg reads the same pixels.
@@ -211,12 +223,8 @@ TEST(AviWrite, OtherReadersSeeTheSameFile) {
 }
 
 // Uncompressed formats other than 16 and 24 bits come out as 24-bit frames.
-TEST(AviRead, ThirtyTwoBitFramesBecomeTwentyFourBit) {
-    ScratchDir dir;
-    const std::string path = dir.File("rgb32.avi");
-    ASSERT_TRUE(WriteTinyAvi(path, 7, 3, 32, 2));
-    PAVISTREAM view = OpenView(path);
-    ASSERT_NE(view, nullptr);
+TEST_F(TinyFile, ThirtyTwoBitFramesBecomeTwentyFourBit) {
+    ASSERT_NE(WriteAndView(7, 3, 32, 2), nullptr);
     BITMAPINFOHEADER header{};
     LONG size = sizeof header;
     ASSERT_EQ(AVIStreamReadFormat(view, 0, &header, &size), AVIERR_OK);
@@ -231,7 +239,6 @@ TEST(AviRead, ThirtyTwoBitFramesBecomeTwentyFourBit) {
                 for (int c = 0; c < 3; ++c)
                     EXPECT_EQ(frames[i][y * 24 + x * 3 + c], stored[y * 28 + x * 4 + c]);
     }
-    AVIStreamRelease(view);
 }
 
 TEST(AviLifetime, AStreamKeepsItsFileOpen) {
@@ -259,43 +266,22 @@ TEST(AviLifetime, AStreamKeepsItsFileOpen) {
 
 // Temporary files are deleted and rewritten under the same name while streams made from the
 // old content still read it: those streams must go on reading their own file.
-TEST(AviLifetime, AStreamReadsItsOwnFileAfterThePathIsRewritten) {
-    ScratchDir dir;
-    const std::string path = dir.File("05.avi");
-    ASSERT_TRUE(WriteTinyAvi(path, 32, 24, 24, 40));
-    PAVISTREAM view = OpenView(path);
-    ASSERT_NE(view, nullptr);
+TEST_F(TinyFile, AStreamReadsItsOwnFileAfterThePathIsRewritten) {
+    ASSERT_NE(WriteAndView(32, 24, 24, 40), nullptr);
     Frame frame(DibHeader(32, 24, 24).biSizeImage);
-    auto read = [&](LONG n) {
-        return AVIStreamRead(view, n, n + 1, frame.data(), static_cast<LONG>(frame.size()),
-                             nullptr, nullptr);
-    };
-    ASSERT_EQ(read(0), AVIERR_OK);
+    ASSERT_EQ(Read(0, frame), AVIERR_OK);
 
     std::filesystem::remove(path);
     std::vector<Frame> other(10, Frame(frame.size(), 0x5A));
     ASSERT_TRUE(WriteAvi(path, VideoInfo(32, 24), DibHeader(32, 24, 24), other));
     for (LONG n : {39, 2, 25, 1, 30}) { // far apart: new read positions open late
-        ASSERT_EQ(read(n), AVIERR_OK) << n;
+        ASSERT_EQ(Read(n, frame), AVIERR_OK) << n;
         EXPECT_EQ(frame, PatternFrame(32, 24, 24, n)) << n;
     }
-    AVIStreamRelease(view);
 }
 
-TEST(AviLifetime, InitAndExitAreCounted) {
-    EXPECT_EQ(AVIFileInit(), AVIERR_OK);
-    EXPECT_EQ(AVIFileInit(), AVIERR_OK);
-    EXPECT_EQ(AVIFileExit(), AVIERR_OK);
-    EXPECT_EQ(AVIFileExit(), AVIERR_OK);
-    EXPECT_EQ(AVIFileExit(), AVIERR_OK); // one too many is harmless
-}
-
-TEST(AviRead, FailedReadsLeaveTheBufferAlone) {
-    ScratchDir dir;
-    const std::string path = dir.File("r.avi");
-    ASSERT_TRUE(WriteTinyAvi(path, 30, 20, 24, 3));
-    PAVISTREAM view = OpenView(path);
-    ASSERT_NE(view, nullptr);
+TEST_F(TinyFile, FailedReadsLeaveTheBufferAlone) {
+    ASSERT_NE(WriteAndView(30, 20, 24, 3), nullptr);
     const LONG size = static_cast<LONG>(DibHeader(30, 20, 24).biSizeImage);
     Frame frame(static_cast<size_t>(size), 0xAB);
     const Frame untouched = frame;
@@ -308,7 +294,6 @@ TEST(AviRead, FailedReadsLeaveTheBufferAlone) {
     LONG bytes = 0;
     EXPECT_EQ(AVIStreamRead(view, 0, 1, nullptr, 0, &bytes, nullptr), AVIERR_OK);
     EXPECT_EQ(bytes, size);
-    AVIStreamRelease(view);
 }
 
 // Raw streams written by other tools: rows stored top-down, and empty chunks that repeat the

@@ -1,10 +1,8 @@
 // Editable streams through the C API, on in-memory sources whose frames carry their numbers.
+#include "avi_fixtures.h"
 #include "fake_stream.h"
-#include "tiny_avi.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -387,25 +385,28 @@ TEST(EditStream, ReadsOutsideTheStreamFailAndLeaveTheBuffer) {
 // Pieces of a file's stream read the file's frames; the editable stream keeps the file open
 // after the caller's handle is gone.
 TEST(EditStream, EditsOfAFileStreamReadTheFilesFrames) {
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("mivra_editstream_" + std::to_string(::getpid()) + ".avi");
-    ASSERT_TRUE(tiny_avi::WriteVideo(path.string(), {.frames = 6}));
-    PAVISTREAM file = nullptr;
-    ASSERT_EQ(AVIStreamOpenFromFileA(&file, path.c_str(), streamtypeVIDEO, 0, OF_READ, nullptr),
-              AVIERR_OK);
-    Stream s = Clone(file);
-    AVIStreamRelease(file);
-    std::filesystem::remove(path);
+    Stream s;
+    std::string path;
+    {
+        fixtures::ScratchDir dir;
+        path = dir.File("clip.avi");
+        ASSERT_TRUE(fixtures::WriteTinyAvi(path, 30, 20, 24, 6));
+        PAVISTREAM file = nullptr;
+        ASSERT_EQ(AVIStreamOpenFromFileA(&file, path.c_str(), streamtypeVIDEO, 0, OF_READ, nullptr),
+                  AVIERR_OK);
+        s = Clone(file);
+        AVIStreamRelease(file);
+    }
+    ASSERT_FALSE(std::filesystem::exists(path));
 
     ReverseRange(s.get(), 1, 4);
-    const LONG bytes = tiny_avi::RowBytes(30, 24) * 20;
+    const LONG bytes = static_cast<LONG>(fixtures::DibHeader(30, 20, 24).biSizeImage);
     const int expected[] = {0, 4, 3, 2, 1, 5};
     for (LONG i = 0; i < 6; ++i) {
-        std::vector<uint8_t> frame(static_cast<size_t>(bytes), 0);
+        fixtures::Frame frame(static_cast<size_t>(bytes), 0);
         ASSERT_EQ(AVIStreamRead(s.get(), i, i + 1, frame.data(), bytes, nullptr, nullptr),
                   AVIERR_OK);
-        EXPECT_EQ(frame, std::vector<uint8_t>(frame.size(), tiny_avi::FrameByte(expected[i])))
-            << "frame " << i;
+        EXPECT_EQ(frame, fixtures::PatternFrame(30, 20, 24, expected[i])) << "frame " << i;
     }
     Stream sixteenBit = Editable(2, 0, {30, 20, 16});
     LONG position = 0, inserted = 0;
