@@ -34,7 +34,7 @@ QFont InfoFont() {
 
 StreamListDialog::StreamListDialog(QWidget* parent)
     : Dialog({"", 89, 138, kControls133}, parent, dlg::Role::Panel) {
-    setColumn(kStreamList, "Open File Name", 100);
+    setColumn(kStreamList, "Open File Name");
     invalidate();
 }
 
