@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QSignalBlocker>
@@ -73,9 +74,18 @@ const AcceleratorTable kTable109 = {109,
 const AcceleratorTable kTable142 = {142, {{QKeySequence(Qt::Key_Delete), kCmdCloseStream}}};
 
 class HostWindow : public QMainWindow {
+  public:
+    HostWindow() { qApp->installEventFilter(this); }
+
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+
+  private:
+    void openFirstMenu();
+
+    bool altAlone_ = false; // Alt is down and nothing else was pressed since
 };
 
 HostWindow* mainWindow;
@@ -205,6 +215,32 @@ void RunDestruction() {
     popups.clear();
     acceleratorActions.clear();
     QCoreApplication::exit(0);
+}
+
+// F10, or Alt pressed and released with nothing between, opens the first menu, so every command
+// can be reached from the keyboard. Keys are watched before any control of the window sees them.
+bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress) altAlone_ = false;
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->isAutoRepeat()) return false;
+    if (type == QEvent::KeyPress) {
+        altAlone_ = key->key() == Qt::Key_Alt;
+        if (key->key() != Qt::Key_F10 || key->modifiers() != Qt::NoModifier) return false;
+    } else {
+        const bool lone = altAlone_ && key->key() == Qt::Key_Alt;
+        altAlone_ = false;
+        if (!lone) return false;
+    }
+    openFirstMenu();
+    return true;
+}
+
+void HostWindow::openFirstMenu() {
+    if (!popups.empty()) menuBar()->setActiveAction(popups.front()->menuAction());
 }
 
 void HostWindow::closeEvent(QCloseEvent* event) {

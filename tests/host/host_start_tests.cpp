@@ -2,7 +2,11 @@
 #include "host_fixture.h"
 
 #include <QMenu>
+#include <QMenuBar>
 #include <QTabBar>
+#include <QTest>
+
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -88,6 +92,41 @@ TEST_F(HostTest, KeyTablesFollowTheTab) {
     EXPECT_EQ(LiveKeys(), editor);
     EXPECT_TRUE(MenuPopup(kMenuEdit)->menuAction()->isEnabled());
     EXPECT_TRUE(MenuItem(kCmdFileSave)->isEnabled());
+}
+
+TEST_F(HostTest, F10OrALoneAltOpensTheFileMenu) {
+    const struct {
+        const char* keys;
+        std::function<void(QWidget*)> press;
+        bool opens;
+    } cases[] = {
+        {"F10", [](QWidget* w) { QTest::keyClick(w, Qt::Key_F10); }, true},
+        {"Alt", [](QWidget* w) { QTest::keyClick(w, Qt::Key_Alt, Qt::AltModifier); }, true},
+        {"Alt+X",
+         [](QWidget* w) {
+             QTest::keyPress(w, Qt::Key_Alt, Qt::AltModifier);
+             QTest::keyClick(w, Qt::Key_X, Qt::AltModifier);
+             QTest::keyRelease(w, Qt::Key_Alt);
+         },
+         false},
+        {"Shift+F10", [](QWidget* w) { QTest::keyClick(w, Qt::Key_F10, Qt::ShiftModifier); },
+         false},
+    };
+    QMainWindow* window = CreateMainWindow();
+    ASSERT_NE(window, nullptr);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    for (const auto& c : cases) {
+        c.press(window);
+        EXPECT_EQ(MenuPopup(kMenuFile)->isVisible(), c.opens) << c.keys;
+        if (c.opens) { // the arrow keys then reach the other menus
+            QTest::keyClick(MenuPopup(kMenuFile), Qt::Key_Right);
+            EXPECT_TRUE(MenuPopup(kMenuHelp)->isVisible()) << c.keys;
+        }
+        window->menuBar()->setActiveAction(nullptr);
+        for (int position = kMenuFile; position <= kMenuHelp; ++position)
+            MenuPopup(position)->hide();
+    }
 }
 
 TEST_F(HostTest, TemporaryFiles00To98AreDeletedAtStartAndExit) {
