@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QWidget>
 
 #include <cstring>
@@ -132,10 +133,14 @@ std::optional<Choice> ShownChoice(const OPENFILENAMEA& request, bool save) {
     dialog.setDirectory(DisplayPath(folder));
     if (initial.has_filename()) dialog.selectFile(DisplayPath(initial.filename()));
     ExplainUnlistedNames(dialog.parentWidget(), folder);
-    QObject::connect(
-        &dialog, &QFileDialog::directoryEntered, &dialog, [&dialog](const QString& entered) {
-            ExplainUnlistedNames(&dialog, fs::path(QFile::encodeName(entered).toStdString()));
-        });
+    // Every way into a folder (a click, the look-in box, a typed path) changes the root of the
+    // dialog's file-system model; only some of them emit directoryEntered.
+    if (auto* model = dialog.findChild<QFileSystemModel*>()) {
+        QObject::connect(
+            model, &QFileSystemModel::rootPathChanged, &dialog, [&dialog](const QString& entered) {
+                ExplainUnlistedNames(&dialog, QFile::encodeName(entered).toStdString());
+            });
+    }
 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return Choice{QFile::encodeName(dialog.selectedFiles().front()).toStdString(),

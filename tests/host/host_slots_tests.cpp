@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
@@ -397,53 +398,43 @@ TEST_F(Host, StreamInformationText) {
     EXPECT_EQ(StreamInfoText(), "Color Bit 16\nWindow Size 030 X 020\nFrame Length 007");
 }
 
-TEST_F(Host, ASwitchKeepsTheEditsOfTheSlotLeft) {
-    ASSERT_NE(CreateMainWindow(), nullptr);
-    Open(MakeAvi("a.avi", 8, 6, 10));
-    Open(MakeAvi("b.avi", 16, 12, 20));
-    LONG start = 0, length = 5;
-    PAVISTREAM cut = nullptr;
-    EditStreamCut(workspace.currentStream, &start, &length, &cut);
-    AVIStreamRelease(cut);
-
-    SwitchSlot(0);
-    EXPECT_EQ(workspace.currentSlot, 0);
-    EXPECT_EQ(workspace.streamInfo.dwLength, 10u);
-    EXPECT_EQ(workspace.frameFormat->biWidth, 8);
-    EXPECT_EQ(EditorText(kEditorSlotName), "a.avi");
-    SwitchSlot(1);
-    EXPECT_EQ(workspace.streamInfo.dwLength, 15u);
-    EXPECT_EQ(workspace.startFrameBuffer[0], tiny_avi::FrameByte(5));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(StreamListPanel()->currentRow(kStreamList), 1);
-}
-
 TEST_F(Host, EditsStayInTheirSlotWhenAnotherSlotBecomesCurrent) {
     const struct {
         const char* change;
         std::function<void()> makeAnotherCurrent;
+        const char* current; // the slot current afterwards: its name and length
+        DWORD length;
         int editedRow; // the edited slot's row afterwards
     } cases[] = {
+        {"switch", [] { SwitchSlot(0); }, "a.avi", 10, 2},
         {"close another slot",
          [] {
              StreamListPanel()->setCurrentRow(kStreamList, 1);
              DispatchCommand(kCmdCloseStream);
          },
-         1},
-        {"open another file", [this] { Open(MakeAvi("d.avi", 8, 6, 4)); }, 2},
+         "a.avi", 10, 1},
+        {"open another file", [this] { Open(MakeAvi("d.avi", 8, 6, 4)); }, "d.avi", 4, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.change);
         ASSERT_NE(CreateMainWindow(), nullptr);
         Open(MakeAvi("a.avi", 8, 6, 10));
         Open(MakeAvi("b.avi", 8, 6, 20));
-        Open(MakeAvi("c.avi", 8, 6, 30));
+        Open(MakeAvi("c.avi", 16, 12, 30));
         CutWorkingStream(5);
         c.makeAnotherCurrent();
+        EXPECT_EQ(EditorText(kEditorSlotName), c.current);
+        EXPECT_EQ(workspace.streamInfo.dwLength, c.length);
+        EXPECT_EQ(workspace.frameFormat->biWidth, 8);
+
         SwitchSlot(c.editedRow);
+        EXPECT_EQ(workspace.currentSlot, c.editedRow);
         EXPECT_EQ(EditorText(kEditorSlotName), "c.avi");
         EXPECT_EQ(workspace.streamInfo.dwLength, 25u);
+        EXPECT_EQ(workspace.frameFormat->biWidth, 16);
         EXPECT_EQ(workspace.startFrameBuffer[0], tiny_avi::FrameByte(5));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(StreamListPanel()->currentRow(kStreamList), c.editedRow);
         DestroyMainWindow();
     }
 }
@@ -539,35 +530,56 @@ TEST_F(Host, TheFirstOpenAfterClosingOnThePlayerTabUsesTheEditorKeys) {
 
 // Qt cannot list a name that is not UTF-8; the dialog says so instead of hiding the file.
 TEST_F(Host, TheFileDialogTellsOfNamesItCannotList) {
+    const std::string bad = "\xff"
+                            "bad.avi";
+    const std::string shown = QFile::decodeName(QByteArray::fromStdString(bad)).toStdString();
+    const struct {
+        const char* where;
+        std::string folder;  // of the file with the bad name
+        std::string visited; // the folder the user goes to in the dialog, if any
+        std::vector<std::string> seen;
+    } cases[] = {
+        {"the folder shown first", ".", "", {"message", "cancelled"}},
+        {"a folder gone to", "clips", "clips", {"went to clips", "message", "cancelled"}},
+    };
     ASSERT_NE(CreateMainWindow(), nullptr);
-    MakeAvi("\xff"
-            "bad.avi",
-            8, 6, 3);
-    MakeAvi("good.avi", 8, 6, 3);
+    std::filesystem::create_directories(folder / "clips");
     ui_script::End();
-    std::vector<std::string> answered;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            answered.push_back(box->text().toStdString());
-            box->accept();
-        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-            answered.push_back("file dialog");
-            dialog->reject();
-        }
-    });
-    answer.start(0);
-    DispatchCommand(kCmdFileOpen);
-    answer.stop();
-    ASSERT_EQ(answered.size(), 2u);
-    const std::string shown = QFile::decodeName("\xff"
-                                                "bad.avi")
-                                  .toStdString();
-    EXPECT_NE(answered[0].find(shown), std::string::npos) << answered[0];
-    EXPECT_EQ(answered[0].find("good.avi"), std::string::npos);
-    EXPECT_EQ(answered[1], "file dialog");
-    EXPECT_EQ(workspace.slotCount, 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        std::filesystem::current_path(folder);
+        MakeAvi(c.folder + "/" + bad, 8, 6, 3);
+        MakeAvi(c.folder + "/good.avi", 8, 6, 3);
+        std::vector<std::string> answered;
+        std::string explained;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                answered.push_back("message");
+                explained = box->text().toStdString();
+                box->accept();
+            } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                const QString there = QString::fromStdString((folder / c.visited).string());
+                if (c.visited.empty() || QDir(there) == dialog->directory()) {
+                    answered.push_back("cancelled");
+                    dialog->reject();
+                } else if (answered.empty()) {
+                    // Queued: the message it brings must not wait inside this timer's own call.
+                    answered.push_back("went to " + c.visited);
+                    QTimer::singleShot(0, dialog, [dialog, there] { dialog->setDirectory(there); });
+                }
+            }
+        });
+        answer.start(0);
+        DispatchCommand(kCmdFileOpen);
+        answer.stop();
+        EXPECT_EQ(answered, c.seen);
+        EXPECT_NE(explained.find(shown), std::string::npos) << explained;
+        EXPECT_EQ(explained.find("good.avi"), std::string::npos);
+        EXPECT_EQ(workspace.slotCount, 0);
+        std::filesystem::remove(folder / c.folder / bad);
+    }
 }
 
 TEST_F(Host, DeleteKeyClosesTheSlotOnEitherTab) {
