@@ -239,8 +239,12 @@ bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
+// With its first item marked, Enter runs it and the arrow keys move on from there.
 void HostWindow::openFirstMenu() {
-    if (!popups.empty()) menuBar()->setActiveAction(popups.front()->menuAction());
+    if (popups.empty()) return;
+    QMenu* first = popups.front();
+    menuBar()->setActiveAction(first->menuAction());
+    first->setActiveAction(first->actions().value(0));
 }
 
 void HostWindow::closeEvent(QCloseEvent* event) {
