@@ -119,7 +119,8 @@ TEST_F(HostTest, F10OrALoneAltOpensTheFileMenu) {
     for (const auto& c : cases) {
         c.press(window);
         EXPECT_EQ(MenuPopup(kMenuFile)->isVisible(), c.opens) << c.keys;
-        if (c.opens) { // the arrow keys then reach the other menus
+        if (c.opens) { // Enter would run File Open; the arrow keys reach the other menus
+            EXPECT_EQ(MenuPopup(kMenuFile)->activeAction(), MenuItem(kCmdFileOpen)) << c.keys;
             QTest::keyClick(MenuPopup(kMenuFile), Qt::Key_Right);
             EXPECT_TRUE(MenuPopup(kMenuHelp)->isVisible()) << c.keys;
         }
