@@ -181,10 +181,13 @@ int OpenAviFile(QWidget* mainWindow) {
     const AVISTREAMINFOA info = workspace.streamInfo;
     const BITMAPINFOHEADER format = *workspace.frameFormat;
     const int slot = workspace.slotCount;
-    workspace.slotStreams[slot] = OpenSlotStream(mainWindow);
-    if (workspace.slotStreams[slot]) workspace.slotCount = slot + 1;
-    if (workspace.slotCount == slot || !ActivateSlot(slot)) {
-        if (workspace.slotCount > slot) RemoveSlot(slot);
+    PAVISTREAM stream = OpenSlotStream(mainWindow);
+    if (stream) {
+        workspace.slotStreams[slot] = stream;
+        workspace.slotCount = slot + 1;
+    }
+    if (!stream || !ActivateSlot(slot)) {
+        if (stream) RemoveSlot(slot);
         workspace.streamInfo = info;
         *workspace.frameFormat = format;
         return 0;
