@@ -25,10 +25,17 @@ namespace dlg {
 namespace {
 
 // Read-only edits and picture controls: a label that can also hold a frame image, drawn
-// stretched over its client area (inside the border) on top of any text.
+// stretched over its client area (inside the border) on top of any text. A line too long for
+// the control shows its end after "…", and the whole line as the tooltip.
 class FrameLabel : public QLabel {
   public:
     using QLabel::QLabel;
+
+    void setFullText(const QString& text) {
+        full_ = text;
+        elide();
+    }
+    const QString& fullText() const { return full_; }
 
     void setImage(const QImage& image, bool smooth) {
         image_ = image;
@@ -38,6 +45,11 @@ class FrameLabel : public QLabel {
     }
 
   protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
     void paintEvent(QPaintEvent* event) override {
         QLabel::paintEvent(event);
         const QRect target = contentsRect();
@@ -51,6 +63,25 @@ class FrameLabel : public QLabel {
     }
 
   private:
+    // The width QLabel gives the text: the contents less the margins and, beside a frame, the
+    // indent on the aligned side.
+    int textWidth() const {
+        int width = contentsRect().width() - 2 * margin();
+        if ((alignment() & (Qt::AlignLeft | Qt::AlignRight)) && frameWidth() > 0)
+            width -=
+                indent() >= 0 ? indent() : fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2;
+        return width;
+    }
+
+    void elide() {
+        const QString shown = full_.contains('\n')
+                                  ? full_
+                                  : fontMetrics().elidedText(full_, Qt::ElideLeft, textWidth());
+        setText(shown);
+        setToolTip(shown == full_ ? QString() : full_);
+    }
+
+    QString full_;
     QImage image_;
     QImage scaled_; // image_ at the last client size, so repaints do not rescale
     bool smooth_ = true;
@@ -77,6 +108,14 @@ int ScrollCodeOf(int action) {
     default:
         return kThumbTrack;
     }
+}
+
+// One of a slider's, scroll bar's or progress bar's values; 0 for other controls.
+int RangeValue(QWidget* widget, int (QAbstractSlider::*ofSlider)() const,
+               int (QProgressBar::*ofProgress)() const) {
+    if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) return (slider->*ofSlider)();
+    if (auto* progress = qobject_cast<QProgressBar*>(widget)) return (progress->*ofProgress)();
+    return 0;
 }
 
 bool IsSliderKind(Kind kind) {
@@ -129,6 +168,8 @@ Dialog::Dialog(const DialogDef& layout, QWidget* parent, Role role)
             // The template height includes the dropped list; the closed box is one line.
             widget->resize(widget->width(), widget->sizeHint().height());
         }
+        if (auto* label = dynamic_cast<FrameLabel*>(widget))
+            label->setFullText(QString::fromUtf8(control.caption ? control.caption : ""));
         widget->setEnabled(!(control.style & kDisabled));
         widget->setVisible(!(control.style & kHidden));
         if (control.id != kNoId) controls_[control.id] = widget;
@@ -179,7 +220,7 @@ QWidget* Dialog::createControl(const ControlDef& control) {
     }
     case Kind::Edit:
     case Kind::Picture: {
-        auto* label = new FrameLabel(caption, this);
+        auto* label = new FrameLabel(this);
         label->setAlignment(horizontal | Qt::AlignVCenter);
         if (control.style & kBorder) {
             label->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -213,7 +254,11 @@ QWidget* Dialog::createControl(const ControlDef& control) {
         list->setRootIsDecorated(false);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setUniformRowHeights(true);
-        list->header()->setStretchLastSection(false);
+        // The one column fills the view, so a long row is cut at one end only ("…" then its
+        // end), never scrolled off at the other.
+        list->header()->setStretchLastSection(true);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list->setTextElideMode(Qt::ElideLeft);
         // Selection always shown: the highlight keeps its colour without focus.
         QPalette palette = list->palette();
         palette.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -345,7 +390,9 @@ void Dialog::setText(int id, const QString& text) {
     QWidget* widget = control(id);
     if (!widget) return;
     const QSignalBlocker blocker(widget);
-    if (auto* label = qobject_cast<QLabel*>(widget))
+    if (auto* frame = dynamic_cast<FrameLabel*>(widget))
+        frame->setFullText(text);
+    else if (auto* label = qobject_cast<QLabel*>(widget))
         label->setText(text);
     else if (auto* button = qobject_cast<QAbstractButton*>(widget))
         button->setText(text);
@@ -359,6 +406,7 @@ void Dialog::setNumber(int id, long long value) {
 
 QString Dialog::text(int id) const {
     QWidget* widget = control(id);
+    if (auto* frame = dynamic_cast<FrameLabel*>(widget)) return frame->fullText();
     if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
     if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
@@ -391,17 +439,11 @@ void Dialog::setRange(int id, int minimum, int maximum) {
 }
 
 int Dialog::minimum(int id) const {
-    QWidget* widget = control(id);
-    if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) return slider->minimum();
-    if (auto* progress = qobject_cast<QProgressBar*>(widget)) return progress->minimum();
-    return 0;
+    return RangeValue(control(id), &QAbstractSlider::minimum, &QProgressBar::minimum);
 }
 
 int Dialog::maximum(int id) const {
-    QWidget* widget = control(id);
-    if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) return slider->maximum();
-    if (auto* progress = qobject_cast<QProgressBar*>(widget)) return progress->maximum();
-    return 0;
+    return RangeValue(control(id), &QAbstractSlider::maximum, &QProgressBar::maximum);
 }
 
 void Dialog::setPosition(int id, int position) {
@@ -416,10 +458,7 @@ void Dialog::setPosition(int id, int position) {
 }
 
 int Dialog::position(int id) const {
-    QWidget* widget = control(id);
-    if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) return slider->value();
-    if (auto* progress = qobject_cast<QProgressBar*>(widget)) return progress->value();
-    return 0;
+    return RangeValue(control(id), &QAbstractSlider::value, &QProgressBar::value);
 }
 
 void Dialog::setStep(int id, int step) {
@@ -438,11 +477,8 @@ void Dialog::stepProgress(int id) {
     setPosition(id, static_cast<int>(next));
 }
 
-void Dialog::setColumn(int id, const QString& header, int widthPixels) {
-    auto* list = qobject_cast<QTreeWidget*>(control(id));
-    if (!list) return;
-    list->setHeaderLabels({header});
-    list->setColumnWidth(0, widthPixels);
+void Dialog::setColumn(int id, const QString& header) {
+    if (auto* list = qobject_cast<QTreeWidget*>(control(id))) list->setHeaderLabels({header});
 }
 
 void Dialog::insertRow(int id, int row, const QString& text) {
@@ -450,7 +486,9 @@ void Dialog::insertRow(int id, int row, const QString& text) {
     const QSignalBlocker blocker(widget);
     if (auto* list = qobject_cast<QTreeWidget*>(widget)) {
         row = std::clamp(row, 0, list->topLevelItemCount());
-        list->insertTopLevelItem(row, new QTreeWidgetItem(QStringList{text}));
+        auto* item = new QTreeWidgetItem(QStringList{text});
+        item->setToolTip(0, text); // the whole row where the view shows only its end
+        list->insertTopLevelItem(row, item);
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
         combo->insertItem(std::clamp(row, 0, combo->count()), text);
     }

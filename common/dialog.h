@@ -131,7 +131,8 @@ class Dialog : public QDialog {
     // The widget of a control, or null when the dialog has no control with this id.
     QWidget* control(int id) const;
 
-    // Texts: edits, statics, buttons, group boxes.
+    // Texts: edits, statics, buttons, group boxes. An edit's line too long for it shows "…" and
+    // its end, and the whole line as the tooltip; text() gives the whole line.
     void setText(int id, const QString& text);
     // Decimal number, as SetDlgItemInt with a signed value.
     void setNumber(int id, long long value);
@@ -154,8 +155,10 @@ class Dialog : public QDialog {
     void stepProgress(int id);
 
     // Rows of list views and drop-down lists. Row -1 means none.
-    void setColumn(int id, const QString& header, int widthPixels); // list views only
-    void insertRow(int id, int row, const QString& text);           // row past the end appends
+    // List views only: the header of the one column, which fills the view; a row too long
+    // for it shows "…" and its end, and the whole row as its tooltip.
+    void setColumn(int id, const QString& header);
+    void insertRow(int id, int row, const QString& text); // row past the end appends
     void addRow(int id, const QString& text);
     void removeRow(int id, int row);
     void clearRows(int id);

@@ -6,9 +6,6 @@
 #include "ui/ui.h"
 
 #include <QMainWindow>
-#include <QWidget>
-
-#include <string>
 
 namespace {
 
@@ -30,10 +27,10 @@ bool DispatchCommand(int commandId) {
         ShowVersion();
         return true;
     case kCmdFileOpen:
-        if (OpenAviFile(MainWindow()) && CreatePanels()) TabControl()->update();
+        OpenAviFile(MainWindow());
         return true;
     case kCmdCloseStream:
-        CloseCurrentSlot(MainWindow());
+        CloseSlot(MarkedSlot());
         return true;
     // Carried out by the edit, save, bitmap and checker operations as they are added.
     case kCmdFileSave:

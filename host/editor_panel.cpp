@@ -1,7 +1,6 @@
 #include "editor_panel.h"
 
 #include "host.h"
-#include "panels.h"
 #include "paint_frame.h"
 #include "slots.h"
 
@@ -21,11 +20,13 @@ const dlg::ControlDef kControls132[] = {
 };
 
 // Slider positions are 16-bit values.
-int32_t Low16(int position) { return position & 0xFFFF; }
+int32_t Low16(int position) {
+    return position & 0xFFFF;
+}
 
-QString Unsigned(int32_t value) { return QString::number(uint32_t(value)); }
-
-EditorPanelDialog* Panel() { return static_cast<EditorPanelDialog*>(EditorPanel()); }
+QString Unsigned(int32_t value) {
+    return QString::number(uint32_t(value));
+}
 
 } // namespace
 
@@ -46,11 +47,8 @@ void EditorPanelDialog::startSliderMoved() {
         workspace.rangeStart = std::max(workspace.rangeEnd - 1, 0);
         workspace.rangeEnd = std::max(workspace.rangeEnd, workspace.rangeStart + 1);
         setPosition(kEditorStartSlider, workspace.rangeStart);
-        return;
     }
-    setText(kEditorStartNumber, Unsigned(workspace.rangeStart));
-    RepaintRequests |= kRepaintStartPicture | kRepaintEndPicture;
-    invalidate();
+    showRange();
 }
 
 void EditorPanelDialog::endSliderMoved() {
@@ -58,36 +56,38 @@ void EditorPanelDialog::endSliderMoved() {
     if (workspace.rangeStart >= workspace.rangeEnd) {
         workspace.rangeEnd = workspace.rangeStart + 1;
         setPosition(kEditorEndSlider, workspace.rangeEnd);
-        return;
     }
+    showRange();
+}
+
+// The numbers and pictures always show the range the workspace holds, pulled back or not.
+void EditorPanelDialog::showRange() {
+    setText(kEditorStartNumber, Unsigned(workspace.rangeStart));
     setText(kEditorEndNumber, Unsigned(workspace.rangeEnd));
-    RepaintRequests |= kRepaintStartPicture | kRepaintEndPicture;
+    repaintRequests |= kRepaintStartPicture | kRepaintEndPicture;
     invalidate();
 }
 
 void EditorPanelDialog::onPaint() {
-    if (RepaintRequests & kRepaintStartPicture) {
+    if (repaintRequests & kRepaintStartPicture) {
         ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
         PaintFrame(*this, kEditorStartPicture, workspace.startFrameBuffer, workspace.frameFormat);
-        RepaintRequests &= ~kRepaintStartPicture;
+        repaintRequests &= ~kRepaintStartPicture;
     }
-    if (RepaintRequests & kRepaintEndPicture) {
+    if (repaintRequests & kRepaintEndPicture) {
         ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
         PaintFrame(*this, kEditorEndPicture, workspace.endFrameBuffer, workspace.frameFormat);
-        RepaintRequests &= ~(kRepaintStartPicture | kRepaintEndPicture);
+        repaintRequests &= ~(kRepaintStartPicture | kRepaintEndPicture);
     }
 }
 
-void RefreshEditorPanel() {
-    EditorPanelDialog* panel = Panel();
-    if (!panel) return;
-    panel->setText(kEditorStartNumber, Unsigned(workspace.rangeStart));
-    panel->setText(kEditorEndNumber, Unsigned(workspace.rangeEnd));
+void EditorPanelDialog::refresh() {
     const int maximum = int((workspace.streamInfo.dwLength - 1) & 0xFFFF);
-    for (int slider : {kEditorStartSlider, kEditorEndSlider}) panel->setRange(slider, 0, maximum);
-    panel->setPosition(kEditorStartSlider, workspace.rangeStart);
-    panel->setPosition(kEditorEndSlider, workspace.rangeEnd);
+    for (int slider : {kEditorStartSlider, kEditorEndSlider})
+        setRange(slider, 0, maximum);
+    setPosition(kEditorStartSlider, workspace.rangeStart);
+    setPosition(kEditorEndSlider, workspace.rangeEnd);
     ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
     ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
-    RepaintRequests |= kRepaintStartPicture | kRepaintEndPicture;
+    showRange();
 }

@@ -14,17 +14,19 @@ enum EditorControl : int {
 };
 
 class EditorPanelDialog : public dlg::Dialog {
-public:
+  public:
     explicit EditorPanelDialog(QWidget* parent);
 
-protected:
+    // Puts the workspace's range into the panel and re-reads both pictures' frames.
+    void refresh();
+    // Shows the workspace's range in both numbers and, at the next paint, both pictures.
+    void showRange();
+
+  protected:
     void onScroll(int id) override;
     void onPaint() override;
 
-private:
+  private:
     void startSliderMoved();
     void endSliderMoved();
 };
-
-// Puts the workspace's range into the panel and re-reads both pictures' frames.
-void RefreshEditorPanel();

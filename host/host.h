@@ -41,14 +41,17 @@ enum MenuPosition : int { kMenuFile, kMenuEdit, kMenuEffect, kMenuTool, kMenuHel
 constexpr uint16_t kPanelsExist = 1u << 0;
 constexpr uint16_t kCheckerMarkedOpen = 1u << 1;
 
-// RepaintRequests bits.
+// repaintRequests bits.
 constexpr uint16_t kRepaintStreamInfo = 1u << 0;
 constexpr uint16_t kRepaintStartPicture = 1u << 1;
 constexpr uint16_t kRepaintEndPicture = 1u << 2;
 
+// The host's state: the record shared with the plug-ins, the panel and checker flags, the
+// pictures and texts waiting for the next paint, the clipboard, and the options of the view
+// that uncompresses opened files.
 extern EditWorkspace workspace;
 extern uint16_t hostFlags;
-extern uint16_t RepaintRequests;
+extern uint16_t repaintRequests;
 extern PAVISTREAM clipboardStream;
 extern AVICOMPRESSOPTIONS compressOptions;
 
@@ -75,8 +78,14 @@ bool DispatchCommand(int commandId);
 
 // The tab control's selection-changed handling.
 void OnTabSelected(int index);
+// Selects a tab from code with the same handling as the user's click.
+void SelectTab(int index);
 
 // Grays (true) or enables the commands that need a stream.
 void GrayStreamCommands(bool gray);
 
 void ShowVersion();
+
+// Brings the panels in line with the slots after the slots changed: creates them with the
+// first slot, lists the slots, shows the current one, and removes them with the last.
+void RefreshPanels();

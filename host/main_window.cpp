@@ -1,5 +1,5 @@
 #include "host.h"
-#include "editor_panel.h"
+
 #include "panels.h"
 
 #include "ui/ui.h"
@@ -7,8 +7,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QSignalBlocker>
 #include <QTabBar>
 
 #include <cstdlib>
@@ -18,7 +20,7 @@
 
 EditWorkspace workspace;
 uint16_t hostFlags;
-uint16_t RepaintRequests;
+uint16_t repaintRequests;
 PAVISTREAM clipboardStream;
 AVICOMPRESSOPTIONS compressOptions;
 
@@ -45,7 +47,10 @@ const std::vector<Popup> kMenu109 = {
       {kCmdCloseStream, "Close Stream"},
       {kCmdExit, "Exit"}}},
     {"Edit",
-     {{kCmdCopy, "Copy"}, {kCmdCut, "Cut"}, {kCmdPaste, "Paste"}, {kCmdStreamReverse, "Stream Revers"}}},
+     {{kCmdCopy, "Copy"},
+      {kCmdCut, "Cut"},
+      {kCmdPaste, "Paste"},
+      {kCmdStreamReverse, "Stream Revers"}}},
     {"Effect", {{kCmdEffectFirst, "none"}}},
     {"Tool", {{kCmdClipboardChecker, "Clip Borad Checker"}}},
     {"Help", {{kCmdVersion, "Version"}}},
@@ -69,9 +74,18 @@ const AcceleratorTable kTable109 = {109,
 const AcceleratorTable kTable142 = {142, {{QKeySequence(Qt::Key_Delete), kCmdCloseStream}}};
 
 class HostWindow : public QMainWindow {
-protected:
+  public:
+    HostWindow() { qApp->installEventFilter(this); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+
+  private:
+    void openFirstMenu();
+
+    bool altAlone_ = false; // Alt is down and nothing else was pressed since
 };
 
 HostWindow* mainWindow;
@@ -127,7 +141,8 @@ void BuildAccelerators(QMainWindow* window) {
 
 void UseAccelerators(const AcceleratorTable& table) {
     currentAccelerators = &table;
-    for (auto& [owner, action] : acceleratorActions) action->setEnabled(owner == &table);
+    for (auto& [owner, action] : acceleratorActions)
+        action->setEnabled(owner == &table);
 }
 
 void SetPopupsEnabled(bool enabled) {
@@ -150,7 +165,8 @@ bool ResolveTempDir() {
 }
 
 void DeleteTempFiles() {
-    for (int n = 0; n <= kScratchOutput; ++n) DeleteTempFile(workspace.tempPath, n, workspace);
+    for (int n = 0; n <= kScratchOutput; ++n)
+        DeleteTempFile(workspace.tempPath, n, workspace);
 }
 
 QWidget* CreateTabControl(QWidget* parent) {
@@ -164,9 +180,8 @@ QWidget* CreateTabControl(QWidget* parent) {
     tabBar->setStyleSheet("QTabBar::tab { width: 100px; height: 18px; }");
     tabBar->addTab("Editer");
     tabBar->addTab("Player");
-    QObject::connect(tabBar, &QTabBar::currentChanged, control, [](int index) {
-        OnTabSelected(index);
-    });
+    QObject::connect(tabBar, &QTabBar::currentChanged, control,
+                     [](int index) { OnTabSelected(index); });
     control->show();
     return control;
 }
@@ -174,7 +189,8 @@ QWidget* CreateTabControl(QWidget* parent) {
 // Releases every stream and buffer the workspace holds.
 void ReleaseWorkspace() {
     if (hostFlags & kPanelsExist) {
-        for (int i = 0; i < workspace.slotCount; ++i) AVIStreamRelease(workspace.slotStreams[i]);
+        for (int i = 0; i < workspace.slotCount; ++i)
+            AVIStreamRelease(workspace.slotStreams[i]);
         AVIStreamRelease(workspace.currentStream);
         AVIFileExit();
     }
@@ -192,7 +208,7 @@ void RunDestruction() {
     DeleteTempFiles();
     workspace = EditWorkspace{};
     hostFlags = 0;
-    RepaintRequests = 0;
+    repaintRequests = 0;
     mainWindow = nullptr;
     tabControl = nullptr;
     tabBar = nullptr;
@@ -201,13 +217,43 @@ void RunDestruction() {
     QCoreApplication::exit(0);
 }
 
+// F10, or Alt pressed and released with nothing between, opens the first menu, so every command
+// can be reached from the keyboard. Keys are watched before any control of the window sees them.
+bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress) altAlone_ = false;
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->isAutoRepeat()) return false;
+    if (type == QEvent::KeyPress) {
+        altAlone_ = key->key() == Qt::Key_Alt;
+        if (key->key() != Qt::Key_F10 || key->modifiers() != Qt::NoModifier) return false;
+    } else {
+        const bool lone = altAlone_ && key->key() == Qt::Key_Alt;
+        altAlone_ = false;
+        if (!lone) return false;
+    }
+    openFirstMenu();
+    return true;
+}
+
+// With its first item marked, Enter runs it and the arrow keys move on from there.
+void HostWindow::openFirstMenu() {
+    if (popups.empty()) return;
+    QMenu* first = popups.front();
+    menuBar()->setActiveAction(first->menuAction());
+    first->setActiveAction(first->actions().value(0));
+}
+
 void HostWindow::closeEvent(QCloseEvent* event) {
     RunDestruction();
     event->accept();
 }
 
 void HostWindow::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ActivationChange) RepaintRequests |= 0x00FF;
+    if (event->type() == QEvent::ActivationChange) repaintRequests |= 0x00FF;
     QMainWindow::changeEvent(event);
 }
 
@@ -216,7 +262,7 @@ void HostWindow::changeEvent(QEvent* event) {
 QMainWindow* CreateMainWindow() {
     workspace = EditWorkspace{};
     hostFlags = 0;
-    RepaintRequests = 0;
+    repaintRequests = 0;
     auto* window = new HostWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(kWindowTitle);
@@ -229,10 +275,11 @@ QMainWindow* CreateMainWindow() {
     compressOptions.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
     compressOptions.dwFlags = AVICOMPRESSF_VALID;
     BuildMenu(window);
-    workspace.frameFormat = static_cast<BITMAPINFOHEADER*>(std::calloc(1, sizeof(BITMAPINFOHEADER)));
+    workspace.frameFormat =
+        static_cast<BITMAPINFOHEADER*>(std::calloc(1, sizeof(BITMAPINFOHEADER)));
     const char* failure = !workspace.frameFormat ? "メモリが足りません"
-                          : !ResolveTempDir()    ? "作業フォルダのパスが長すぎて起動できません"
-                                                 : nullptr;
+                          : !ResolveTempDir() ? "作業フォルダのパスが長すぎて起動できません"
+                                              : nullptr;
     if (failure) {
         MessageBoxA(nullptr, failure, "Error", MB_OK);
         std::free(workspace.frameFormat);
@@ -250,7 +297,7 @@ QMainWindow* CreateMainWindow() {
     GrayStreamCommands(true);
 
     mainWindow = window;
-    window->setFixedSize(300, window->menuBar()->sizeHint().height());
+    LayoutPanels();
     return window;
 }
 
@@ -265,7 +312,9 @@ int HostMain() {
     return QApplication::exec();
 }
 
-QMainWindow* MainWindow() { return mainWindow; }
+QMainWindow* MainWindow() {
+    return mainWindow;
+}
 
 QMenu* MenuPopup(int position) {
     return position >= 0 && position < int(popups.size()) ? popups[position] : nullptr;
@@ -278,14 +327,30 @@ QAction* MenuItem(int commandId) {
     return nullptr;
 }
 
-QWidget* TabControl() { return tabControl; }
-QTabBar* TabBar() { return tabBar; }
+QWidget* TabControl() {
+    return tabControl;
+}
+QTabBar* TabBar() {
+    return tabBar;
+}
 
-int CurrentAcceleratorTable() { return currentAccelerators->id; }
+int CurrentAcceleratorTable() {
+    return currentAccelerators->id;
+}
 
 void GrayStreamCommands(bool gray) {
-    for (int id : {kCmdFileSave, kCmdCloseStream, kCmdBmpFileAdd}) MenuItem(id)->setEnabled(!gray);
+    for (int id : {kCmdFileSave, kCmdCloseStream, kCmdBmpFileAdd})
+        MenuItem(id)->setEnabled(!gray);
     SetPopupsEnabled(!gray);
+}
+
+void SelectTab(int index) {
+    {
+        // One call of the handling whether or not the index changes.
+        const QSignalBlocker blocker(tabBar);
+        tabBar->setCurrentIndex(index);
+    }
+    OnTabSelected(index);
 }
 
 void OnTabSelected(int index) {
@@ -295,7 +360,6 @@ void OnTabSelected(int index) {
         MenuItem(kCmdFileSave)->setEnabled(true);
         ShowEditorTab();
         RefreshEditorPanel();
-        if (EditorPanel()) EditorPanel()->invalidate();
     } else if (index == kTabPlayer) {
         UseAccelerators(kTable142);
         SetPopupsEnabled(false);

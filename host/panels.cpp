@@ -1,30 +1,30 @@
 #include "panels.h"
 
-#include "editor_panel.h"
 #include "host.h"
-#include "stream_list.h"
 
+#include <QFile>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
-#include <QSignalBlocker>
 #include <QTabBar>
+
+#include <cstring>
 
 namespace {
 
 // The player's controls come with playback; until then the panel only holds its place.
 class PlayerPanelDialog : public dlg::Dialog {
-public:
+  public:
     explicit PlayerPanelDialog(QWidget* parent)
         : Dialog({"", 175, 121, {}}, parent, dlg::Role::Panel) {}
 };
 
-QPointer<dlg::Dialog> editorPanel;
+QPointer<EditorPanelDialog> editorPanel;
 QPointer<dlg::Dialog> playerPanel;
-QPointer<dlg::Dialog> streamListPanel;
+QPointer<StreamListDialog> streamListPanel;
 QPointer<dlg::Dialog> clipboardChecker;
 
-void Destroy(QPointer<dlg::Dialog>& panel) {
+template <typename Panel> void Destroy(QPointer<Panel>& panel) {
     delete panel.data();
     panel = nullptr;
 }
@@ -44,41 +44,75 @@ void CreateThePanels() {
     playerPanel = new PlayerPanelDialog(TabControl());
     editorPanel = new EditorPanelDialog(TabControl());
     streamListPanel = new StreamListDialog(MainWindow()->centralWidget());
-    {
-        // Selecting the tab from code is not the user's switch.
-        const QSignalBlocker blocker(TabBar());
-        TabBar()->setCurrentIndex(kTabEditor);
-    }
-    playerPanel->setEnabled(false);
-    editorPanel->show();
+    SelectTab(kTabEditor);
     streamListPanel->show();
     LayoutPanels();
     GrayStreamCommands(false);
+    hostFlags |= kPanelsExist;
+}
+
+void RemoveThePanels() {
+    DestroyPanels();
+    GrayStreamCommands(true);
+    hostFlags = 0;
+    LayoutPanels();
+}
+
+// Slot names are the file system's bytes; shown as Qt decodes file names.
+QString SlotName(int slot) {
+    const char* name = workspace.slotNames[slot];
+    return QFile::decodeName(QByteArray(name, qsizetype(strnlen(name, kPathSize))));
+}
+
+void ListSlots() {
+    streamListPanel->clearRows(kStreamList);
+    for (int slot = 0; slot < workspace.slotCount; ++slot)
+        streamListPanel->addRow(kStreamList, SlotName(slot));
+    streamListPanel->setCurrentRow(kStreamList, workspace.currentSlot);
 }
 
 } // namespace
 
-dlg::Dialog* EditorPanel() { return editorPanel; }
-dlg::Dialog* PlayerPanel() { return playerPanel; }
-dlg::Dialog* StreamListPanel() { return streamListPanel; }
-dlg::Dialog* ClipboardChecker() { return clipboardChecker; }
+EditorPanelDialog* EditorPanel() {
+    return editorPanel;
+}
+dlg::Dialog* PlayerPanel() {
+    return playerPanel;
+}
+StreamListDialog* StreamListPanel() {
+    return streamListPanel;
+}
+dlg::Dialog* ClipboardChecker() {
+    return clipboardChecker;
+}
 
-int CreatePanels() {
-    if (!(hostFlags & kPanelsExist)) CreateThePanels();
-    const int slot = workspace.slotCount - 1;
-    const QString name = QString::fromUtf8(workspace.slotNames[slot]);
-    streamListPanel->insertRow(kStreamList, slot, name);
-    editorPanel->setText(kEditorSlotName, name);
-    workspace.currentSlot = slot;
-    streamListPanel->setCurrentRow(kStreamList, slot);
-    RefreshEditorPanel();
-    hostFlags |= kPanelsExist;
-    RequestStreamInfoRepaint();
-    editorPanel->invalidate();
-    return 1;
+void RefreshPanels() {
+    if (workspace.slotCount == 0) {
+        RemoveThePanels();
+        return;
+    }
+    if (!editorPanel) CreateThePanels();
+    ListSlots();
+    editorPanel->setText(kEditorSlotName, SlotName(workspace.currentSlot));
+    editorPanel->refresh();
+    streamListPanel->requestInfoRepaint();
+}
+
+void RefreshEditorPanel() {
+    if (editorPanel) editorPanel->refresh();
+}
+
+int MarkedSlot() {
+    return streamListPanel ? streamListPanel->currentRow(kStreamList) : -1;
 }
 
 void LayoutPanels() {
+    QMainWindow* window = MainWindow();
+    const int menuHeight = window->menuBar()->sizeHint().height();
+    if (!editorPanel) {
+        window->setFixedSize(300, menuHeight);
+        return;
+    }
     const QSize editor = editorPanel->size();
     const QSize list = streamListPanel->size();
     editorPanel->setGeometry(2, 2, editor.width(), editor.height());
@@ -90,9 +124,7 @@ void LayoutPanels() {
     streamListPanel->setGeometry(tabWidth, 0, list.width(), tabHeight);
     // The window system draws the frame and the caption; the client area holds the menu bar
     // and the panels exactly.
-    QMainWindow* window = MainWindow();
-    window->setFixedSize(tabWidth + list.width(),
-                         tabHeight + window->menuBar()->sizeHint().height());
+    window->setFixedSize(tabWidth + list.width(), tabHeight + menuHeight);
 }
 
 void DestroyPanels() {
@@ -102,6 +134,10 @@ void DestroyPanels() {
     Destroy(clipboardChecker);
 }
 
-void ShowEditorTab() { ShowOne(editorPanel, playerPanel); }
+void ShowEditorTab() {
+    ShowOne(editorPanel, playerPanel);
+}
 
-void ShowPlayerTab() { ShowOne(playerPanel, editorPanel); }
+void ShowPlayerTab() {
+    ShowOne(playerPanel, editorPanel);
+}

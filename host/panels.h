@@ -1,21 +1,24 @@
 // The panels shown in and beside the main window: editor (132) and player (140) inside the tab
-// control, the stream list (133) on the right, and the clipboard checker (143).
+// control, the stream list (133) on the right, and the clipboard checker (143). They read the
+// slots and are brought in line with them by RefreshPanels (host.h).
 #pragma once
 
-namespace dlg {
-class Dialog;
-}
+#include "editor_panel.h"
+#include "stream_list.h"
 
-dlg::Dialog* EditorPanel();
+EditorPanelDialog* EditorPanel();
 dlg::Dialog* PlayerPanel();
-dlg::Dialog* StreamListPanel();
+StreamListDialog* StreamListPanel();
 dlg::Dialog* ClipboardChecker();
 
-// After a new slot was added at slotCount - 1: creates the panels on the first call, lists the
-// slot and makes it current. Returns 1 (widget creation does not fail here).
-int CreatePanels();
+// Puts the workspace's range into the editor panel, when there is one.
+void RefreshEditorPanel();
 
-// Sizes the tab control, the panels and the main window from the panels' own sizes.
+// The slot of the stream-list row the user marked last, or -1 when none is marked.
+int MarkedSlot();
+
+// Sizes the tab control, the panels and the main window from the panels' own sizes; without
+// panels the window holds only its menu bar.
 void LayoutPanels();
 
 // Destroys whichever panels exist.

@@ -1,15 +1,11 @@
 #include "slots.h"
 
 #include "avi_io.h"
-#include "editor_panel.h"
 #include "host.h"
-#include "panels.h"
-#include "stream_list.h"
 
 #include "ui/ui.h"
 
-#include <QMainWindow>
-#include <QMenuBar>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdlib>
@@ -25,6 +21,8 @@ DWORD rememberedFilterIndex = 0;
 
 const char kTooManySlots[] = "ストリームは10個までしか開けません";
 const char kPathTooLong[] = "ファイルのパスが長すぎます（99バイトまで）";
+const char kStreamUnreadable[] = "ストリームを開けませんでした";
+const char kOutOfMemory[] = "メモリが足りません";
 
 // The record is packed: its handles are assigned, never bound to references.
 void ReplaceCurrentStream(PAVISTREAM stream) {
@@ -35,9 +33,22 @@ void ReplaceCurrentStream(PAVISTREAM stream) {
 // The source file's stream wrapped in the view that delivers uncompressed frames.
 PAVISTREAM UncompressingView(PAVISTREAM source) {
     PAVISTREAM view = nullptr;
-    if (AVIMakeCompressedStream(&view, source, &compressOptions, nullptr) != AVIERR_OK) view = nullptr;
+    if (AVIMakeCompressedStream(&view, source, &compressOptions, nullptr) != AVIERR_OK)
+        view = nullptr;
     AVIStreamRelease(source); // the view holds its own reference
     return view;
+}
+
+// The file named in openPath as an editable stream of uncompressed frames, or null after the
+// user was told why not.
+PAVISTREAM OpenSlotStream(QWidget* owner) {
+    if (!OpenAviSource(owner, workspace)) return nullptr;
+    PAVISTREAM view = UncompressingView(workspace.aviStream);
+    workspace.aviStream = nullptr;
+    PAVISTREAM stream = CloneOf(view);
+    AVIStreamRelease(view);
+    if (!stream) MessageBoxA(owner, kStreamUnreadable, "Error", MB_OK);
+    return stream;
 }
 
 void FreeFrameBuffers() {
@@ -47,9 +58,20 @@ void FreeFrameBuffers() {
     workspace.endFrameBuffer = nullptr;
 }
 
-void MoveSlotsDown(int from) {
-    AVIStreamRelease(workspace.slotStreams[from]);
-    for (int j = from; j < workspace.slotCount; ++j) {
+// Edits live in the working stream until another slot is made current: keep them in the slot.
+void StoreWorkingStream() {
+    const int slot = workspace.currentSlot;
+    if (!workspace.currentStream || slot < 0 || slot >= workspace.slotCount) return;
+    PAVISTREAM saved = CloneOf(workspace.currentStream);
+    if (!saved) return;
+    AVIStreamRelease(workspace.slotStreams[slot]);
+    workspace.slotStreams[slot] = saved;
+}
+
+void RemoveSlot(int slot) {
+    AVIStreamRelease(workspace.slotStreams[slot]);
+    workspace.slotCount -= 1;
+    for (int j = slot; j < workspace.slotCount; ++j) {
         workspace.slotStreams[j] = workspace.slotStreams[j + 1];
         std::memcpy(workspace.slotNames[j], workspace.slotNames[j + 1], kPathSize);
     }
@@ -57,23 +79,16 @@ void MoveSlotsDown(int from) {
     std::memset(workspace.slotNames[workspace.slotCount], 0, kPathSize);
 }
 
-void CloseLastSlot(QMainWindow* window) {
-    GrayStreamCommands(true);
-    DestroyPanels();
-    AVIStreamRelease(workspace.slotStreams[0]);
-    workspace.slotStreams[0] = nullptr;
-    std::memset(workspace.slotNames[0], 0, kPathSize);
+void CloseLastSlot() {
+    RemoveSlot(0);
     ReplaceCurrentStream(nullptr);
     FreeFrameBuffers();
     workspace.currentSlot = 0;
-    workspace.slotCount = 0;
-    hostFlags = 0;
-    window->setFixedSize(300, window->menuBar()->sizeHint().height());
 }
 
 } // namespace
 
-int AskFileName(void* owner, char (&path)[kPathSize], const char* filters, FileDialogMode mode) {
+int AskFileName(QWidget* owner, char (&path)[kPathSize], const char* filters, FileDialogMode mode) {
     OPENFILENAMEA request{};
     request.lStructSize = sizeof request;
     request.hwndOwner = owner;
@@ -84,8 +99,8 @@ int AskFileName(void* owner, char (&path)[kPathSize], const char* filters, FileD
     request.lpstrTitle = "マルチメディア";
     // A save dialog that only accepted existing files could not save under a new name.
     request.Flags = OFN_HIDEREADONLY | (mode == FileDialogMode::Open ? OFN_FILEMUSTEXIST : 0);
-    const bool chosen = mode == FileDialogMode::Open ? GetOpenFileNameA(&request)
-                                                     : GetSaveFileNameA(&request);
+    const bool chosen =
+        mode == FileDialogMode::Open ? GetOpenFileNameA(&request) : GetSaveFileNameA(&request);
     if (!chosen) {
         if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
             MessageBoxA(owner, kPathTooLong, "Check", MB_OK);
@@ -99,7 +114,8 @@ void StripPath(char (&path)[kPathSize], int mode) {
     char stripped[kPathSize] = {};
     const std::size_t length = strnlen(path, kPathSize - 1);
     std::size_t start = length;
-    while (start > 0 && path[start - 1] != '/') --start;
+    while (start > 0 && path[start - 1] != '/')
+        --start;
     if (mode == 1)
         std::memcpy(stripped, path + start, length - start);
     else
@@ -112,24 +128,46 @@ void ReadFrame(PAVISTREAM stream, LONG n, uint8_t* buffer) {
     AVIStreamRead(stream, n, 1, buffer, LONG(workspace.frameFormat->biSizeImage), nullptr, nullptr);
 }
 
-void MakeSlotCurrent(int slot) {
-    ReplaceCurrentStream(CloneOf(workspace.slotStreams[slot]));
-    LONG size = sizeof(BITMAPINFOHEADER);
-    AVIStreamReadFormat(workspace.currentStream, 0, workspace.frameFormat, &size);
+bool ActivateSlot(int slot) {
+    if (slot < 0 || slot >= workspace.slotCount) return false;
+    StoreWorkingStream();
+    PAVISTREAM stream = CloneOf(workspace.slotStreams[slot]);
+    BITMAPINFOHEADER format{};
+    LONG formatSize = sizeof format;
+    AVISTREAMINFOA info{};
+    if (!stream || AVIStreamInfoA(stream, &info, sizeof info) != AVIERR_OK) {
+        AVIStreamRelease(stream);
+        MessageBoxA(MainWindow(), kStreamUnreadable, "Error", MB_OK);
+        return false;
+    }
+    AVIStreamReadFormat(stream, 0, &format, &formatSize);
+
+    // New buffers first: when they cannot be had, the old ones and the old stream stay.
+    const std::size_t size = std::max<std::size_t>(format.biSizeImage, 1);
+    auto* start = static_cast<uint8_t*>(std::calloc(1, size));
+    auto* end = static_cast<uint8_t*>(std::calloc(1, size));
+    if (!start || !end) {
+        std::free(start);
+        std::free(end);
+        AVIStreamRelease(stream);
+        MessageBoxA(MainWindow(), kOutOfMemory, "Error", MB_OK);
+        return false;
+    }
+    FreeFrameBuffers();
+    workspace.startFrameBuffer = start;
+    workspace.endFrameBuffer = end;
+    ReplaceCurrentStream(stream);
+    *workspace.frameFormat = format;
+    workspace.streamInfo = info;
+    workspace.rangeStart = 0;
+    workspace.rangeEnd = 1;
+    workspace.currentSlot = slot;
+    ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
+    ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
+    return true;
 }
 
-bool AllocateFrameBuffers() {
-    FreeFrameBuffers();
-    const std::size_t size = std::max<std::size_t>(workspace.frameFormat->biSizeImage, 1);
-    workspace.startFrameBuffer = static_cast<uint8_t*>(std::calloc(1, size));
-    workspace.endFrameBuffer = static_cast<uint8_t*>(std::calloc(1, size));
-    if (workspace.startFrameBuffer && workspace.endFrameBuffer) return true;
-    FreeFrameBuffers();
-    MessageBoxA(MainWindow(), "メモリが足りません", "Error", MB_OK);
-    return false;
-}
-
-int OpenAviFile(void* mainWindow) {
+int OpenAviFile(QWidget* mainWindow) {
     if (workspace.slotCount >= kMaxSlots) {
         MessageBoxA(mainWindow, kTooManySlots, "Check", MB_OK);
         return 0;
@@ -142,66 +180,38 @@ int OpenAviFile(void* mainWindow) {
     // current slot's as they were.
     const AVISTREAMINFOA info = workspace.streamInfo;
     const BITMAPINFOHEADER format = *workspace.frameFormat;
-    PAVISTREAM view = nullptr;
-    if (OpenAviSource(static_cast<HWND>(mainWindow), workspace)) {
-        view = UncompressingView(workspace.aviStream);
-        workspace.aviStream = nullptr;
-        if (!view) MessageBoxA(mainWindow, "ストリームを開けませんでした", "Error", MB_OK);
+    const int slot = workspace.slotCount;
+    PAVISTREAM stream = OpenSlotStream(mainWindow);
+    if (stream) {
+        workspace.slotStreams[slot] = stream;
+        workspace.slotCount = slot + 1;
     }
-    if (!view) {
+    if (!stream || !ActivateSlot(slot)) {
+        if (stream) RemoveSlot(slot);
         workspace.streamInfo = info;
         *workspace.frameFormat = format;
         return 0;
     }
-
-    const int slot = workspace.slotCount;
-    workspace.slotStreams[slot] = CloneOf(view);
-    ReplaceCurrentStream(CloneOf(view));
-    AVIStreamRelease(view);
-    LONG size = sizeof(BITMAPINFOHEADER);
-    AVIStreamReadFormat(workspace.currentStream, 0, workspace.frameFormat, &size);
-    AVIStreamInfoA(workspace.currentStream, &workspace.streamInfo, sizeof(AVISTREAMINFOA));
-    workspace.rangeStart = 0;
-    workspace.rangeEnd = 1;
-    AllocateFrameBuffers();
-    ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
-    ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
     std::memcpy(workspace.slotNames[slot], workspace.openPath, kPathSize);
     StripPath(workspace.slotNames[slot], 1);
-    workspace.slotCount = slot + 1;
+    RefreshPanels();
     return 1;
 }
 
-void CloseCurrentSlot(void* mainWindow) {
-    auto* list = StreamListPanel();
-    if (!list) return;
-    const int marked = list->currentRow(kStreamList);
-    if (marked < 0 || marked >= workspace.slotCount) return;
-    workspace.currentSlot = marked;
-    list->removeRow(kStreamList, marked);
-    DeleteTempFile(workspace.tempPath, marked, workspace);
+void CloseSlot(int slot) {
+    if (slot < 0 || slot >= workspace.slotCount) return;
+    if (workspace.slotCount == 1) {
+        CloseLastSlot();
+    } else {
+        // The first slot that stays becomes current; it must be ready before anything closes.
+        if (!ActivateSlot(slot == 0 ? 1 : 0)) return;
+        RemoveSlot(slot);
+        workspace.currentSlot = 0;
+    }
+    DeleteTempFile(workspace.tempPath, slot, workspace);
+    RefreshPanels();
+}
 
-    if (list->rowCount(kStreamList) == 0) {
-        CloseLastSlot(static_cast<QMainWindow*>(mainWindow));
-        return;
-    }
-    workspace.slotCount -= 1;
-    MoveSlotsDown(marked);
-    list->setCurrentRow(kStreamList, 0);
-    workspace.currentSlot = 0;
-    MakeSlotCurrent(0);
-    if (AVIStreamInfoA(workspace.currentStream, &workspace.streamInfo, sizeof(AVISTREAMINFOA)) !=
-        AVIERR_OK)
-        return;
-    workspace.rangeStart = 0;
-    workspace.rangeEnd = 1;
-    // Slot 0 may have another frame size than the slot closed.
-    AllocateFrameBuffers();
-    RepaintRequests |= kRepaintStreamInfo | kRepaintStartPicture | kRepaintEndPicture;
-    RefreshEditorPanel();
-    list->invalidate();
-    if (EditorPanel()) {
-        EditorPanel()->setText(kEditorSlotName, QString::fromUtf8(workspace.slotNames[0]));
-        EditorPanel()->invalidate();
-    }
+void SwitchSlot(int slot) {
+    if (ActivateSlot(slot)) RefreshPanels();
 }

@@ -1,8 +1,6 @@
 #include "stream_list.h"
 
-#include "editor_panel.h"
 #include "host.h"
-#include "panels.h"
 #include "slots.h"
 
 #include <QFont>
@@ -19,8 +17,6 @@ const dlg::ControlDef kControls133[] = {
     {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 80, 28, dlg::kCentre | dlg::kBorder},
 };
 
-StreamListDialog* Panel() { return static_cast<StreamListDialog*>(StreamListPanel()); }
-
 QFont InfoFont() {
     QFont font("IPAMincho");
     font.setPixelSize(12);
@@ -34,7 +30,7 @@ QFont InfoFont() {
 
 StreamListDialog::StreamListDialog(QWidget* parent)
     : Dialog({"", 89, 138, kControls133}, parent, dlg::Role::Panel) {
-    setColumn(kStreamList, "Open File Name", 100);
+    setColumn(kStreamList, "Open File Name");
     invalidate();
 }
 
@@ -45,9 +41,9 @@ void StreamListDialog::onNotify(int id, int code) {
 void StreamListDialog::onPaint() {
     // The current slot stays highlighted whatever row the user clicked last.
     setCurrentRow(kStreamList, workspace.currentSlot);
-    if (RepaintRequests & kRepaintStreamInfo) {
+    if (repaintRequests & kRepaintStreamInfo) {
         PaintStreamInfo(*this, kStreamInfoBox, StreamInfoText());
-        RepaintRequests &= ~kRepaintStreamInfo;
+        repaintRequests &= ~kRepaintStreamInfo;
     }
 }
 
@@ -74,30 +70,7 @@ void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text) {
     dialog.setControlImage(id, image, false);
 }
 
-void RequestStreamInfoRepaint() {
-    RepaintRequests |= kRepaintStreamInfo;
-    if (Panel()) Panel()->invalidate();
-}
-
-void SwitchSlot(int row) {
-    if (row < 0 || row >= workspace.slotCount) return;
-    PAVISTREAM saved = nullptr;
-    AVIStreamRelease(workspace.slotStreams[workspace.currentSlot]);
-    CreateEditableStream(&saved, workspace.currentStream);
-    workspace.slotStreams[workspace.currentSlot] = saved;
-
-    workspace.currentSlot = row;
-    MakeSlotCurrent(row);
-    if (AVIStreamInfoA(workspace.currentStream, &workspace.streamInfo, sizeof(AVISTREAMINFOA)) !=
-        AVIERR_OK)
-        return;
-    workspace.rangeStart = 0;
-    workspace.rangeEnd = 1;
-    if (!AllocateFrameBuffers()) return;
-    RefreshEditorPanel();
-    if (auto* editor = static_cast<dlg::Dialog*>(EditorPanel())) {
-        editor->setText(kEditorSlotName, QString::fromUtf8(workspace.slotNames[row]));
-        editor->invalidate();
-    }
-    RequestStreamInfoRepaint();
+void StreamListDialog::requestInfoRepaint() {
+    repaintRequests |= kRepaintStreamInfo;
+    invalidate();
 }

@@ -12,10 +12,13 @@ enum StreamListControl : int {
 };
 
 class StreamListDialog : public dlg::Dialog {
-public:
+  public:
     explicit StreamListDialog(QWidget* parent);
 
-protected:
+    // Redraws the current stream's information at the next paint.
+    void requestInfoRepaint();
+
+  protected:
     void onNotify(int id, int code) override;
     void onPaint() override;
 };
@@ -25,8 +28,3 @@ std::string StreamInfoText();
 
 // Draws text into a control: centred, word-wrapped, 12-pixel Mincho, black.
 void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text);
-
-void RequestStreamInfoRepaint();
-
-// Makes the slot of the given list row current, saving the working stream into the slot left.
-void SwitchSlot(int row);

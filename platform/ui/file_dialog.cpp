@@ -2,7 +2,9 @@
 #include "ui/ui_script.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QWidget>
 
 #include <cstring>
@@ -73,6 +75,34 @@ unsigned ChosenFilterIndex(const QString& selected, const std::vector<std::strin
     return fallback;
 }
 
+// Paths are bytes; Qt carries them as text decoded the way it decodes file names.
+QString DisplayPath(const fs::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+// Qt leaves out of its listings the names it cannot turn back into the same bytes. When a
+// folder holds such files, the user is told why they are missing and what to do.
+void ExplainUnlistedNames(QWidget* owner, const fs::path& folder) {
+    constexpr int kNamesShown = 5;
+    QString names;
+    int count = 0;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const std::string bytes = entry.path().filename().native();
+        if (QFile::encodeName(QFile::decodeName(QByteArray::fromStdString(bytes))).toStdString() ==
+            bytes)
+            continue;
+        if (count++ < kNamesShown) names += QStringLiteral("\n") + DisplayPath(bytes);
+    }
+    if (count == 0) return;
+    if (count > kNamesShown) names += QStringLiteral("\n…");
+    const QString text = QStringLiteral("このフォルダの次のファイルは、名前に文字として読めない"
+                                        "バイトがあるため一覧に出せません。名前を変えてから開いて"
+                                        "ください。") +
+                         names;
+    MessageBoxA(owner, text.toUtf8().constData(), "Check", MB_OK);
+}
+
 std::optional<Choice> ShownChoice(const OPENFILENAMEA& request, bool save) {
     if (!qApp) return std::nullopt;
     const char* title =
@@ -100,12 +130,20 @@ std::optional<Choice> ShownChoice(const OPENFILENAMEA& request, bool save) {
     fs::path folder =
         request.lpstrInitialDir ? fs::path(request.lpstrInitialDir) : fs::current_path(error);
     if (initial.has_parent_path()) folder = fs::absolute(initial.parent_path(), error);
-    dialog.setDirectory(QString::fromStdString(folder.string()));
-    if (initial.has_filename())
-        dialog.selectFile(QString::fromStdString(initial.filename().string()));
+    dialog.setDirectory(DisplayPath(folder));
+    if (initial.has_filename()) dialog.selectFile(DisplayPath(initial.filename()));
+    ExplainUnlistedNames(dialog.parentWidget(), folder);
+    // Every way into a folder (a click, the look-in box, a typed path) changes the root of the
+    // dialog's file-system model; only some of them emit directoryEntered.
+    if (auto* model = dialog.findChild<QFileSystemModel*>()) {
+        QObject::connect(
+            model, &QFileSystemModel::rootPathChanged, &dialog, [&dialog](const QString& entered) {
+                ExplainUnlistedNames(&dialog, QFile::encodeName(entered).toStdString());
+            });
+    }
 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return Choice{dialog.selectedFiles().front().toStdString(),
+    return Choice{QFile::encodeName(dialog.selectedFiles().front()).toStdString(),
                   ChosenFilterIndex(dialog.selectedNameFilter(), filter, request.nFilterIndex)};
 }
 

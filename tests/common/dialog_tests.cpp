@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFontInfo>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
@@ -167,15 +168,46 @@ TEST(DialogControls, AccessorsRoundTrip) {
         dialog.clearRows(id);
         EXPECT_EQ(dialog.rowCount(id), 0) << id;
     }
-    dialog.setColumn(22, QStringLiteral("Open File Name"), 100);
+    dialog.setColumn(22, QStringLiteral("Open File Name"));
     EXPECT_EQ(Widget<QTreeWidget>(dialog, 22)->headerItem()->text(0),
               QStringLiteral("Open File Name"));
-    EXPECT_EQ(Widget<QTreeWidget>(dialog, 22)->columnWidth(0), 100);
 
     dialog.setControlEnabled(13, false);
     EXPECT_FALSE(dialog.isControlEnabled(13));
     dialog.setControlVisible(13, false);
     EXPECT_TRUE(dialog.control(13)->isHidden());
+}
+
+TEST(DialogControls, TextsTooLongAreCutAtTheStartWithTheWholeAsTooltip) {
+    const QString name = QStringLiteral("holiday_in_the_mountains_h264_720p.avi");
+    const struct {
+        int id;
+        QString text;
+        bool cut;
+    } cases[] = {{15, QStringLiteral("a.avi"), false}, {15, name, true}, {14, name, true}};
+    Recorder dialog(kSampleDialog);
+    for (const auto& c : cases) {
+        dialog.setText(c.id, c.text);
+        const QLabel* edit = Widget<QLabel>(dialog, c.id);
+        const QString shown = edit->text();
+        EXPECT_EQ(dialog.text(c.id), c.text) << c.id;
+        EXPECT_EQ(shown.startsWith(QChar(0x2026)), c.cut) << c.id;
+        EXPECT_TRUE(c.text.endsWith(c.cut ? shown.mid(1) : shown)) << shown.toStdString();
+        EXPECT_LE(edit->fontMetrics().horizontalAdvance(shown), edit->contentsRect().width());
+        EXPECT_EQ(edit->toolTip(), c.cut ? c.text : QString()) << c.id;
+    }
+
+    // A list's row: the view never scrolls sideways to show a part from the middle.
+    dialog.show();
+    dialog.addRow(22, QStringLiteral("b.avi"));
+    dialog.addRow(22, name);
+    dialog.setCurrentRow(22, 1);
+    QApplication::processEvents();
+    auto* list = Widget<QTreeWidget>(dialog, 22);
+    EXPECT_EQ(list->horizontalScrollBar()->value(), 0);
+    EXPECT_LE(list->columnWidth(0), list->viewport()->width());
+    EXPECT_EQ(list->topLevelItem(1)->toolTip(0), name);
+    EXPECT_EQ(dialog.rowText(22, 1), name);
 }
 
 TEST(DialogControls, UnknownIdsAndWrongKindsAreIgnored) {
@@ -410,7 +442,7 @@ TEST(DialogScreenshot, SampleDialogIsSavedForAPerson) {
     dialog.setPosition(13, 30);
     dialog.setRange(10, 0, 10);
     dialog.setPosition(10, 4);
-    dialog.setColumn(22, QStringLiteral("Open File Name"), 100);
+    dialog.setColumn(22, QStringLiteral("Open File Name"));
     dialog.addRow(22, QStringLiteral("a.avi"));
     dialog.addRow(22, QStringLiteral("b.avi"));
     dialog.setCurrentRow(22, 1);

@@ -9,26 +9,35 @@
 #include "dialog.h"
 #include "ui/ui_script.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QMainWindow>
 #include <QSlider>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
 class HostFixture : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous = std::filesystem::current_path();
-        folder = std::filesystem::temp_directory_path() /
-                 ("mivra-host-" + std::to_string(::getpid()));
+        folder =
+            std::filesystem::temp_directory_path() / ("mivra-host-" + std::to_string(::getpid()));
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder / "temp");
         std::filesystem::current_path(folder);
         ui_script::Begin();
+        // A destroyed main window asks the application to quit, which would make every later
+        // modal loop return at once; running the application's loop to its end clears that.
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
     }
     void TearDown() override {
         DestroyMainWindow();
@@ -38,6 +47,8 @@ protected:
     }
 
     std::filesystem::path temp() const { return folder / "temp"; }
+
+    static void Touch(const std::filesystem::path& path) { std::ofstream(path) << "x"; }
 
     // Writes an uncompressed AVI below the working folder; every byte of frame i is
     // tiny_avi::FrameByte(i).
@@ -64,6 +75,15 @@ protected:
     // A user's drag of a slider to a position.
     static void Drag(int id, int position) { Slider(id)->setValue(position); }
 
+    // The enabled key-table actions of the main window, as key text -> command id.
+    static std::map<std::string, int> LiveKeys() {
+        std::map<std::string, int> keys;
+        for (QAction* action : MainWindow()->actions())
+            if (action->isEnabled() && !action->shortcut().isEmpty())
+                keys[action->shortcut().toString().toStdString()] = action->data().toInt();
+        return keys;
+    }
+
     std::filesystem::path previous;
     std::filesystem::path folder;
 };
@@ -86,14 +106,13 @@ inline bool WriteGradientAvi(const std::string& path, int width, int height, int
     if (!created) return false;
     const int row = (width * bitCount / 8 + 3) & ~3;
     BITMAPINFOHEADER format{40, width, height, 1, WORD(bitCount), BI_RGB, DWORD(row * height),
-                            0, 0, 0, 0};
+                            0,  0,     0,      0};
     std::vector<uint8_t> pixels(format.biSizeImage);
     bool ok = true;
     for (int n = 0; n < frames && ok; ++n) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
-                const int r = (x * 255 / width + n * 8) & 255, g = y * 255 / height,
-                          b = 255 - r;
+                const int r = (x * 255 / width + n * 8) & 255, g = y * 255 / height, b = 255 - r;
                 uint8_t* p = &pixels[y * row + x * bitCount / 8];
                 if (bitCount == 24) {
                     p[0] = uint8_t(b), p[1] = uint8_t(g), p[2] = uint8_t(r);

@@ -1,48 +1,18 @@
 // The host's start-up, menus, key tables, tab switching and exit, on the offscreen platform.
-#include "host.h"
+#include "host_fixture.h"
 
-#include "ui/ui_script.h"
-
-#include <QAction>
-#include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTabBar>
-#include <gtest/gtest.h>
+#include <QTest>
 
-#include <filesystem>
-#include <fstream>
-#include <map>
-
-#include <unistd.h>
+#include <functional>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-void Touch(const fs::path& path) { std::ofstream(path) << "x"; }
-
-// Runs each test in a fresh working folder with a temp/ folder, as the program is laid out.
-class HostTest : public testing::Test {
-protected:
-    void SetUp() override {
-        previous = fs::current_path();
-        folder = fs::temp_directory_path() / ("mivra-host-" + std::to_string(::getpid()));
-        fs::remove_all(folder);
-        fs::create_directories(folder / "temp");
-        fs::current_path(folder);
-        ui_script::Begin();
-    }
-    void TearDown() override {
-        DestroyMainWindow();
-        ui_script::End();
-        fs::current_path(previous);
-        fs::remove_all(folder);
-    }
-    fs::path temp() const { return folder / "temp"; }
-
-    fs::path previous;
-    fs::path folder;
-};
+using HostTest = HostFixture;
 
 struct MenuCase {
     int position;
@@ -93,21 +63,14 @@ TEST_F(HostTest, StartsWithTitleSizeAndOnlyStreamlessCommandsUsable) {
     EXPECT_EQ(TabBar()->shape(), QTabBar::RoundedSouth);
     EXPECT_EQ(hostFlags, 0);
 
-    for (int id : {32772, 32787, 105, 104}) EXPECT_TRUE(MenuItem(id)->isEnabled()) << id;
-    for (int id : {32774, 32783, 32788}) EXPECT_FALSE(MenuItem(id)->isEnabled()) << id;
+    for (int id : {32772, 32787, 105, 104})
+        EXPECT_TRUE(MenuItem(id)->isEnabled()) << id;
+    for (int id : {32774, 32783, 32788})
+        EXPECT_FALSE(MenuItem(id)->isEnabled()) << id;
     EXPECT_TRUE(MenuPopup(kMenuFile)->menuAction()->isEnabled());
     EXPECT_TRUE(MenuPopup(kMenuHelp)->menuAction()->isEnabled());
     for (int position : {kMenuEdit, kMenuEffect, kMenuTool})
         EXPECT_FALSE(MenuPopup(position)->menuAction()->isEnabled()) << position;
-}
-
-// The enabled key-table actions of the main window, as key text -> command id.
-std::map<std::string, int> LiveKeys() {
-    std::map<std::string, int> keys;
-    for (QAction* action : MainWindow()->actions())
-        if (action->isEnabled() && !action->shortcut().isEmpty())
-            keys[action->shortcut().toString().toStdString()] = action->data().toInt();
-    return keys;
 }
 
 TEST_F(HostTest, KeyTablesFollowTheTab) {
@@ -129,6 +92,42 @@ TEST_F(HostTest, KeyTablesFollowTheTab) {
     EXPECT_EQ(LiveKeys(), editor);
     EXPECT_TRUE(MenuPopup(kMenuEdit)->menuAction()->isEnabled());
     EXPECT_TRUE(MenuItem(kCmdFileSave)->isEnabled());
+}
+
+TEST_F(HostTest, F10OrALoneAltOpensTheFileMenu) {
+    const struct {
+        const char* keys;
+        std::function<void(QWidget*)> press;
+        bool opens;
+    } cases[] = {
+        {"F10", [](QWidget* w) { QTest::keyClick(w, Qt::Key_F10); }, true},
+        {"Alt", [](QWidget* w) { QTest::keyClick(w, Qt::Key_Alt, Qt::AltModifier); }, true},
+        {"Alt+X",
+         [](QWidget* w) {
+             QTest::keyPress(w, Qt::Key_Alt, Qt::AltModifier);
+             QTest::keyClick(w, Qt::Key_X, Qt::AltModifier);
+             QTest::keyRelease(w, Qt::Key_Alt);
+         },
+         false},
+        {"Shift+F10", [](QWidget* w) { QTest::keyClick(w, Qt::Key_F10, Qt::ShiftModifier); },
+         false},
+    };
+    QMainWindow* window = CreateMainWindow();
+    ASSERT_NE(window, nullptr);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    for (const auto& c : cases) {
+        c.press(window);
+        EXPECT_EQ(MenuPopup(kMenuFile)->isVisible(), c.opens) << c.keys;
+        if (c.opens) { // Enter would run File Open; the arrow keys reach the other menus
+            EXPECT_EQ(MenuPopup(kMenuFile)->activeAction(), MenuItem(kCmdFileOpen)) << c.keys;
+            QTest::keyClick(MenuPopup(kMenuFile), Qt::Key_Right);
+            EXPECT_TRUE(MenuPopup(kMenuHelp)->isVisible()) << c.keys;
+        }
+        window->menuBar()->setActiveAction(nullptr);
+        for (int position = kMenuFile; position <= kMenuHelp; ++position)
+            MenuPopup(position)->hide();
+    }
 }
 
 TEST_F(HostTest, TemporaryFiles00To98AreDeletedAtStartAndExit) {
@@ -165,7 +164,8 @@ TEST_F(HostTest, MissingTempFolderIsCreated) {
 
 TEST_F(HostTest, TooLongWorkingFolderIsRefusedWithAMessage) {
     fs::path deep = folder;
-    while (deep.string().size() < 100) deep /= "deeper-folder";
+    while (deep.string().size() < 100)
+        deep /= "deeper-folder";
     fs::create_directories(deep);
     fs::current_path(deep);
     EXPECT_EQ(CreateMainWindow(), nullptr);
@@ -175,8 +175,10 @@ TEST_F(HostTest, TooLongWorkingFolderIsRefusedWithAMessage) {
 
 TEST_F(HostTest, UnknownCommandsGoToDefaultProcessing) {
     ASSERT_NE(CreateMainWindow(), nullptr);
-    for (int id : {0, 1, 106, 1999, 3000, 32773, 40000}) EXPECT_FALSE(DispatchCommand(id)) << id;
-    for (int id : {2000, 2999}) EXPECT_TRUE(DispatchCommand(id)) << id;
+    for (int id : {0, 1, 106, 1999, 3000, 32773, 40000})
+        EXPECT_FALSE(DispatchCommand(id)) << id;
+    for (int id : {2000, 2999})
+        EXPECT_TRUE(DispatchCommand(id)) << id;
 }
 
 TEST_F(HostTest, VersionBoxNamesTheProduct) {
