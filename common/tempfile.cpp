@@ -8,7 +8,8 @@ void TempAviName(int n, EditWorkspace& ws) {
     // n is 0..99: two digits. Start-up refuses a folder too long for the name to fit; the
     // bound on the copied length keeps even a bad record inside the buffer.
     const unsigned number = unsigned(n) % 100u;
-    const char name[] = {char('0' + number / 10), char('0' + number % 10), '.', 'a', 'v', 'i', '\0'};
+    const char name[] = {
+        char('0' + number / 10), char('0' + number % 10), '.', 'a', 'v', 'i', '\0'};
     const std::size_t length = strnlen(ws.tempDir, kPathSize - sizeof name);
     std::memcpy(ws.tempPath, ws.tempDir, length);
     std::memcpy(ws.tempPath + length, name, sizeof name);

@@ -17,7 +17,7 @@ struct RefCounted {
         return left;
     }
 
-private:
+  private:
     std::atomic<LONG> refs{1};
 };
 

@@ -2,4 +2,3 @@
 #pragma once
 
 #include "workspace.h"
-
