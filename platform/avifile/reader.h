@@ -66,6 +66,7 @@ class VideoSource {
     bool ReadStoredFrame(const Cursor& cursor, uint8_t* dst) const;
     bool ConvertPicture(const AVFrame* picture, uint8_t* dst);
     bool PrepareScaler(const AVFrame* picture);
+    bool ConvertInPlace(const AVFrame* picture, uint8_t* dst);
     void CopyConverted(uint8_t* dst) const;
 
     const uint64_t id = NextId();
@@ -78,7 +79,7 @@ class VideoSource {
     std::vector<uint8_t> storedFormat;
     std::vector<std::unique_ptr<Cursor>> cursors;
     AVFrame* cached = nullptr;    // a frame the cache held
-    AVFrame* converted = nullptr; // the last conversion, copied out only when it succeeded
+    AVFrame* converted = nullptr; // conversions of rows the scaler cannot write in place
     SwsContext* scaler = nullptr;
     int scalerWidth = 0, scalerHeight = 0, scalerFormat = -1; // what the scaler converts from
     uint64_t useClock = 0;

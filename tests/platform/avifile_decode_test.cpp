@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <vector>
 
 using namespace fixtures;
 
@@ -55,6 +56,15 @@ TEST_P(CompressedInput, ViewDeliversBottomUp24BitFramesOfTheRightSize) {
     ASSERT_EQ(AVIStreamInfoA(view, &info, sizeof info), AVIERR_OK);
     EXPECT_EQ(info.dwRate, DWORD(options.rate));
     EXPECT_EQ(info.dwScale, 1u);
+
+    // Rows of widths whose bytes are not a multiple of four end in zeroed padding.
+    std::vector<uint8_t> frame(size_t(frameBytes), 0xAB);
+    ASSERT_EQ(AVIStreamRead(view, 0, 1, frame.data(), frameBytes, nullptr, nullptr), AVIERR_OK);
+    const size_t row = size_t(frameBytes) / size_t(options.height);
+    const size_t pixels = size_t(options.width) * 3;
+    for (size_t y = 0; y < size_t(options.height); ++y)
+        for (size_t x = pixels; x < row; ++x)
+            EXPECT_EQ(frame[y * row + x], 0) << "row " << y;
     AVIStreamRelease(view);
 }
 
@@ -139,8 +149,10 @@ TEST(CompressedEmptyChunks, RepeatThePreviousFrame) {
     AVIStreamRelease(view);
 }
 
-EncodeOptions Encoding(const char* encoder, int gop, int bFrames, const char* container = "avi") {
+EncodeOptions Encoding(const char* encoder, int gop, int bFrames, const char* container = "avi",
+                       int width = 64) {
     EncodeOptions o;
+    o.width = width;
     o.encoder = encoder;
     o.gop = gop;
     o.bFrames = bFrames;
@@ -151,6 +163,7 @@ EncodeOptions Encoding(const char* encoder, int gop, int bFrames, const char* co
 INSTANTIATE_TEST_SUITE_P(
     Codecs, CompressedInput,
     testing::Values(CodecCase{"mjpeg", Encoding("mjpeg", 1, 0)},
+                    CodecCase{"mjpeg_padded_rows", Encoding("mjpeg", 1, 0, "avi", 62)},
                     CodecCase{"mpeg4", Encoding("mpeg4", 12, 0)},
                     CodecCase{"mpeg4_bframes", Encoding("mpeg4", 12, 2)},
                     // packed bitstream: a B-frame shares its reference's chunk
