@@ -20,8 +20,10 @@ const dlg::ControlDef kControls132[] = {
 };
 
 // Slider positions are 16-bit values.
+constexpr int kSliderPositionMask = 0xFFFF;
+
 int32_t Low16(int position) {
-    return position & 0xFFFF;
+    return position & kSliderPositionMask;
 }
 
 QString Unsigned(int32_t value) {
@@ -82,7 +84,7 @@ void EditorPanelDialog::onPaint() {
 }
 
 void EditorPanelDialog::refresh() {
-    const int maximum = int((workspace.streamInfo.dwLength - 1) & 0xFFFF);
+    const int maximum = Low16(int(workspace.streamInfo.dwLength - 1));
     for (int slider : {kEditorStartSlider, kEditorEndSlider})
         setRange(slider, 0, maximum);
     setPosition(kEditorStartSlider, workspace.rangeStart);

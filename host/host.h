@@ -45,6 +45,8 @@ constexpr uint16_t kCheckerMarkedOpen = 1u << 1;
 constexpr uint16_t kRepaintStreamInfo = 1u << 0;
 constexpr uint16_t kRepaintStartPicture = 1u << 1;
 constexpr uint16_t kRepaintEndPicture = 1u << 2;
+// Every picture and text, as after the window was activated again.
+constexpr uint16_t kRepaintAll = 0x00FF;
 
 // The host's state: the record shared with the plug-ins, the panel and checker flags, the
 // pictures and texts waiting for the next paint, the clipboard, and the options of the view

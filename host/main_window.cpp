@@ -253,7 +253,7 @@ void HostWindow::closeEvent(QCloseEvent* event) {
 }
 
 void HostWindow::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ActivationChange) repaintRequests |= 0x00FF;
+    if (event->type() == QEvent::ActivationChange) repaintRequests |= kRepaintAll;
     QMainWindow::changeEvent(event);
 }
 

@@ -12,6 +12,9 @@
 
 namespace {
 
+// With no slot open the window is only its menu bar, this wide.
+constexpr int kBareWindowWidth = 300;
+
 // The player's controls come with playback; until then the panel only holds its place.
 class PlayerPanelDialog : public dlg::Dialog {
   public:
@@ -110,7 +113,7 @@ void LayoutPanels() {
     QMainWindow* window = MainWindow();
     const int menuHeight = window->menuBar()->sizeHint().height();
     if (!editorPanel) {
-        window->setFixedSize(300, menuHeight);
+        window->setFixedSize(kBareWindowWidth, menuHeight);
         return;
     }
     const QSize editor = editorPanel->size();
