@@ -16,12 +16,17 @@ void TempAviName(int n, EditWorkspace& ws) {
 }
 
 void DeleteTempFile(char* pathBuffer, int n, EditWorkspace& ws) {
-    char remembered[kPathSize];
-    std::memcpy(remembered, pathBuffer, kPathSize);
-    if (n != -1) TempAviName(n, ws);
     std::error_code ignored;
-    std::filesystem::remove(std::filesystem::path(pathBuffer), ignored);
-    std::memcpy(pathBuffer, remembered, kPathSize);
+    if (n == -1) {
+        std::filesystem::remove(std::filesystem::path(pathBuffer), ignored);
+        return;
+    }
+    // The number is named in tempPath, whichever buffer the caller passed.
+    char remembered[kPathSize];
+    std::memcpy(remembered, ws.tempPath, kPathSize);
+    TempAviName(n, ws);
+    std::filesystem::remove(std::filesystem::path(ws.tempPath), ignored);
+    std::memcpy(ws.tempPath, remembered, kPathSize);
 }
 
 bool CopyPath(char (&buffer)[kPathSize], const char* text) {

@@ -66,8 +66,8 @@ static_assert(P != 8 || sizeof(EditWorkspace) == 1684);
 // tempPath := tempDir followed by n printed as "%.2d.avi". n is 0..99.
 void TempAviName(int n, EditWorkspace& ws);
 
-// Deletes temporary file n (naming it in pathBuffer first), or with n == -1 the file the buffer
-// already names. The buffer's text is the same afterwards; a missing file is not an error.
+// Deletes temporary file n (named in tempPath for the while), or with n == -1 the file
+// pathBuffer names. Every buffer's text is the same afterwards; a missing file is not an error.
 void DeleteTempFile(char* pathBuffer, int n, EditWorkspace& ws);
 
 // Copies text into a 100-byte path buffer. Refuses (returns false, buffer unchanged) when the

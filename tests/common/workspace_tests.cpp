@@ -52,6 +52,10 @@ TEST_F(TempFileTest, DeleteByNumberRemovesOnlyThatFileAndKeepsTheBuffer) {
     DeleteTempFile(ws.tempPath, 5, ws); // already gone: nothing happens
     EXPECT_TRUE(fs::exists(folder / "06.avi"));
     EXPECT_STREQ(ws.tempPath, "whatever was here");
+
+    std::strcpy(ws.savePath, (folder / "06.avi").c_str()); // a number names its file only
+    DeleteTempFile(ws.savePath, 7, ws);
+    EXPECT_TRUE(fs::exists(folder / "06.avi"));
 }
 
 TEST_F(TempFileTest, DeleteMinusOneRemovesTheNamedFile) {
