@@ -118,6 +118,9 @@ struct OpenCase {
     DWORD sizeImage;
     const char* caption = "Error";
 };
+void PrintTo(const OpenCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class OpenAviSourceCases : public AviIo, public testing::WithParamInterface<OpenCase> {};
 
@@ -252,6 +255,9 @@ struct CopyFailure {
     bool folderExists;
     const char* message;
 };
+void PrintTo(const CopyFailure& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class CopyTempAviFailures : public AviIo, public testing::WithParamInterface<CopyFailure> {};
 
@@ -323,6 +329,9 @@ struct BrokenTemp {
     const char* name;
     std::function<bool(const std::string&)> make; // null: the file is missing
 };
+void PrintTo(const BrokenTemp& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ReloadFromBrokenTemp : public AviIo, public testing::WithParamInterface<BrokenTemp> {};
 

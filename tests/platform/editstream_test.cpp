@@ -171,6 +171,9 @@ struct ReverseCase {
     LONG frames, start, end;
     std::vector<int32_t> expected;
 };
+void PrintTo(const ReverseCase& c, std::ostream* out) {
+    *out << c.start << ".." << c.end << " of " << c.frames;
+}
 
 class EditStreamReverse : public testing::TestWithParam<ReverseCase> {};
 
@@ -224,6 +227,9 @@ struct ShapeCase {
     FakeShape shape;
     bool accepted;
 };
+void PrintTo(const ShapeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class EditStreamPasteShape : public testing::TestWithParam<ShapeCase> {};
 
@@ -275,6 +281,9 @@ struct TakeCase {
     bool ok;
     LONG lengthAfter; // written back on success
 };
+void PrintTo(const TakeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class EditStreamTakeArguments : public testing::TestWithParam<TakeCase> {};
 
@@ -336,6 +345,9 @@ struct PasteCase {
     bool ok;
     LONG inserted;
 };
+void PrintTo(const PasteCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class EditStreamPasteArguments : public testing::TestWithParam<PasteCase> {};
 
