@@ -1,5 +1,7 @@
 #include "host.h"
 
+#include "clipboard_checker.h"
+#include "edit_commands.h"
 #include "panels.h"
 #include "slots.h"
 
@@ -10,6 +12,62 @@
 namespace {
 
 const char* const kVersionText = "Sarvolo\nVersion " MIVRA_VERSION;
+
+const char kCutFailed[] = "ストリームのカットに失敗しました";
+const char kStreamEmpty[] = "ストリームが空なのでクローズします";
+const char kCopyFailed[] = "ストリームのコピーに失敗しました";
+const char kPasteFailed[] = "ストリームのペーストに失敗しました";
+const char kReverseFailed[] = "ストリームの反転に失敗しました";
+
+void ReportFailure(const char* text) {
+    MessageBoxA(MainWindow(), text, "Error", MB_OK);
+}
+
+void InvalidateEditorPanel() {
+    if (EditorPanel()) EditorPanel()->invalidate();
+}
+
+void RequestStreamInfoRepaint() {
+    if (StreamListPanel()) StreamListPanel()->requestInfoRepaint();
+}
+
+// A stream of one frame has no range left to edit: its slot is closed.
+void RunCut() {
+    if (!CutRange(workspace)) {
+        ReportFailure(kCutFailed);
+        return;
+    }
+    if (workspace.streamInfo.dwLength <= 1) {
+        MessageBoxA(MainWindow(), kStreamEmpty, "Check", MB_OK);
+        CloseSlot(workspace.currentSlot);
+    }
+    ReinitClipboardChecker();
+    RequestStreamInfoRepaint();
+    InvalidateEditorPanel();
+}
+
+void RunCopy() {
+    if (!CopyRange(workspace)) {
+        ReportFailure(kCopyFailed);
+        return;
+    }
+    ReinitClipboardChecker();
+    InvalidateEditorPanel();
+}
+
+void RunPaste() {
+    if (!PasteClipboard(workspace)) {
+        ReportFailure(kPasteFailed);
+        return;
+    }
+    RequestStreamInfoRepaint();
+    InvalidateEditorPanel();
+}
+
+void RunReverse() {
+    if (!ReverseRange(workspace)) ReportFailure(kReverseFailed);
+    InvalidateEditorPanel();
+}
 
 } // namespace
 
@@ -32,15 +90,25 @@ bool DispatchCommand(int commandId) {
     case kCmdCloseStream:
         CloseSlot(MarkedSlot());
         return true;
-    // Carried out by the edit, save, bitmap and checker operations as they are added.
+    case kCmdCut:
+        RunCut();
+        return true;
+    case kCmdCopy:
+        RunCopy();
+        return true;
+    case kCmdPaste:
+        RunPaste();
+        return true;
+    case kCmdStreamReverse:
+        RunReverse();
+        return true;
+    case kCmdClipboardChecker:
+        ToggleClipboardChecker();
+        return true;
+    // Carried out by the save and bitmap operations as they are added.
     case kCmdFileSave:
     case kCmdBmpFileOpen:
     case kCmdBmpFileAdd:
-    case kCmdCopy:
-    case kCmdCut:
-    case kCmdPaste:
-    case kCmdStreamReverse:
-    case kCmdClipboardChecker:
         return true;
     default:
         return false;

@@ -1,5 +1,6 @@
 #include "host.h"
 
+#include "clipboard_checker.h"
 #include "panels.h"
 
 #include "ui/ui.h"
@@ -358,12 +359,14 @@ void OnTabSelected(int index) {
         UseAccelerators(kTable109);
         SetPopupsEnabled(true);
         MenuItem(kCmdFileSave)->setEnabled(true);
+        RestoreClipboardChecker();
         ShowEditorTab();
         RefreshEditorPanel();
     } else if (index == kTabPlayer) {
         UseAccelerators(kTable142);
         SetPopupsEnabled(false);
         MenuItem(kCmdFileSave)->setEnabled(false);
+        HideClipboardChecker();
         ShowPlayerTab();
     }
     tabControl->update();

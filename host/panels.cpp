@@ -1,5 +1,6 @@
 #include "panels.h"
 
+#include "clipboard_checker.h"
 #include "host.h"
 
 #include <QFile>
@@ -25,7 +26,6 @@ class PlayerPanelDialog : public dlg::Dialog {
 QPointer<EditorPanelDialog> editorPanel;
 QPointer<dlg::Dialog> playerPanel;
 QPointer<StreamListDialog> streamListPanel;
-QPointer<dlg::Dialog> clipboardChecker;
 
 template <typename Panel> void Destroy(QPointer<Panel>& panel) {
     delete panel.data();
@@ -85,9 +85,6 @@ dlg::Dialog* PlayerPanel() {
 StreamListDialog* StreamListPanel() {
     return streamListPanel;
 }
-dlg::Dialog* ClipboardChecker() {
-    return clipboardChecker;
-}
 
 void RefreshPanels() {
     if (workspace.slotCount == 0) {
@@ -134,7 +131,7 @@ void DestroyPanels() {
     Destroy(editorPanel);
     Destroy(streamListPanel);
     Destroy(playerPanel);
-    Destroy(clipboardChecker);
+    DestroyClipboardChecker();
 }
 
 void ShowEditorTab() {
