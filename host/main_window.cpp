@@ -203,6 +203,7 @@ void ReleaseWorkspace() {
 }
 
 void RunDestruction() {
+    StopPlayback();
     DestroyPanels();
     ReleaseWorkspace();
     DeleteTempFiles();
