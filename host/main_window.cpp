@@ -204,6 +204,7 @@ void ReleaseWorkspace() {
 }
 
 void RunDestruction() {
+    StopPlayback();
     DestroyPanels();
     ReleaseWorkspace();
     DeleteTempFiles();

@@ -16,15 +16,8 @@ namespace {
 // With no slot open the window is only its menu bar, this wide.
 constexpr int kBareWindowWidth = 300;
 
-// The player's controls come with playback; until then the panel only holds its place.
-class PlayerPanelDialog : public dlg::Dialog {
-  public:
-    explicit PlayerPanelDialog(QWidget* parent)
-        : Dialog({"", 175, 121, {}}, parent, dlg::Role::Panel) {}
-};
-
 QPointer<EditorPanelDialog> editorPanel;
-QPointer<dlg::Dialog> playerPanel;
+QPointer<PlayerPanelDialog> playerPanel;
 QPointer<StreamListDialog> streamListPanel;
 
 template <typename Panel> void Destroy(QPointer<Panel>& panel) {
@@ -79,7 +72,7 @@ void ListSlots() {
 EditorPanelDialog* EditorPanel() {
     return editorPanel;
 }
-dlg::Dialog* PlayerPanel() {
+PlayerPanelDialog* PlayerPanel() {
     return playerPanel;
 }
 StreamListDialog* StreamListPanel() {
@@ -95,6 +88,7 @@ void RefreshPanels() {
     ListSlots();
     editorPanel->setText(kEditorSlotName, SlotName(workspace.currentSlot));
     editorPanel->refresh();
+    playerPanel->initialise();
     streamListPanel->requestInfoRepaint();
 }
 

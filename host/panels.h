@@ -4,10 +4,11 @@
 #pragma once
 
 #include "editor_panel.h"
+#include "player.h"
 #include "stream_list.h"
 
 EditorPanelDialog* EditorPanel();
-dlg::Dialog* PlayerPanel();
+PlayerPanelDialog* PlayerPanel();
 StreamListDialog* StreamListPanel();
 dlg::Dialog* ClipboardChecker();
 

@@ -2,6 +2,7 @@
 
 #include "avi_io.h"
 #include "host.h"
+#include "player.h"
 
 #include "ui/ui.h"
 
@@ -130,6 +131,7 @@ void ReadFrame(PAVISTREAM stream, LONG n, uint8_t* buffer) {
 
 bool ActivateSlot(int slot) {
     if (slot < 0 || slot >= workspace.slotCount) return false;
+    StopPlayback(); // the tick reads the slot entries and the working stream replaced here
     StoreWorkingStream();
     PAVISTREAM stream = CloneOf(workspace.slotStreams[slot]);
     BITMAPINFOHEADER format{};
@@ -200,6 +202,7 @@ int OpenAviFile(QWidget* mainWindow) {
 
 void CloseSlot(int slot) {
     if (slot < 0 || slot >= workspace.slotCount) return;
+    StopPlayback();
     if (workspace.slotCount == 1) {
         CloseLastSlot();
     } else {
