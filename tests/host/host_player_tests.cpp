@@ -1,7 +1,6 @@
 // The player panel: speed, stepping, timed playback and writing the rate into the stream.
 #include "host_fixture.h"
 
-#include "avi_io.h"
 #include "player.h"
 #include "slots.h"
 
@@ -258,29 +257,15 @@ TEST_P(PlayerReplaced, StreamsAreReplacedOnlyWithPlaybackStopped) {
     EXPECT_EQ(PictureGrey(), tiny_avi::FrameByte(c.frame));
 }
 
-// As an edit command does: stop, then put a new stream in place of the working one and the
-// slot's.
-void ReplaceWorkingStream() {
-    StopPlayback();
-    LONG start = 0, length = 1;
-    PAVISTREAM cut = nullptr;
-    ASSERT_EQ(EditStreamCut(workspace.currentStream, &start, &length, &cut), AVIERR_OK);
-    AVIStreamRelease(cut);
-    PAVISTREAM slot = CloneOf(workspace.currentStream);
-    ASSERT_NE(slot, nullptr);
-    AVIStreamRelease(workspace.slotStreams[workspace.currentSlot]);
-    workspace.slotStreams[workspace.currentSlot] = slot;
-    AVIStreamInfoA(workspace.currentStream, &workspace.streamInfo, sizeof workspace.streamInfo);
-}
-
-INSTANTIATE_TEST_SUITE_P(Operations, PlayerReplaced,
-                         testing::Values(ReplaceCase{"Switch", [] { SwitchSlot(0); }, "1", 1},
-                                         ReplaceCase{"CloseCurrent", [] { CloseSlot(1); }, "1", 1},
-                                         ReplaceCase{"CloseOther", [] { CloseSlot(0); }, "1", 1},
-                                         ReplaceCase{"CloseAll", [] { CloseSlot(1), CloseSlot(0); },
-                                                     "", 0},
-                                         ReplaceCase{"Edit", ReplaceWorkingStream, "0", 1},
-                                         ReplaceCase{"Exit", [] { DestroyMainWindow(); }, "", 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Operations, PlayerReplaced,
+    testing::Values(ReplaceCase{"Switch", [] { SwitchSlot(0); }, "1", 1},
+                    ReplaceCase{"CloseCurrent", [] { CloseSlot(1); }, "1", 1},
+                    ReplaceCase{"CloseOther", [] { CloseSlot(0); }, "1", 1},
+                    ReplaceCase{"CloseAll", [] { CloseSlot(1), CloseSlot(0); }, "", 0},
+                    ReplaceCase{"Cut", [] { DispatchCommand(kCmdCut); }, "0", 1},
+                    ReplaceCase{"Reverse", [] { DispatchCommand(kCmdStreamReverse); }, "0", 1},
+                    ReplaceCase{"Exit", [] { DestroyMainWindow(); }, "", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
