@@ -7,6 +7,7 @@
 
 #include "ui/ui.h"
 
+#include <QFontMetrics>
 #include <QTimer>
 
 #include <algorithm>
@@ -76,11 +77,29 @@ void FormatPlayTime(PlayerState& state, double frames) {
                   position.seconds, position.hundredths);
 }
 
+namespace {
+
+constexpr int kSmallestPixelSize = 8;
+
+// The dialog font runs wider than the face this layout was drawn for: the play time, at its
+// widest "00:00.00 / 00:00.00", gets a font just small enough to be read whole.
+void ShrinkToFit(QWidget* control, const QString& widest) {
+    QFont font = control->font();
+    const int room = control->contentsRect().width();
+    while (font.pixelSize() > kSmallestPixelSize &&
+           QFontMetrics(font).horizontalAdvance(widest) > room)
+        font.setPixelSize(font.pixelSize() - 1);
+    control->setFont(font);
+}
+
+} // namespace
+
 PlayerPanelDialog::PlayerPanelDialog(QWidget* parent)
     : Dialog({"", 175, 121, kControls140}, parent, dlg::Role::Panel), timer_(new QTimer(this)) {
     timer_->setSingleShot(true);
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, [this] { tick(); });
+    ShrinkToFit(control(kPlayerTime), QStringLiteral("00:00.00 / 00:00.00"));
 }
 
 void PlayerPanelDialog::initialise() {

@@ -5,6 +5,7 @@
 #include "slots.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 
 #include <functional>
 
@@ -229,6 +230,16 @@ INSTANTIATE_TEST_SUITE_P(Times, PlayTime,
                                          TimeCase{"SlowerThanOnePerSecond", 0, 1, 2,
                                                   "00:02.00 / 00:02.00"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The play time is read whole, not cut short with "…", at its widest.
+TEST_F(Player, ThePlayTimeIsShownWhole) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    OpenPlaying("a.avi", 10);
+    Paint();
+    const auto* shown = qobject_cast<QLabel*>(PlayerPanel()->control(kPlayerTime));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->text().toStdString(), Text(kPlayerTime));
+}
 
 // What replaces or releases the stream a tick reads.
 struct ReplaceCase {
