@@ -22,9 +22,6 @@ const dlg::ControlDef kControls143[] = {
 
 const char kNothing[] = "Nothing Clip Board";
 
-// Slider positions are 16-bit values.
-constexpr int kSliderPositionMask = 0xFFFF;
-
 // What the checker uncovers when it moves: the stream information and both editor pictures.
 constexpr uint16_t kUncovered = kRepaintStreamInfo | kRepaintStartPicture | kRepaintEndPicture;
 
@@ -86,7 +83,7 @@ void ClipboardCheckerDialog::initialise() {
     }
     setControlEnabled(kCheckerSlider, true);
     setText(kCheckerPicture, "");
-    setRange(kCheckerSlider, 0, int(info_.dwLength - 1) & kSliderPositionMask);
+    setRange(kCheckerSlider, 0, dlg::Low16(int(info_.dwLength - 1)));
     setPosition(kCheckerSlider, 0);
     showStatus(0);
     frame_.reset(
@@ -110,7 +107,7 @@ void ClipboardCheckerDialog::onCommand(int id) {
 
 void ClipboardCheckerDialog::onScroll(int id) {
     if (id != kCheckerSlider || !ready_) return;
-    const int shown = position(kCheckerSlider) & kSliderPositionMask;
+    const int shown = dlg::Low16(position(kCheckerSlider));
     AVIStreamRead(clipboardStream, shown, 1, frame_.get(), LONG(format_.biSizeImage), nullptr,
                   nullptr);
     showStatus(shown);

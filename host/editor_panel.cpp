@@ -19,13 +19,6 @@ const dlg::ControlDef kControls132[] = {
     {kEditorSlotName, dlg::Kind::Edit, "", 4, 102, 51, 14, dlg::kCentre | dlg::kBorder},
 };
 
-// Slider positions are 16-bit values.
-constexpr int kSliderPositionMask = 0xFFFF;
-
-int32_t Low16(int position) {
-    return position & kSliderPositionMask;
-}
-
 QString Unsigned(int32_t value) {
     return QString::number(uint32_t(value));
 }
@@ -42,8 +35,8 @@ void EditorPanelDialog::onScroll(int id) {
 
 // A slider never pushes the other: a move onto or past it is pulled back one frame short.
 void EditorPanelDialog::startSliderMoved() {
-    workspace.rangeStart = Low16(position(kEditorStartSlider));
-    workspace.rangeEnd = Low16(position(kEditorEndSlider));
+    workspace.rangeStart = dlg::Low16(position(kEditorStartSlider));
+    workspace.rangeEnd = dlg::Low16(position(kEditorEndSlider));
     if (workspace.rangeStart >= workspace.rangeEnd) {
         // On a one-frame stream both sliders sit at 0; the range stays 0..1.
         workspace.rangeStart = std::max(workspace.rangeEnd - 1, 0);
@@ -54,7 +47,7 @@ void EditorPanelDialog::startSliderMoved() {
 }
 
 void EditorPanelDialog::endSliderMoved() {
-    workspace.rangeEnd = Low16(position(kEditorEndSlider));
+    workspace.rangeEnd = dlg::Low16(position(kEditorEndSlider));
     if (workspace.rangeStart >= workspace.rangeEnd) {
         workspace.rangeEnd = workspace.rangeStart + 1;
         setPosition(kEditorEndSlider, workspace.rangeEnd);
@@ -84,7 +77,7 @@ void EditorPanelDialog::onPaint() {
 }
 
 void EditorPanelDialog::refresh() {
-    const int maximum = Low16(int(workspace.streamInfo.dwLength - 1));
+    const int maximum = dlg::Low16(int(workspace.streamInfo.dwLength - 1));
     for (int slider : {kEditorStartSlider, kEditorEndSlider})
         setRange(slider, 0, maximum);
     setPosition(kEditorStartSlider, workspace.rangeStart);

@@ -33,7 +33,6 @@ const dlg::ControlDef kControls140[] = {
     {kPlayerStop, dlg::Kind::PushButton, "stop", 117, 101, 40, 12},
 };
 
-constexpr int kSliderPositionMask = 0xFFFF;
 constexpr int kSpeedSliderMiddle = 100;
 
 const char kRateNotSet[] = "フレームレートを書き込めませんでした";
@@ -160,7 +159,7 @@ void PlayerPanelDialog::onCommand(int id) {
 
 void PlayerPanelDialog::onScroll(int id) {
     if (id != kPlayerSpeedSlider) return;
-    state_.speedOffset = (position(kPlayerSpeedSlider) & kSliderPositionMask) - kSpeedSliderMiddle;
+    state_.speedOffset = dlg::Low16(position(kPlayerSpeedSlider)) - kSpeedSliderMiddle;
     state_.speedExtra = int32_t(int64_t(state_.baseRate) * state_.speedOffset / 100);
     showRate();
 }
