@@ -1,4 +1,90 @@
-// The contract every plug-in module fulfils: C-linkage exports GetMenuName and Dlg.
+// What every effect module is built on: its two exports, the dialog skeleton and the Ok
+// sequence that renders the effect into the current slot.
+//
+// A module defines its dialog as a PluginDialog and its exports with MIVRA_PLUGIN:
+//
+//   class ColorDialog : public plugin::PluginDialog { ... };
+//   MIVRA_PLUGIN("カラーチェンジ Ver1.00", ColorDialog)
+//
+// The dialog works on the module's own copy of the host's record; the host's record changes
+// only when Dlg returns 1 and the host reloads the slot.
 #pragma once
 
+#include "dialog.h"
+#include "ui/ui.h"
 #include "workspace.h"
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace plugin {
+
+// Ids every effect dialog shares.
+constexpr int kIdProgress = 1023;
+
+// Produces output frame `index` into `pixels` (the render format's biSizeImage bytes).
+// Returns false on a failure it has already reported to the user; the render then stops.
+using FrameProducer = std::function<bool(int64_t index, uint8_t* pixels)>;
+
+class PluginDialog : public dlg::Dialog {
+  public:
+    // `ws` is the module's copy of the host's record; it outlives the dialog.
+    PluginDialog(const dlg::DialogDef& layout, QWidget* parent, EditWorkspace& ws);
+
+  protected:
+    EditWorkspace& workspace() { return ws_; }
+
+    // The Ok sequence: writes frameCount frames made by `produce` into scratch file 98 in
+    // `format`, replaces the current slot's temporary file with it, releases the host's stream of
+    // the current slot and ends the dialog with 1. While it runs the progress bar advances, the
+    // dialog repaints and only Cancel reacts. A failure (reported in a message box) or a Cancel
+    // leaves the slot's file and the host's stream untouched, deletes file 98 and returns false
+    // with the dialog still open.
+    bool renderToSlot(int64_t frameCount, const BITMAPINFOHEADER& format,
+                      const FrameProducer& produce);
+
+    // Cancel (the button, Esc, the close box) ends the dialog with 2, or stops a running
+    // render; every other command goes to onControl.
+    void onCommand(int id) final;
+    virtual void onControl(int id);
+
+  private:
+    EditWorkspace& ws_;
+    bool rendering_ = false;
+    bool cancelRequested_ = false;
+};
+
+// Fills a list view with one row per slot (the slot's name), under the column "Open File Name":
+// row i is slot i.
+void FillSlotList(dlg::Dialog& dialog, int listId, const EditWorkspace& ws);
+
+// Sets a toggle button's check mark from the low 16 bits of state.
+void SetToggleCheck(dlg::Dialog& dialog, int id, int state);
+
+// Reads frame n of stream into a buffer of format.biSizeImage bytes; false when the stream
+// cannot deliver it. Nothing is shown to the user.
+bool ReadFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer, const BITMAPINFOHEADER& format);
+
+// One invocation of a module: copies the host's record, builds the dialog with `make` and runs
+// it modally over `owner`. Returns 1 when the dialog rendered into the slot, otherwise 0;
+// "ダイアログ失敗" when the dialog cannot be built.
+using DialogMaker = std::function<std::unique_ptr<PluginDialog>(QWidget* owner, EditWorkspace& ws)>;
+int RunDialog(HWND owner, const EditWorkspace* hostRecord, const DialogMaker& make);
+
+} // namespace plugin
+
+// The module's two exports; nothing else in a module is visible.
+#define MIVRA_PLUGIN(menuCaption, DialogType)                                                      \
+    PLUGIN_EXPORT char* GetMenuName(char* buffer) {                                                \
+        std::strcpy(buffer, menuCaption);                                                          \
+        return buffer;                                                                             \
+    }                                                                                              \
+    PLUGIN_EXPORT int Dlg(HWND owner, EditWorkspace* ws) {                                         \
+        return plugin::RunDialog(owner, ws, [](QWidget* parent, EditWorkspace& copy) {             \
+            return std::unique_ptr<plugin::PluginDialog>(new DialogType(parent, copy));            \
+        });                                                                                        \
+    }
