@@ -70,25 +70,6 @@ bool WriteFrame(PAVISTREAM out, LONG i, BITMAPINFOHEADER header, void* buffer, L
            AVIStreamWrite(out, i, 1, buffer, bytes, AVIIF_KEYFRAME, nullptr, nullptr) == AVIERR_OK;
 }
 
-// Copies `frames` frames from `in` to `out` through one buffer of one frame.
-bool CopyFrames(PAVISTREAM in, PAVISTREAM out, DWORD frames, const EditWorkspace& ws) {
-    const LONG bytes = FrameBytes(ws);
-    if (bytes == 0 && frames > 0) return false;
-    void* buffer = std::calloc(bytes > 0 ? static_cast<size_t>(bytes) : 1, 1);
-    if (!buffer) return false;
-    BITMAPINFOHEADER header{};
-    if (ws.frameFormat) std::memcpy(&header, ws.frameFormat, sizeof header);
-    bool ok = true;
-    for (DWORD i = 0; ok && i < frames; ++i) {
-        // Frame positions are LONGs; a count beyond them cannot be read anyway.
-        if (i > static_cast<DWORD>(std::numeric_limits<LONG>::max())) ok = false;
-        const LONG n = static_cast<LONG>(i);
-        ok = ok && ReadFrame(in, n, buffer, bytes) && WriteFrame(out, n, header, buffer, bytes);
-    }
-    std::free(buffer);
-    return ok;
-}
-
 void ReadStreamInfo(PAVISTREAM stream, EditWorkspace& ws) {
     AVISTREAMINFOA info{};
     if (stream && AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK) ws.streamInfo = info;
@@ -108,6 +89,24 @@ bool SlotInRange(int slot) {
 }
 
 } // namespace
+
+bool CopyFrames(PAVISTREAM in, PAVISTREAM out, DWORD frames, const EditWorkspace& ws) {
+    const LONG bytes = FrameBytes(ws);
+    if (bytes == 0 && frames > 0) return false;
+    void* buffer = std::calloc(bytes > 0 ? static_cast<size_t>(bytes) : 1, 1);
+    if (!buffer) return false;
+    BITMAPINFOHEADER header{};
+    if (ws.frameFormat) std::memcpy(&header, ws.frameFormat, sizeof header);
+    bool ok = true;
+    for (DWORD i = 0; ok && i < frames; ++i) {
+        // Frame positions are LONGs; a count beyond them cannot be read anyway.
+        if (i > static_cast<DWORD>(std::numeric_limits<LONG>::max())) ok = false;
+        const LONG n = static_cast<LONG>(i);
+        ok = ok && ReadFrame(in, n, buffer, bytes) && WriteFrame(out, n, header, buffer, bytes);
+    }
+    std::free(buffer);
+    return ok;
+}
 
 PAVISTREAM CloneOf(PAVISTREAM stream) {
     PAVISTREAM clone = nullptr;

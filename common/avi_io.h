@@ -12,6 +12,10 @@
 // A new editable stream holding what stream holds (an empty one for null); null on failure.
 PAVISTREAM CloneOf(PAVISTREAM stream);
 
+// Copies `frames` frames from `in` to `out`, each as an uncompressed key frame of frameFormat,
+// through one buffer of one frame. False when a frame cannot be read or written.
+bool CopyFrames(PAVISTREAM in, PAVISTREAM out, DWORD frames, const EditWorkspace& ws);
+
 // Opens the file named in openPath. On success (1) aviStream holds its first video stream
 // (the caller wraps it in an uncompressing view and releases it), streamInfo its information,
 // and the 40 bytes at frameFormat the header of the frames as that view delivers them; the

@@ -169,11 +169,27 @@ bool ActivateSlot(int slot) {
     return true;
 }
 
-int OpenAviFile(QWidget* mainWindow) {
-    if (workspace.slotCount >= kMaxSlots) {
-        MessageBoxA(mainWindow, kTooManySlots, "Check", MB_OK);
-        return 0;
+bool RefuseWhenSlotsFull(QWidget* owner) {
+    if (workspace.slotCount < kMaxSlots) return false;
+    MessageBoxA(owner, kTooManySlots, "Check", MB_OK);
+    return true;
+}
+
+bool AppendSlot(PAVISTREAM stream) {
+    const int slot = workspace.slotCount;
+    workspace.slotStreams[slot] = stream;
+    workspace.slotCount = slot + 1;
+    if (!ActivateSlot(slot)) {
+        RemoveSlot(slot);
+        return false;
     }
+    std::memcpy(workspace.slotNames[slot], workspace.openPath, kPathSize);
+    StripPath(workspace.slotNames[slot], 1);
+    return true;
+}
+
+int OpenAviFile(QWidget* mainWindow) {
+    if (RefuseWhenSlotsFull(mainWindow)) return 0;
     if (!AskFileName(mainWindow, workspace.openPath, kAviFilters, FileDialogMode::Open)) return 0;
     if (hostFlags & kPanelsExist) AVIFileExit();
     AVIFileInit();
@@ -182,20 +198,12 @@ int OpenAviFile(QWidget* mainWindow) {
     // current slot's as they were.
     const AVISTREAMINFOA info = workspace.streamInfo;
     const BITMAPINFOHEADER format = *workspace.frameFormat;
-    const int slot = workspace.slotCount;
     PAVISTREAM stream = OpenSlotStream(mainWindow);
-    if (stream) {
-        workspace.slotStreams[slot] = stream;
-        workspace.slotCount = slot + 1;
-    }
-    if (!stream || !ActivateSlot(slot)) {
-        if (stream) RemoveSlot(slot);
+    if (!stream || !AppendSlot(stream)) {
         workspace.streamInfo = info;
         *workspace.frameFormat = format;
         return 0;
     }
-    std::memcpy(workspace.slotNames[slot], workspace.openPath, kPathSize);
-    StripPath(workspace.slotNames[slot], 1);
     RefreshPanels();
     return 1;
 }

@@ -26,6 +26,14 @@ void ReadFrame(PAVISTREAM stream, LONG n, uint8_t* buffer);
 // File Open: 1 when a slot was added and made current.
 int OpenAviFile(QWidget* mainWindow);
 
+// True, after telling the user, when every slot is in use.
+bool RefuseWhenSlotsFull(QWidget* owner);
+
+// Adds stream (taken over) as the last slot, named after the file in openPath, and makes it
+// current. When it cannot be made current the stream is released and the slots stay as they
+// were (false).
+bool AppendSlot(PAVISTREAM stream);
+
 // Closes a slot; the first remaining slot becomes current. The working stream's edits are kept
 // in their slot first.
 void CloseSlot(int slot);
