@@ -1,5 +1,6 @@
 #include "host.h"
 
+#include "bitmap_import.h"
 #include "clipboard_checker.h"
 #include "edit_commands.h"
 #include "panels.h"
@@ -105,10 +106,14 @@ bool DispatchCommand(int commandId) {
     case kCmdClipboardChecker:
         ToggleClipboardChecker();
         return true;
-    // Carried out by the save and bitmap operations as they are added.
-    case kCmdFileSave:
     case kCmdBmpFileOpen:
+        OpenBitmap(MainWindow());
+        return true;
     case kCmdBmpFileAdd:
+        AddBitmap(MainWindow());
+        return true;
+    // Carried out by the save operation as it is added.
+    case kCmdFileSave:
         return true;
     default:
         return false;
