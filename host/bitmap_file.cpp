@@ -26,7 +26,7 @@ bool KnownInfoHeaderSize(uint32_t size) {
     return size == sizeof(BITMAPINFOHEADER) || size == 108 || size == 124;
 }
 
-bool SideInRange(LONG side) {
+bool SideInRange(int64_t side) {
     return side >= 1 && side <= kMaxSide;
 }
 
@@ -37,8 +37,8 @@ uint32_t RowBytes(LONG width, WORD bitCount) {
 
 // The information header's checks, in the order a user is told about them.
 Check CheckFormat(const BITMAPINFOHEADER& header) {
-    const LONG height = header.biHeight;
-    if (!SideInRange(header.biWidth) || !SideInRange(height < 0 ? -int64_t(height) : height))
+    const int64_t height = header.biHeight;
+    if (!SideInRange(header.biWidth) || !SideInRange(height < 0 ? -height : height))
         return Check::Dimensions;
     if (header.biBitCount != 16 && header.biBitCount != 24) return Check::BitCount;
     if (header.biCompression != BI_RGB) return Check::Compressed;

@@ -112,7 +112,7 @@ PAVISTREAM CreateTempStream(int n, AVISTREAMINFOA info) {
 
 // Finishes temporary file n (the writer's last reference goes) and opens it for reading. Null,
 // with the file deleted, when it was not written whole.
-PAVISTREAM Reopened(int n, PAVISTREAM written, bool complete, LONG frames) {
+PAVISTREAM ReadBack(int n, PAVISTREAM written, bool complete, LONG frames) {
     AVIStreamRelease(written);
     PAVISTREAM stream = nullptr;
     TempAviName(n, workspace);
@@ -134,7 +134,7 @@ PAVISTREAM WriteFrameFile(int n, const AVISTREAMINFOA& info, bitmap::Frame& fram
         out && AVIStreamSetFormat(out, 0, &frame.format, sizeof frame.format) == AVIERR_OK &&
         AVIStreamWrite(out, 0, 1, frame.pixels.data(), LONG(frame.pixels.size()), AVIIF_KEYFRAME,
                        nullptr, nullptr) == AVIERR_OK;
-    return Reopened(n, out, written, 1);
+    return ReadBack(n, out, written, 1);
 }
 
 // Temporary file n holding every frame of stream, opened for reading; null on failure.
@@ -143,7 +143,7 @@ PAVISTREAM WriteStreamFile(int n, PAVISTREAM stream) {
     if (AVIStreamInfoA(stream, &info, sizeof info) != AVIERR_OK) return nullptr;
     PAVISTREAM out = CreateTempStream(n, info);
     const bool written = out && CopyFrames(stream, out, info.dwLength, workspace);
-    return Reopened(n, out, written, LONG(info.dwLength));
+    return ReadBack(n, out, written, LONG(info.dwLength));
 }
 
 // The working stream with the frame inserted at the range start, as a new editable stream;

@@ -8,14 +8,9 @@
 
 #include <QSlider>
 
-#include <cstring>
-
 namespace {
 
-using Host = HostFixture;
 using bitmap_bytes::Picture;
-
-const char kTempSaveFailed[] = "一時保存できませんでした。";
 
 std::vector<uint8_t> FrameOf(PAVISTREAM stream, LONG n) {
     std::vector<uint8_t> frame(workspace.frameFormat->biSizeImage);
@@ -94,13 +89,12 @@ TEST_F(Bitmaps, AnAddedBitmapBecomesTheFrameAtTheRangeStart) {
         Command(kCmdBmpFileAdd, Bmp("pic.bmp", c.picture));
 
         const std::vector<uint8_t> picture = bitmap_bytes::Frame(c.picture);
-        EXPECT_EQ(AVIStreamLength(workspace.currentStream), 11);
-        EXPECT_EQ(AVIStreamLength(workspace.slotStreams[0]), 11);
+        EXPECT_EQ(AVIStreamLength(Working()), 11);
         EXPECT_EQ(workspace.streamInfo.dwLength, 11u);
-        EXPECT_EQ(FrameOf(workspace.currentStream, 3), Filled(tiny_avi::FrameByte(3)));
-        EXPECT_EQ(FrameOf(workspace.currentStream, 4), picture);
-        EXPECT_EQ(FrameOf(workspace.currentStream, 5), Filled(tiny_avi::FrameByte(4)));
-        EXPECT_EQ(FrameOf(workspace.slotStreams[0], 4), picture);
+        EXPECT_EQ(FrameOf(Working(), 3), Filled(tiny_avi::FrameByte(3)));
+        EXPECT_EQ(FrameOf(Working(), 4), picture);
+        EXPECT_EQ(FrameOf(Working(), 5), Filled(tiny_avi::FrameByte(4)));
+        EXPECT_EQ(FrameOf(SlotStream(0), 4), picture);
         // The editor shows the range that now starts with the picture.
         EXPECT_EQ(workspace.rangeStart, 4);
         EXPECT_EQ(std::vector<uint8_t>(workspace.startFrameBuffer,
@@ -181,8 +175,8 @@ TEST_F(Bitmaps, OpenedWithNoStreamABitmapIsSlot0OfOneFrameAt30PerSecond) {
     EXPECT_EQ(workspace.currentSlot, 0);
     EXPECT_STREQ(workspace.slotNames[0], "pic.bmp");
     EXPECT_EQ(StreamListPanel()->rowText(kStreamList, 0).toStdString(), "pic.bmp");
-    EXPECT_EQ(AVIStreamLength(workspace.currentStream), 1);
-    EXPECT_EQ(FrameOf(workspace.currentStream, 0), bitmap_bytes::Frame(picture));
+    EXPECT_EQ(AVIStreamLength(Working()), 1);
+    EXPECT_EQ(FrameOf(Working(), 0), bitmap_bytes::Frame(picture));
     AVISTREAMINFOA info{};
     ASSERT_EQ(AVIStreamInfoA(workspace.slotStreams[0], &info, sizeof info), AVIERR_OK);
     EXPECT_EQ(double(info.dwRate) / info.dwScale, 30.0);
