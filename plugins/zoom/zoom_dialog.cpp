@@ -91,9 +91,8 @@ ZoomKey UnchangedKey(int width, int height) {
 // Room for a frame as the stream stores it and as the kernels take it: rows of three bytes a
 // pixel, unpadded (the smoothing takes three bytes a pixel whatever the depth).
 size_t WorkBufferBytes(const BITMAPINFOHEADER& format) {
-    const int64_t packed =
-        int64_t{std::max(format.biWidth, LONG{0})} * std::abs(int64_t{format.biHeight}) * 3;
-    return size_t(std::max<int64_t>(format.biSizeImage, packed));
+    const int64_t width = format.biWidth, height = format.biHeight, image = format.biSizeImage;
+    return size_t(std::max(image, std::max<int64_t>(width, 0) * std::abs(height) * 3));
 }
 
 } // namespace
@@ -108,8 +107,9 @@ ZoomDialog::ZoomDialog(QWidget* parent, EditWorkspace& ws) : PluginDialog(kDialo
     // end would read nothing.
     frameCount_ = std::max<int64_t>(AVIStreamLength(ws.currentStream), 0);
     const int32_t last = int32_t(std::max<int64_t>(frameCount_ - 1, 0));
-    rangeStart_ = std::clamp(ws.rangeStart, 0, last);
-    rangeEnd_ = std::clamp(ws.rangeEnd, 0, last);
+    const int32_t hostStart = ws.rangeStart, hostEnd = ws.rangeEnd; // packed fields
+    rangeStart_ = std::clamp(hostStart, 0, last);
+    rangeEnd_ = std::clamp(hostEnd, 0, last);
 
     for (const Key* key : {&start_, &end_}) {
         const KeyControls& c = key->controls;
