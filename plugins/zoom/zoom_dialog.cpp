@@ -88,11 +88,12 @@ ZoomKey UnchangedKey(int width, int height) {
     return key;
 }
 
-// Room for a frame as the stream stores it and as the kernels take it: rows of three bytes a
-// pixel, unpadded (the smoothing takes three bytes a pixel whatever the depth).
-size_t WorkBufferBytes(const BITMAPINFOHEADER& format) {
-    const int64_t width = format.biWidth, height = format.biHeight, image = format.biSizeImage;
-    return size_t(std::max(image, std::max<int64_t>(width, 0) * std::abs(height) * 3));
+// Bytes the kernels write into a frame: rows of packed pixels, none for depths they leave alone
+// (the smoothing runs on 24-bit frames only).
+size_t KernelBytes(const BITMAPINFOHEADER& format) {
+    const int64_t width = format.biWidth, height = format.biHeight, bits = format.biBitCount;
+    if ((bits != 16 && bits != 24) || width <= 0 || height <= 0) return 0;
+    return size_t(width * height * (bits / 8));
 }
 
 } // namespace
@@ -124,7 +125,8 @@ ZoomDialog::ZoomDialog(QWidget* parent, EditWorkspace& ws) : PluginDialog(kDialo
         showKey(*key);
     }
 
-    const size_t bytes = WorkBufferBytes(format_);
+    kernelBytes_ = KernelBytes(format_);
+    const size_t bytes = std::max<size_t>(format_.biSizeImage, kernelBytes_);
     for (auto* buffer : {&startFrame_, &endFrame_, &startPreview_, &endPreview_})
         buffer->assign(bytes, 0);
     plugin::ReadFrame(ws.currentStream, rangeStart_, startFrame_.data(), format_);
@@ -226,8 +228,16 @@ bool ZoomDialog::produceFrame(int64_t index, uint8_t* pixels) {
     if (!inRange) return true;
     running_.xSize = format_.biWidth * (running_.xZoom / 100);
     running_.ySize = format_.biHeight * (running_.yZoom / 100);
-    zoomAndSmooth(running_, renderSource_.data(), startPreview_.data());
-    std::memcpy(pixels, startPreview_.data(), format_.biSizeImage);
+    // Straight into the output frame when it holds the kernels' rows; the rest of it (row
+    // padding, or the whole frame at a depth they leave alone) turns black.
+    const size_t imageBytes = format_.biSizeImage;
+    const bool direct = kernelBytes_ <= imageBytes;
+    uint8_t* target = direct ? pixels : startPreview_.data();
+    zoomAndSmooth(running_, renderSource_.data(), target);
+    if (direct)
+        std::memset(pixels + kernelBytes_, 0, imageBytes - kernelBytes_);
+    else
+        std::memcpy(pixels, target, imageBytes);
     AdvanceZoomKey(running_, end_.value);
     return true;
 }

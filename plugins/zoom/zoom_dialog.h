@@ -82,8 +82,9 @@ class ZoomDialog : public plugin::PluginDialog {
     Key end_;
     uint16_t filterEnabled_ = 0;
     uint16_t filterTaps_ = 0;
-    // Frames and previews are max(biSizeImage, packed rows) bytes: the kernels take the rows
-    // packed, the stream's frames may be padded.
+    // Bytes the kernels write into a frame: packed rows.
+    size_t kernelBytes_ = 0;
+    // Frames and previews hold both the stream's frame (rows padded) and the kernels' rows.
     std::vector<uint8_t> startFrame_;
     std::vector<uint8_t> endFrame_;
     std::vector<uint8_t> startPreview_;
