@@ -222,7 +222,7 @@ bool ZoomDialog::produceFrame(int64_t index, uint8_t* pixels) {
     const PAVISTREAM stream = workspace().currentStream;
     const bool inRange = index >= rangeStart_ && index <= rangeEnd_;
     if (!plugin::ReadFrame(stream, index, inRange ? renderSource_.data() : pixels, format_)) {
-        MessageBoxA(this, kFrameUnreadable, "Error", MB_OK);
+        reportError(kFrameUnreadable);
         return false;
     }
     if (!inRange) return true;
