@@ -20,7 +20,7 @@ using Drags = std::vector<std::pair<int, int>>; // trackbar id, position
 
 using ZoomDialogTest = HostFixture;
 
-void Drag(ZoomDialog& d, int id, int position) {
+void Slide(ZoomDialog& d, int id, int position) {
     static_cast<QSlider*>(d.control(id))->setValue(position);
 }
 
@@ -30,7 +30,7 @@ void Click(ZoomDialog& d, int id) {
 
 void Drive(ZoomDialog& d, const Drags& drags, const std::vector<int>& clicks) {
     for (const auto& [id, position] : drags)
-        Drag(d, id, position);
+        Slide(d, id, position);
     for (int id : clicks)
         Click(d, id);
     QCoreApplication::processEvents(); // the previews' deferred paint
@@ -336,6 +336,33 @@ TEST_F(ZoomDialogTest, OkZoomsTheRangeFromTheStartKeyToTheEndKey) {
             EXPECT_EQ(written[size_t(n)], std::vector<uint8_t>(written[0].size(), 0));
         DestroyMainWindow();
     }
+}
+
+TEST_F(ZoomDialogTest, AFrameTheStreamCannotDeliverStopsTheRenderAndLeavesTheSlot) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    const std::string path = (folder / "g.avi").string();
+    ASSERT_TRUE(WriteGradientAvi(path, 15, 122, 62, 24));
+    Open(path);
+    const Frames source = ReadAll(workspace.currentStream);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+    workspace.rangeStart = 0;
+    workspace.rangeEnd = 61;
+    EditWorkspace ws = workspace;
+    {
+        ZoomDialog d(nullptr, ws);
+        d.show();
+        Slide(d, kEndXZoom, 200);
+        Click(d, dlg::kIdOk);
+        EXPECT_TRUE(d.isVisible());
+    }
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(ui_script::ShownMessages()[0].text, "フレームを読み込めませんでした");
+    EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Error");
+    const PAVISTREAM kept = ws.slotStreams[0], host = workspace.slotStreams[0]; // packed fields
+    EXPECT_EQ(kept, host);
+    EXPECT_FALSE(std::filesystem::exists(temp() / "00.avi"));
+    EXPECT_FALSE(std::filesystem::exists(temp() / "98.avi"));
+    EXPECT_EQ(ReadAll(host)[0], source[0]);
 }
 
 } // namespace
