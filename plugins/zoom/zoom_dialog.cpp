@@ -59,6 +59,12 @@ const dlg::ControlDef kControls138[] = {
 
 const dlg::DialogDef kDialog138{"ズーム Ver 1.00", 195, 191, kControls138};
 
+constexpr KeyControls kStartControls{kStartXZoom,    kStartYZoom,     kStartXPos,
+                                     kStartYPos,     kStartXZoomEdit, kStartYZoomEdit,
+                                     kStartXPosEdit, kStartYPosEdit};
+constexpr KeyControls kEndControls{kEndXZoom,     kEndYZoom,     kEndXPos,     kEndYPos,
+                                   kEndXZoomEdit, kEndYZoomEdit, kEndXPosEdit, kEndYPosEdit};
+
 const char kFrameUnreadable[] = "フレームを読み込めませんでした";
 
 constexpr int kMaxZoom = 400;

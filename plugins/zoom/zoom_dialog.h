@@ -43,12 +43,6 @@ struct KeyControls {
     int xZoomEdit, yZoomEdit, xPosEdit, yPosEdit;
 };
 
-constexpr KeyControls kStartControls{kStartXZoom,    kStartYZoom,     kStartXPos,
-                                     kStartYPos,     kStartXZoomEdit, kStartYZoomEdit,
-                                     kStartXPosEdit, kStartYPosEdit};
-constexpr KeyControls kEndControls{kEndXZoom,     kEndYZoom,     kEndXPos,     kEndYPos,
-                                   kEndXZoomEdit, kEndYZoomEdit, kEndXPosEdit, kEndYPosEdit};
-
 class ZoomDialog : public plugin::PluginDialog {
   public:
     ZoomDialog(QWidget* parent, EditWorkspace& ws);
