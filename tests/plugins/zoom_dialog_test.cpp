@@ -9,30 +9,31 @@
 #include <QAbstractButton>
 #include <QImage>
 
-#include <utility>
+#include <string>
 #include <vector>
 
 namespace {
 
 using namespace zoom;
 using Frames = std::vector<std::vector<uint8_t>>;
-using Drags = std::vector<std::pair<int, int>>; // trackbar id, position
 
 using ZoomDialogTest = HostFixture;
 
-void Slide(ZoomDialog& d, int id, int position) {
-    static_cast<QSlider*>(d.control(id))->setValue(position);
-}
+// A trackbar dragged to value, or a button clicked.
+struct Step {
+    int id;
+    int value = 0;
+};
+using Steps = std::vector<Step>;
 
-void Click(ZoomDialog& d, int id) {
-    static_cast<QAbstractButton*>(d.control(id))->click();
-}
-
-void Drive(ZoomDialog& d, const Drags& drags, const std::vector<int>& clicks) {
-    for (const auto& [id, position] : drags)
-        Slide(d, id, position);
-    for (int id : clicks)
-        Click(d, id);
+void Drive(ZoomDialog& d, const Steps& steps) {
+    for (const Step& step : steps) {
+        QWidget* control = d.control(step.id);
+        if (auto* button = qobject_cast<QAbstractButton*>(control))
+            button->click();
+        else
+            static_cast<QSlider*>(control)->setValue(step.value);
+    }
     QCoreApplication::processEvents(); // the previews' deferred paint
 }
 
@@ -83,47 +84,34 @@ Frames Rendered(Frames frames, int first, int last, const Setting& from, const S
     return frames;
 }
 
+// What a preview shows, against the expected frame painted into it the same way.
+void ExpectPreview(ZoomDialog& d, int id, const std::vector<uint8_t>& expected) {
+    const QImage shown = d.control(id)->grab().toImage();
+    PaintFrame(d, id, expected.data(), workspace.frameFormat, FrameScaling::Nearest);
+    EXPECT_EQ(shown, d.control(id)->grab().toImage()) << id;
+}
+
 struct PositionCase {
     const char* name;
-    Drags drags;
+    Steps steps;
     int trackbar, minimum, maximum, position;
-    int edit;
-    const char* text;
+    int edit; // shows the position
 };
 
 TEST_F(ZoomDialogTest, ZoomTrackbarsCentreThePictureAndSetThePositionRanges) {
     const PositionCase cases[] = {
-        {"at start", {}, kEndXPos, 0, 0, 0, kEndXPosEdit, "0"},
-        {"zoom edit", {{kStartYZoom, 37}}, kStartYZoom, 0, 400, 37, kStartYZoomEdit, "37"},
-        {"x 200 %", {{kStartXZoom, 200}}, kStartXPos, 0, 320, 160, kStartXPosEdit, "160"},
-        {"x 50 %", {{kStartXZoom, 50}}, kStartXPos, -160, 0, -80, kStartXPosEdit, "-80"},
-        {"start y shortfall 61",
-         {{kStartYZoom, 50}},
-         kStartYPos,
-         -61,
-         0,
-         -30,
-         kStartYPosEdit,
-         "-30"},
-        {"end y shortfall 61", {{kEndYZoom, 50}}, kEndYPos, -61, 0, -30, kEndYPosEdit, "-30"},
-        {"other group's zoom",
-         {{kStartXZoom, 200}, {kStartXPos, 50}, {kEndXZoom, 300}, {kEndYZoom, 150}},
-         kStartXPos,
-         0,
-         320,
-         50,
-         kStartXPosEdit,
-         "50"},
-        {"own zoom re-centres",
-         {{kStartXZoom, 200}, {kStartXPos, 50}, {kStartYZoom, 150}},
-         kStartXPos,
-         0,
-         320,
-         160,
-         kStartXPosEdit,
-         "160"},
-        {"end x 50 %", {{kEndXZoom, 50}}, kEndXPos, -160, 0, -80, kEndXPosEdit, "-80"},
-        {"end x pos", {{kEndXZoom, 150}, {kEndXPos, 7}}, kEndXPos, 0, 160, 7, kEndXPosEdit, "7"},
+        {"at start", Steps{}, kEndXPos, 0, 0, 0, kEndXPosEdit},
+        {"zoom edit", Steps{{kStartYZoom, 37}}, kStartYZoom, 0, 400, 37, kStartYZoomEdit},
+        {"x 200 %", Steps{{kStartXZoom, 200}}, kStartXPos, 0, 320, 160, kStartXPosEdit},
+        {"x 50 %", Steps{{kStartXZoom, 50}}, kStartXPos, -160, 0, -80, kStartXPosEdit},
+        {"start y shortfall 61", Steps{{kStartYZoom, 50}}, kStartYPos, -61, 0, -30, kStartYPosEdit},
+        {"end y shortfall 61", Steps{{kEndYZoom, 50}}, kEndYPos, -61, 0, -30, kEndYPosEdit},
+        {"other group's zoom", Steps{{kStartXZoom, 200}, {kStartXPos, 50}, {kEndXZoom, 300}},
+         kStartXPos, 0, 320, 50, kStartXPosEdit},
+        {"own zoom re-centres", Steps{{kStartXZoom, 200}, {kStartXPos, 50}, {kStartYZoom, 150}},
+         kStartXPos, 0, 320, 160, kStartXPosEdit},
+        {"end x 50 %", Steps{{kEndXZoom, 50}}, kEndXPos, -160, 0, -80, kEndXPosEdit},
+        {"end x pos", Steps{{kEndXZoom, 150}, {kEndXPos, 7}}, kEndXPos, 0, 160, 7, kEndXPosEdit},
     };
     ASSERT_NE(CreateMainWindow(), nullptr);
     Open(MakeAvi("a.avi", 320, 122, 3));
@@ -132,183 +120,55 @@ TEST_F(ZoomDialogTest, ZoomTrackbarsCentreThePictureAndSetThePositionRanges) {
         EditWorkspace ws = workspace;
         ZoomDialog d(nullptr, ws);
         d.show();
-        Drive(d, c.drags, {});
+        Drive(d, c.steps);
         EXPECT_EQ(d.minimum(c.trackbar), c.minimum);
         EXPECT_EQ(d.maximum(c.trackbar), c.maximum);
         EXPECT_EQ(d.position(c.trackbar), c.position);
-        EXPECT_EQ(d.text(c.edit).toStdString(), c.text);
-    }
-}
-
-struct PreviewCase {
-    const char* name;
-    Drags drags;
-    std::vector<int> clicks;
-    Setting start, end;
-    bool filter;
-    uint16_t taps;
-};
-
-// The previews show the first and the last frame of the range zoomed, then smoothed.
-TEST_F(ZoomDialogTest, PreviewsShowBothEndsOfTheRangeUnderTheirKeys) {
-    const int tap3 = kFirstTap + 2, tap5 = kFirstTap + 4;
-    const PreviewCase cases[] = {
-        {"unchanged", {}, {}, {}, {}, false, 0},
-        {"zoomed",
-         {{kStartXZoom, 200}, {kEndYZoom, 0}},
-         {},
-         {200, 100, 8},
-         {100, 0, 0, -31},
-         false,
-         0},
-        {"smoothed",
-         {{kEndXZoom, 150}},
-         {kFiltering, tap3, tap3, tap5},
-         {},
-         {150, 100, 4},
-         true,
-         0x10},
-        {"filter off again", {}, {kFiltering, tap5, kFiltering}, {}, {}, false, 0x10},
-    };
-    ASSERT_NE(CreateMainWindow(), nullptr);
-    ASSERT_TRUE(WriteGradientAvi((folder / "g.avi").string(), 16, 62, 12, 24));
-    Open((folder / "g.avi").string());
-    workspace.rangeStart = 3;
-    workspace.rangeEnd = 9;
-    const Frames source = ReadAll(workspace.currentStream);
-    for (const PreviewCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        EditWorkspace ws = workspace;
-        ZoomDialog d(nullptr, ws);
-        d.show();
-        Drive(d, c.drags, c.clicks);
-        EXPECT_EQ(d.isChecked(kFiltering), c.filter);
-        for (int k = 0; k < kTapCount; ++k)
-            EXPECT_EQ(d.isChecked(kFirstTap + k), (c.taps >> k & 1) != 0) << k;
-        const uint16_t taps = c.filter ? c.taps : 0;
-        const std::pair<int, std::vector<uint8_t>> previews[] = {
-            {kStartPreview, Zoomed(KeyOf(c.start), source[3], taps)},
-            {kEndPreview, Zoomed(KeyOf(c.end), source[9], taps)},
-        };
-        for (const auto& [id, expected] : previews) {
-            const QImage shown = d.control(id)->grab().toImage();
-            PaintFrame(d, id, expected.data(), workspace.frameFormat, FrameScaling::Nearest);
-            EXPECT_EQ(shown, d.control(id)->grab().toImage()) << id;
-        }
+        EXPECT_EQ(d.text(c.edit).toStdString(), std::to_string(c.position));
     }
 }
 
 struct RenderCase {
     const char* name;
-    int bitCount;
     int rangeStart, rangeEnd; // as the host hands it over
-    Drags drags;
-    std::vector<int> clicks;
+    Steps steps;
     int first, last; // the frames zoomed
     Setting start, end;
-    uint16_t taps; // with the filter on; 0: off
-    bool black;    // the zoomed frames are black
+    uint16_t taps = 0; // with the filter on; 0: off
+    bool black = false;
+    int bitCount = 24;
 };
 
-// 62 frames of 15 x 122 pixels: rows of 45 bytes, padded to 48 in the stream.
+// 62 frames of 15 x 122 pixels: rows of 45 bytes, padded to 48 in the stream. The previews show
+// the first and the last frame of the range under their keys; Ok writes the whole stream.
 TEST_F(ZoomDialogTest, OkZoomsTheRangeFromTheStartKeyToTheEndKey) {
+    const int tap3 = kFirstTap + 2, tap4 = kFirstTap + 3, tap5 = kFirstTap + 4;
     const RenderCase cases[] = {
-        {"100 % to 200 %",
-         24,
-         10,
-         20,
-         {{kEndXZoom, 200}, {kEndYZoom, 200}},
-         {},
-         10,
-         20,
-         {},
-         {200, 200, 7.5, 61},
-         0,
-         false},
-        {"one frame takes the start key",
-         24,
-         5,
-         5,
-         {{kStartXZoom, 150}, {kEndXZoom, 300}},
-         {},
-         5,
-         5,
-         {150, 100, 3.75},
-         {300, 100, 15},
-         0,
-         false},
-        {"zoom 0 is black",
-         24,
-         3,
-         4,
-         {{kStartYZoom, 0}, {kEndYZoom, 0}},
-         {},
-         3,
-         4,
-         {100, 0, 0, -61},
-         {100, 0, 0, -61},
-         0,
-         true},
-        {"range past the stream",
-         24,
-         55,
-         80,
-         {{kEndXZoom, 200}},
-         {},
-         55,
-         61,
-         {},
-         {200, 100, 7.5},
-         0,
-         false},
-        {"dragged position and filter",
-         24,
-         0,
-         9,
-         {{kStartXZoom, 200}, {kStartXPos, 3}, {kEndYZoom, 300}},
-         {kFiltering, kFirstTap + 2, kFirstTap + 4},
-         0,
-         9,
-         {200, 100, 3},
-         {100, 300, 0, 122},
-         0x14,
-         false},
-        {"start centres on a whole line",
-         24,
-         0,
-         61,
-         {{kStartYZoom, 50}},
-         {},
-         0,
-         61,
-         {100, 50, 0, -30},
-         {},
-         0,
-         false},
-        {"end centres on half a line",
-         24,
-         0,
-         61,
-         {{kEndYZoom, 50}},
-         {},
-         0,
-         61,
-         {},
-         {100, 50, 0, -30.5},
-         0,
-         false},
-        {"16-bit frames, filter left out",
-         16,
-         2,
-         6,
-         {{kEndXZoom, 150}},
-         {kFiltering, kFirstTap},
-         2,
-         6,
-         {},
-         {150, 100, 3.75},
-         0x01,
-         false},
+        {"100 % to 200 %, filter on and off", 10, 20,
+         Steps{{kEndXZoom, 200}, {kEndYZoom, 200}, {kFiltering}, {kFiltering}}, 10, 20, Setting{},
+         Setting{200, 200, 7.5, 61}},
+        {"one frame takes the start key", 5, 5, Steps{{kStartXZoom, 150}, {kEndXZoom, 300}}, 5, 5,
+         Setting{150, 100, 3.75}, Setting{300, 100, 15}},
+        {"zoom 0 is black", 3, 4, Steps{{kStartYZoom, 0}, {kEndYZoom, 0}}, 3, 4,
+         Setting{100, 0, 0, -61}, Setting{100, 0, 0, -61}, 0, true},
+        {"range past the stream", 55, 80, Steps{{kEndXZoom, 200}}, 55, 61, Setting{},
+         Setting{200, 100, 7.5}},
+        {"dragged position and filter", 0, 9,
+         Steps{{kStartXZoom, 200},
+               {kStartXPos, 3},
+               {kEndYZoom, 300},
+               {kFiltering},
+               {tap3},
+               {tap4},
+               {tap4},
+               {tap5}},
+         0, 9, Setting{200, 100, 3}, Setting{100, 300, 0, 122}, 0x14},
+        {"start centres on a whole line", 0, 61, Steps{{kStartYZoom, 50}}, 0, 61,
+         Setting{100, 50, 0, -30}, Setting{}},
+        {"end centres on half a line", 0, 61, Steps{{kEndYZoom, 50}}, 0, 61, Setting{},
+         Setting{100, 50, 0, -30.5}},
+        {"16-bit frames, filter left out", 2, 6, Steps{{kEndXZoom, 150}, {kFiltering}, {kFirstTap}},
+         2, 6, Setting{}, Setting{150, 100, 3.75}, 0x01, false, 16},
     };
     for (const RenderCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -322,8 +182,14 @@ TEST_F(ZoomDialogTest, OkZoomsTheRangeFromTheStartKeyToTheEndKey) {
         {
             ZoomDialog d(nullptr, ws);
             d.show();
-            Drive(d, c.drags, c.clicks);
-            Click(d, dlg::kIdOk);
+            Drive(d, c.steps);
+            EXPECT_EQ(d.isChecked(kFiltering), c.taps != 0);
+            for (int k = 0; k < kTapCount; ++k)
+                EXPECT_EQ(d.isChecked(kFirstTap + k), (c.taps >> k & 1) != 0) << k;
+            ExpectPreview(d, kStartPreview,
+                          Zoomed(KeyOf(c.start), source[size_t(c.first)], c.taps));
+            ExpectPreview(d, kEndPreview, Zoomed(KeyOf(c.end), source[size_t(c.last)], c.taps));
+            Drive(d, Steps{{dlg::kIdOk}});
         }
         EXPECT_TRUE(ui_script::ShownMessages().empty());
         ReloadSlotFromTemp(workspace, workspace.currentSlot);
@@ -351,8 +217,7 @@ TEST_F(ZoomDialogTest, AFrameTheStreamCannotDeliverStopsTheRenderAndLeavesTheSlo
     {
         ZoomDialog d(nullptr, ws);
         d.show();
-        Slide(d, kEndXZoom, 200);
-        Click(d, dlg::kIdOk);
+        Drive(d, Steps{{kEndXZoom, 200}, {dlg::kIdOk}});
         EXPECT_TRUE(d.isVisible());
     }
     ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
