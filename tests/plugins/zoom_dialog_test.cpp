@@ -134,7 +134,8 @@ struct RenderCase {
     Steps steps;
     int first, last; // the frames zoomed
     Setting start, end;
-    uint16_t taps = 0; // with the filter on; 0: off
+    uint16_t taps = 0; // checked
+    bool filter = false;
     bool black = false;
     int bitCount = 24;
 };
@@ -145,12 +146,12 @@ TEST_F(ZoomDialogTest, OkZoomsTheRangeFromTheStartKeyToTheEndKey) {
     const int tap3 = kFirstTap + 2, tap4 = kFirstTap + 3, tap5 = kFirstTap + 4;
     const RenderCase cases[] = {
         {"100 % to 200 %, filter on and off", 10, 20,
-         Steps{{kEndXZoom, 200}, {kEndYZoom, 200}, {kFiltering}, {kFiltering}}, 10, 20, Setting{},
-         Setting{200, 200, 7.5, 61}},
+         Steps{{kEndXZoom, 200}, {kEndYZoom, 200}, {kFiltering}, {tap3}, {kFiltering}}, 10, 20,
+         Setting{}, Setting{200, 200, 7.5, 61}, 0x04},
         {"one frame takes the start key", 5, 5, Steps{{kStartXZoom, 150}, {kEndXZoom, 300}}, 5, 5,
          Setting{150, 100, 3.75}, Setting{300, 100, 15}},
         {"zoom 0 is black", 3, 4, Steps{{kStartYZoom, 0}, {kEndYZoom, 0}}, 3, 4,
-         Setting{100, 0, 0, -61}, Setting{100, 0, 0, -61}, 0, true},
+         Setting{100, 0, 0, -61}, Setting{100, 0, 0, -61}, 0, false, true},
         {"range past the stream", 55, 80, Steps{{kEndXZoom, 200}}, 55, 61, Setting{},
          Setting{200, 100, 7.5}},
         {"dragged position and filter", 0, 9,
@@ -162,16 +163,17 @@ TEST_F(ZoomDialogTest, OkZoomsTheRangeFromTheStartKeyToTheEndKey) {
                {tap4},
                {tap4},
                {tap5}},
-         0, 9, Setting{200, 100, 3}, Setting{100, 300, 0, 122}, 0x14},
+         0, 9, Setting{200, 100, 3}, Setting{100, 300, 0, 122}, 0x14, true},
         {"start centres on a whole line", 0, 61, Steps{{kStartYZoom, 50}}, 0, 61,
          Setting{100, 50, 0, -30}, Setting{}},
         {"end centres on half a line", 0, 61, Steps{{kEndYZoom, 50}}, 0, 61, Setting{},
          Setting{100, 50, 0, -30.5}},
         {"16-bit frames, filter left out", 2, 6, Steps{{kEndXZoom, 150}, {kFiltering}, {kFirstTap}},
-         2, 6, Setting{}, Setting{150, 100, 3.75}, 0x01, false, 16},
+         2, 6, Setting{}, Setting{150, 100, 3.75}, 0x01, true, false, 16},
     };
     for (const RenderCase& c : cases) {
         SCOPED_TRACE(c.name);
+        const uint16_t taps = c.filter ? c.taps : 0;
         ASSERT_NE(CreateMainWindow(), nullptr);
         ASSERT_TRUE(WriteGradientAvi((folder / "g.avi").string(), 15, 122, 62, c.bitCount));
         Open((folder / "g.avi").string());
@@ -183,19 +185,18 @@ TEST_F(ZoomDialogTest, OkZoomsTheRangeFromTheStartKeyToTheEndKey) {
             ZoomDialog d(nullptr, ws);
             d.show();
             Drive(d, c.steps);
-            EXPECT_EQ(d.isChecked(kFiltering), c.taps != 0);
+            EXPECT_EQ(d.isChecked(kFiltering), c.filter);
             for (int k = 0; k < kTapCount; ++k)
                 EXPECT_EQ(d.isChecked(kFirstTap + k), (c.taps >> k & 1) != 0) << k;
-            ExpectPreview(d, kStartPreview,
-                          Zoomed(KeyOf(c.start), source[size_t(c.first)], c.taps));
-            ExpectPreview(d, kEndPreview, Zoomed(KeyOf(c.end), source[size_t(c.last)], c.taps));
+            ExpectPreview(d, kStartPreview, Zoomed(KeyOf(c.start), source[size_t(c.first)], taps));
+            ExpectPreview(d, kEndPreview, Zoomed(KeyOf(c.end), source[size_t(c.last)], taps));
             Drive(d, Steps{{dlg::kIdOk}});
         }
         EXPECT_TRUE(ui_script::ShownMessages().empty());
         ReloadSlotFromTemp(workspace, workspace.currentSlot);
         const Frames written = ReadAll(workspace.currentStream);
         ASSERT_EQ(written.size(), source.size());
-        const Frames expected = Rendered(source, c.first, c.last, c.start, c.end, c.taps);
+        const Frames expected = Rendered(source, c.first, c.last, c.start, c.end, taps);
         for (size_t n = 0; n < written.size(); ++n)
             EXPECT_EQ(written[n], expected[n]) << "frame " << n;
         for (int n = c.first; n <= c.last && c.black; ++n)
