@@ -1,0 +1,234 @@
+// The zoom dialog driven through its controls on slots opened by the real host: the position
+// trackbars the zoom trackbars set, the previews, and the frames Ok writes into the slot.
+#include "../host/host_fixture.h"
+
+#include "avi_io.h"
+#include "paint_frame.h"
+#include "zoom_dialog.h"
+
+#include <QAbstractButton>
+#include <QImage>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace zoom;
+using Frames = std::vector<std::vector<uint8_t>>;
+
+using ZoomDialogTest = HostFixture;
+
+// A trackbar dragged to value, or a button clicked.
+struct Step {
+    int id;
+    int value = 0;
+};
+using Steps = std::vector<Step>;
+
+void Drive(ZoomDialog& d, const Steps& steps) {
+    for (const Step& step : steps) {
+        QWidget* control = d.control(step.id);
+        if (auto* button = qobject_cast<QAbstractButton*>(control))
+            button->click();
+        else
+            static_cast<QSlider*>(control)->setValue(step.value);
+    }
+    QCoreApplication::processEvents(); // the previews' deferred paint
+}
+
+Frames ReadAll(PAVISTREAM stream) {
+    const BITMAPINFOHEADER& format = *workspace.frameFormat;
+    Frames frames(size_t(AVIStreamLength(stream)), std::vector<uint8_t>(format.biSizeImage));
+    for (size_t n = 0; n < frames.size(); ++n)
+        AVIStreamRead(stream, LONG(n), 1, frames[n].data(), LONG(format.biSizeImage), nullptr,
+                      nullptr);
+    return frames;
+}
+
+// Zoom in percent and position, as a user sets them.
+struct Setting {
+    double xZoom = 100, yZoom = 100, xPos = 0, yPos = 0;
+};
+
+ZoomKey KeyOf(const Setting& s) {
+    ZoomKey key{};
+    key.xZoom = s.xZoom;
+    key.yZoom = s.yZoom;
+    key.xPos = s.xPos;
+    key.yPos = s.yPos;
+    return key;
+}
+
+// The kernels' picture of one frame under a key; taps 0 leaves the filter off.
+std::vector<uint8_t> Zoomed(ZoomKey key, const std::vector<uint8_t>& source, uint16_t taps) {
+    const BITMAPINFOHEADER& f = *workspace.frameFormat;
+    key.xSize = f.biWidth * (key.xZoom / 100);
+    key.ySize = f.biHeight * (key.yZoom / 100);
+    std::vector<uint8_t> out(source.size(), 0);
+    ZoomFrame(key, source.data(), out.data(), f.biWidth, f.biHeight, f.biBitCount);
+    if (taps) SmoothFrame(out.data(), out.data(), taps, f.biWidth, f.biHeight, f.biBitCount);
+    return out;
+}
+
+// The stream with frames first..last zoomed from one setting to the other.
+Frames Rendered(Frames frames, int first, int last, const Setting& from, const Setting& to,
+                uint16_t taps) {
+    ZoomKey key = KeyOf(from);
+    const ZoomKey end = KeyOf(to);
+    ComputeZoomSteps(key, end, first, last);
+    for (int n = first; n <= last; ++n) {
+        frames[size_t(n)] = Zoomed(key, frames[size_t(n)], taps);
+        AdvanceZoomKey(key, end);
+    }
+    return frames;
+}
+
+// What a preview shows, against the expected frame painted into it the same way.
+void ExpectPreview(ZoomDialog& d, int id, const std::vector<uint8_t>& expected) {
+    const QImage shown = d.control(id)->grab().toImage();
+    PaintFrame(d, id, expected.data(), workspace.frameFormat, FrameScaling::Nearest);
+    EXPECT_EQ(shown, d.control(id)->grab().toImage()) << id;
+}
+
+struct PositionCase {
+    const char* name;
+    Steps steps;
+    int trackbar, minimum, maximum, position;
+    int edit; // shows the position
+};
+
+TEST_F(ZoomDialogTest, ZoomTrackbarsCentreThePictureAndSetThePositionRanges) {
+    const PositionCase cases[] = {
+        {"at start", Steps{}, kEndXPos, 0, 0, 0, kEndXPosEdit},
+        {"zoom edit", Steps{{kStartYZoom, 37}}, kStartYZoom, 0, 400, 37, kStartYZoomEdit},
+        {"x 200 %", Steps{{kStartXZoom, 200}}, kStartXPos, 0, 320, 160, kStartXPosEdit},
+        {"x 50 %", Steps{{kStartXZoom, 50}}, kStartXPos, -160, 0, -80, kStartXPosEdit},
+        {"start y shortfall 61", Steps{{kStartYZoom, 50}}, kStartYPos, -61, 0, -30, kStartYPosEdit},
+        {"end y shortfall 61", Steps{{kEndYZoom, 50}}, kEndYPos, -61, 0, -30, kEndYPosEdit},
+        {"other group's zoom", Steps{{kStartXZoom, 200}, {kStartXPos, 50}, {kEndXZoom, 300}},
+         kStartXPos, 0, 320, 50, kStartXPosEdit},
+        {"own zoom re-centres", Steps{{kStartXZoom, 200}, {kStartXPos, 50}, {kStartYZoom, 150}},
+         kStartXPos, 0, 320, 160, kStartXPosEdit},
+        {"end x 50 %", Steps{{kEndXZoom, 50}}, kEndXPos, -160, 0, -80, kEndXPosEdit},
+        {"end x pos", Steps{{kEndXZoom, 150}, {kEndXPos, 7}}, kEndXPos, 0, 160, 7, kEndXPosEdit},
+    };
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 320, 122, 3));
+    for (const PositionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EditWorkspace ws = workspace;
+        ZoomDialog d(nullptr, ws);
+        d.show();
+        Drive(d, c.steps);
+        EXPECT_EQ(d.minimum(c.trackbar), c.minimum);
+        EXPECT_EQ(d.maximum(c.trackbar), c.maximum);
+        EXPECT_EQ(d.position(c.trackbar), c.position);
+        EXPECT_EQ(d.text(c.edit).toStdString(), std::to_string(c.position));
+    }
+}
+
+struct RenderCase {
+    const char* name;
+    int rangeStart, rangeEnd; // as the host hands it over
+    Steps steps;
+    int first, last; // the frames zoomed
+    Setting start, end;
+    uint16_t taps = 0; // checked
+    bool filter = false;
+    bool black = false;
+    int bitCount = 24;
+};
+
+// 62 frames of 15 x 122 pixels: rows of 45 bytes, padded to 48 in the stream. The previews show
+// the first and the last frame of the range under their keys; Ok writes the whole stream.
+TEST_F(ZoomDialogTest, OkZoomsTheRangeFromTheStartKeyToTheEndKey) {
+    const int tap3 = kFirstTap + 2, tap4 = kFirstTap + 3, tap5 = kFirstTap + 4;
+    const RenderCase cases[] = {
+        {"100 % to 200 %, filter on and off", 10, 20,
+         Steps{{kEndXZoom, 200}, {kEndYZoom, 200}, {kFiltering}, {tap3}, {kFiltering}}, 10, 20,
+         Setting{}, Setting{200, 200, 7.5, 61}, 0x04},
+        {"one frame takes the start key", 5, 5, Steps{{kStartXZoom, 150}, {kEndXZoom, 300}}, 5, 5,
+         Setting{150, 100, 3.75}, Setting{300, 100, 15}},
+        {"zoom 0 is black", 3, 4, Steps{{kStartYZoom, 0}, {kEndYZoom, 0}}, 3, 4,
+         Setting{100, 0, 0, -61}, Setting{100, 0, 0, -61}, 0, false, true},
+        {"range past the stream", 55, 80, Steps{{kEndXZoom, 200}}, 55, 61, Setting{},
+         Setting{200, 100, 7.5}},
+        {"dragged position and filter", 0, 9,
+         Steps{{kStartXZoom, 200},
+               {kStartXPos, 3},
+               {kEndYZoom, 300},
+               {kFiltering},
+               {tap3},
+               {tap4},
+               {tap4},
+               {tap5}},
+         0, 9, Setting{200, 100, 3}, Setting{100, 300, 0, 122}, 0x14, true},
+        {"start centres on a whole line", 0, 61, Steps{{kStartYZoom, 50}}, 0, 61,
+         Setting{100, 50, 0, -30}, Setting{}},
+        {"end centres on half a line", 0, 61, Steps{{kEndYZoom, 50}}, 0, 61, Setting{},
+         Setting{100, 50, 0, -30.5}},
+        {"16-bit frames, filter left out", 2, 6, Steps{{kEndXZoom, 150}, {kFiltering}, {kFirstTap}},
+         2, 6, Setting{}, Setting{150, 100, 3.75}, 0x01, true, false, 16},
+    };
+    for (const RenderCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint16_t taps = c.filter ? c.taps : 0;
+        ASSERT_NE(CreateMainWindow(), nullptr);
+        ASSERT_TRUE(WriteGradientAvi((folder / "g.avi").string(), 15, 122, 62, c.bitCount));
+        Open((folder / "g.avi").string());
+        const Frames source = ReadAll(workspace.currentStream);
+        workspace.rangeStart = c.rangeStart;
+        workspace.rangeEnd = c.rangeEnd;
+        EditWorkspace ws = workspace;
+        {
+            ZoomDialog d(nullptr, ws);
+            d.show();
+            Drive(d, c.steps);
+            EXPECT_EQ(d.isChecked(kFiltering), c.filter);
+            for (int k = 0; k < kTapCount; ++k)
+                EXPECT_EQ(d.isChecked(kFirstTap + k), (c.taps >> k & 1) != 0) << k;
+            ExpectPreview(d, kStartPreview, Zoomed(KeyOf(c.start), source[size_t(c.first)], taps));
+            ExpectPreview(d, kEndPreview, Zoomed(KeyOf(c.end), source[size_t(c.last)], taps));
+            Drive(d, Steps{{dlg::kIdOk}});
+        }
+        EXPECT_TRUE(ui_script::ShownMessages().empty());
+        ReloadSlotFromTemp(workspace, workspace.currentSlot);
+        const Frames written = ReadAll(workspace.currentStream);
+        ASSERT_EQ(written.size(), source.size());
+        const Frames expected = Rendered(source, c.first, c.last, c.start, c.end, taps);
+        for (size_t n = 0; n < written.size(); ++n)
+            EXPECT_EQ(written[n], expected[n]) << "frame " << n;
+        for (int n = c.first; n <= c.last && c.black; ++n)
+            EXPECT_EQ(written[size_t(n)], std::vector<uint8_t>(written[0].size(), 0));
+        DestroyMainWindow();
+    }
+}
+
+TEST_F(ZoomDialogTest, AFrameTheStreamCannotDeliverStopsTheRenderAndLeavesTheSlot) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    const std::string path = (folder / "g.avi").string();
+    ASSERT_TRUE(WriteGradientAvi(path, 15, 122, 62, 24));
+    Open(path);
+    const Frames source = ReadAll(workspace.currentStream);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+    workspace.rangeStart = 0;
+    workspace.rangeEnd = 61;
+    EditWorkspace ws = workspace;
+    {
+        ZoomDialog d(nullptr, ws);
+        d.show();
+        Drive(d, Steps{{kEndXZoom, 200}, {dlg::kIdOk}});
+        EXPECT_TRUE(d.isVisible());
+    }
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(ui_script::ShownMessages()[0].text, "フレームを読み込めませんでした");
+    EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Error");
+    const PAVISTREAM kept = ws.slotStreams[0], host = workspace.slotStreams[0]; // packed fields
+    EXPECT_EQ(kept, host);
+    EXPECT_FALSE(std::filesystem::exists(temp() / "00.avi"));
+    EXPECT_FALSE(std::filesystem::exists(temp() / "98.avi"));
+    EXPECT_EQ(ReadAll(host)[0], source[0]);
+}
+
+} // namespace
