@@ -30,6 +30,14 @@ struct Shown {
 
 class Crossfade : public HostFixture {
   protected:
+    void SetUp() override {
+        HostFixture::SetUp();
+        ASSERT_NE(CreateMainWindow(), nullptr);
+    }
+    void TearDown() override {
+        dialog.reset();
+        HostFixture::TearDown();
+    }
     void OpenStream(int frames, int base, int bitCount = 24, int width = kWidth) {
         std::vector<Frame> pictures;
         for (int n = 0; n < frames; ++n)
@@ -89,6 +97,10 @@ struct DragCase {
     const char* destinationText;
 };
 
+void PrintTo(const DragCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class CrossfadeDrags : public Crossfade, public testing::WithParamInterface<DragCase> {};
 
 // S = 10, D = 8: both ranges keep one length, inside their streams.
@@ -135,6 +147,10 @@ struct RenderCase {
     int lastFrame; // the length the Info box shows
     std::vector<Shown> frames;
 };
+
+void PrintTo(const RenderCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class CrossfadeRenders : public Crossfade, public testing::WithParamInterface<RenderCase> {};
 
