@@ -282,8 +282,7 @@ bool CrossfadeDialog::confirmOutput(int64_t lastFrame) {
 bool CrossfadeDialog::produceFrame(int64_t index, uint8_t* pixels) {
     if (index >= sourceFrames()) return appendDestination(index, pixels);
     if (!plugin::ReadFrame(workspace().currentStream, index, pixels, sourceFormat_)) {
-        const QByteArray text = QString::asprintf(kSourceUnreadable, (long long)index).toUtf8();
-        MessageBoxA(static_cast<QWidget*>(this), text.constData(), "Error", MB_OK);
+        reportError(QString::asprintf(kSourceUnreadable, (long long)index).toUtf8().constData());
         return false;
     }
     if (index < workspace().rangeStart || index > workspace().rangeEnd) return true;
@@ -314,8 +313,7 @@ bool CrossfadeDialog::appendDestination(int64_t index, uint8_t* pixels) {
 
 bool CrossfadeDialog::readDestinationFrame(int32_t frame) {
     if (plugin::ReadFrame(destinationStream(), frame, destFrame_.data(), destFormat_)) return true;
-    const QByteArray text = QString::asprintf(kDestinationUnreadable, (long long)frame).toUtf8();
-    MessageBoxA(static_cast<QWidget*>(this), text.constData(), "Error", MB_OK);
+    reportError(QString::asprintf(kDestinationUnreadable, (long long)frame).toUtf8().constData());
     return false;
 }
 

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <dlfcn.h>
+
 namespace {
 
 using namespace crossfade;
@@ -305,6 +307,17 @@ TEST_F(Crossfade, OtherDepthIsConvertedToTheSources) {
     EXPECT_EQ(output[2], Picture(2, kSource));
     EXPECT_EQ(output[3], widened(2));
     EXPECT_EQ(output[4], widened(3));
+}
+
+// The module the host loads names its menu item.
+TEST(WexelModule, GivesItsMenuCaption) {
+    void* module = dlopen(WEXEL_MODULE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    const auto getMenuName = reinterpret_cast<char* (*)(char*)>(dlsym(module, "GetMenuName"));
+    ASSERT_NE(getMenuName, nullptr);
+    char caption[50] = {};
+    EXPECT_STREQ(getMenuName(caption), "クロスフェード Ver1.01");
+    dlclose(module);
 }
 
 } // namespace
