@@ -18,17 +18,26 @@ using fixtures::Frame;
 
 constexpr int kWidth = 30, kHeight = 4; // rows padded to four bytes in 24 bits, not in 16
 
-// Frame n of a stream: pattern n + base, so that two streams' frames differ.
-Frame Picture(int n, int base, int bitCount = 24) {
-    return fixtures::PatternFrame(kWidth, kHeight, bitCount, n + base);
+// Frame n of the source is picture n, of a destination picture kDestination + n (or kOther + n).
+constexpr int kDestination = 100, kOther = 200;
+Frame Picture(int number, int bitCount = 24) {
+    return fixtures::PatternFrame(kWidth, kHeight, bitCount, number);
 }
-constexpr int kSource = 0, kDestination = 100, kOther = 200;
 
-// One output frame: frame `n` of the source (kSource) or of a destination (kDestination...).
-struct Shown {
-    int base;
-    int n;
-};
+// The pictures first .. last.
+std::vector<int> Pictures(int first, int last) {
+    std::vector<int> numbers;
+    for (int n = first; n <= last; ++n)
+        numbers.push_back(n);
+    return numbers;
+}
+std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A user's step: a slider dragged to a position, or (position -1) a button clicked.
+using Steps = std::vector<std::pair<int, int>>;
 
 class Crossfade : public HostFixture {
   protected:
@@ -41,6 +50,7 @@ class Crossfade : public HostFixture {
         HostFixture::TearDown();
     }
     void OpenStream(int frames, int base, int bitCount = 24, int width = kWidth) {
+        if (frames == 0) return;
         std::vector<Frame> pictures;
         for (int n = 0; n < frames; ++n)
             pictures.push_back(fixtures::PatternFrame(width, kHeight, bitCount, n + base));
@@ -50,9 +60,10 @@ class Crossfade : public HostFixture {
         Open(path);
     }
     // A destination of `destFrames` in slot 0, the current source of `sourceFrames` in slot 1.
+    // Without destination frames the source is its own destination.
     void OpenPair(int sourceFrames, int destFrames, int destBitCount = 24) {
         OpenStream(destFrames, kDestination, destBitCount);
-        OpenStream(sourceFrames, kSource);
+        OpenStream(sourceFrames, 0);
     }
     void Show() {
         dialog.reset();
@@ -60,10 +71,14 @@ class Crossfade : public HostFixture {
         dialog = std::make_unique<CrossfadeDialog>(nullptr, ws);
         dialog->show();
     }
-    void Drag(int id, int position) {
-        static_cast<QSlider*>(dialog->control(id))->setValue(position);
-    }
     void Click(int id) { static_cast<QAbstractButton*>(dialog->control(id))->click(); }
+    void Take(const Steps& steps) {
+        for (const auto& [id, position] : steps)
+            if (position < 0)
+                Click(id);
+            else
+                static_cast<QSlider*>(dialog->control(id))->setValue(position);
+    }
     void Activate(int row) {
         auto* list = static_cast<QTreeWidget*>(dialog->control(kSlotList));
         list->setCurrentItem(list->topLevelItem(row));
@@ -91,63 +106,43 @@ class Crossfade : public HostFixture {
     std::unique_ptr<CrossfadeDialog> dialog;
 };
 
-struct DragCase {
-    const char* name;
-    std::vector<std::pair<int, int>> drags;
-    std::vector<int> positions; // source start, end, destination start, end
-    const char* sourceText;
-    const char* destinationText;
-};
-
-void PrintTo(const DragCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class CrossfadeDrags : public Crossfade, public testing::WithParamInterface<DragCase> {};
-
 // S = 10, D = 8: both ranges keep one length, inside their streams.
-TEST_P(CrossfadeDrags, KeepRangesOfOneLengthInsideTheStreams) {
+TEST_F(Crossfade, TrackbarsKeepRangesOfOneLengthInsideTheStreams) {
+    struct {
+        Steps steps;
+        std::vector<int> positions; // source start, end, destination start, end
+        const char* sourceText;
+        const char* destinationText;
+    } const cases[] = {
+        {{}, {0, 1, 0, 1}, "009 / 000 To 001", "007 / 000 To 001"},
+        {{{kSourceStart, 9}}, {8, 9, 0, 1}, "009 / 008 To 009", "007 / 000 To 001"},
+        {{{kSourceEnd, 9}}, {0, 1, 0, 1}, "009 / 000 To 001", "007 / 000 To 001"},
+        {{{kSourceEnd, 3}, {kDestinationStart, 7}},
+         {0, 3, 4, 7},
+         "009 / 000 To 003",
+         "007 / 004 To 007"},
+        {{{kSourceEnd, 3}, {kDestinationEnd, 1}},
+         {0, 3, 0, 3},
+         "009 / 000 To 003",
+         "007 / 000 To 003"},
+    };
     OpenPair(10, 8);
-    Show();
-    for (const auto& [id, position] : GetParam().drags)
-        Drag(id, position);
-    EXPECT_EQ(Positions(), GetParam().positions);
-    EXPECT_EQ(dialog->text(kSourceText).toStdString(), GetParam().sourceText);
-    EXPECT_EQ(dialog->text(kDestinationText).toStdString(), GetParam().destinationText);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sourceText + std::string(" ") + c.destinationText);
+        Show();
+        Take(c.steps);
+        EXPECT_EQ(Positions(), c.positions);
+        EXPECT_EQ(dialog->text(kSourceText).toStdString(), c.sourceText);
+        EXPECT_EQ(dialog->text(kDestinationText).toStdString(), c.destinationText);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Trackbars, CrossfadeDrags,
-    testing::Values(DragCase{"Opened", {}, {0, 1, 0, 1}, "009 / 000 To 001", "007 / 000 To 001"},
-                    DragCase{"SourceStartToEnd",
-                             {{kSourceStart, 9}},
-                             {8, 9, 0, 1},
-                             "009 / 008 To 009",
-                             "007 / 000 To 001"},
-                    DragCase{"SourceLongerThanDestination",
-                             {{kSourceEnd, 9}},
-                             {0, 1, 0, 1},
-                             "009 / 000 To 001",
-                             "007 / 000 To 001"},
-                    DragCase{"DestinationStartBeyond",
-                             {{kSourceEnd, 3}, {kDestinationStart, 7}},
-                             {0, 3, 4, 7},
-                             "009 / 000 To 003",
-                             "007 / 004 To 007"},
-                    DragCase{"DestinationEndBelow",
-                             {{kSourceEnd, 3}, {kDestinationEnd, 1}},
-                             {0, 3, 0, 3},
-                             "009 / 000 To 003",
-                             "007 / 000 To 003"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 struct RenderCase {
     const char* name;
     int sourceFrames, destFrames;
-    std::vector<std::pair<int, int>> drags;
-    bool insert;
-    int lastFrame; // the length the Info box shows
-    std::vector<Shown> frames;
+    Steps steps;
+    int lastFrame;             // the length the Info box shows
+    std::vector<int> pictures; // of the frames written
 };
 
 void PrintTo(const RenderCase& c, std::ostream* out) {
@@ -161,9 +156,7 @@ TEST_P(CrossfadeRenders, WriteTheSourceThenTheRestOfTheDestination) {
     const RenderCase& c = GetParam();
     OpenPair(c.sourceFrames, c.destFrames);
     Show();
-    for (const auto& [id, position] : c.drags)
-        Drag(id, position);
-    if (c.insert) Click(kInsertOverStream);
+    Take(c.steps);
     Click(dlg::kIdOk);
 
     ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
@@ -171,50 +164,41 @@ TEST_P(CrossfadeRenders, WriteTheSourceThenTheRestOfTheDestination) {
     EXPECT_EQ(ui_script::ShownMessages()[0].text,
               "Out Put Info\nScreen Size    30 X 4 \nFream Length      " +
                   std::to_string(c.lastFrame));
-    EXPECT_EQ(dialog->maximum(plugin::kIdProgress), int(c.frames.size()));
+    EXPECT_EQ(dialog->maximum(plugin::kIdProgress), int(c.pictures.size()));
     const std::vector<Frame> output = Output();
-    ASSERT_EQ(output.size(), c.frames.size());
+    ASSERT_EQ(output.size(), c.pictures.size());
     for (size_t i = 0; i < output.size(); ++i)
-        EXPECT_EQ(output[i], Picture(c.frames[i].n, c.frames[i].base)) << "frame " << i;
+        EXPECT_EQ(output[i], Picture(c.pictures[i])) << "frame " << i;
 }
 
-std::vector<Shown> Frames(int base, int first, int last) {
-    std::vector<Shown> frames;
-    for (int n = first; n <= last; ++n)
-        frames.push_back({base, n});
-    return frames;
-}
-std::vector<Shown> operator+(std::vector<Shown> a, const std::vector<Shown>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
+const int D = kDestination;
 INSTANTIATE_TEST_SUITE_P(
     Ok, CrossfadeRenders,
-    testing::Values(
-        RenderCase{
-            "Defaults", 10, 8, {}, false, 9, Frames(kDestination, 0, 1) + Frames(kSource, 2, 9)},
-        RenderCase{"InsertOverStream",
-                   10,
-                   8,
-                   {{kDestinationEnd, 3}},
-                   true,
-                   13,
-                   Frames(kDestination, 2, 3) + Frames(kSource, 2, 9) + Frames(kDestination, 4, 7)},
-        RenderCase{"OneFrameSource",
-                   1,
-                   8,
-                   {},
-                   true,
-                   6,
-                   Frames(kDestination, 0, 0) + Frames(kDestination, 2, 7)},
-        RenderCase{"OneFrameDestination",
-                   10,
-                   1,
-                   {},
-                   true,
-                   9,
-                   Frames(kDestination, 0, 0) + Frames(kSource, 1, 9)}),
+    testing::Values(RenderCase{"Defaults", 10, 8, {}, 9, Pictures(D, D + 1) + Pictures(2, 9)},
+                    RenderCase{"InsertOverStream",
+                               10,
+                               8,
+                               {{kDestinationEnd, 3}, {kInsertOverStream, -1}},
+                               13,
+                               Pictures(D + 2, D + 3) + Pictures(2, 9) + Pictures(D + 4, D + 7)},
+                    RenderCase{"CurrentSlotAsDestination",
+                               10,
+                               0,
+                               {{kDestinationStart, 5}},
+                               9,
+                               Pictures(5, 6) + Pictures(2, 9)},
+                    RenderCase{"OneFrameSource",
+                               1,
+                               8,
+                               {{kInsertOverStream, -1}},
+                               6,
+                               Pictures(D, D) + Pictures(D + 2, D + 7)},
+                    RenderCase{"OneFrameDestination",
+                               10,
+                               1,
+                               {{kInsertOverStream, -1}},
+                               9,
+                               Pictures(D, D) + Pictures(1, 9)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A destination chosen after the source range was widened starts at 0..1 again; Ok blends its
@@ -222,9 +206,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Crossfade, RowActivatedAfterWideningTheSource) {
     OpenStream(8, kDestination);
     OpenStream(8, kOther);
-    OpenStream(10, kSource);
+    OpenStream(10, 0);
     Show();
-    Drag(kSourceEnd, 5);
+    Take({{kSourceEnd, 5}});
     Activate(1);
     EXPECT_EQ(Positions(), (std::vector<int>{0, 5, 0, 1}));
     EXPECT_EQ(dialog->text(kDestinationText).toStdString(), "007 / 000 To 001");
@@ -236,9 +220,9 @@ TEST_F(Crossfade, RowActivatedAfterWideningTheSource) {
     const std::vector<Frame> output = Output();
     ASSERT_EQ(output.size(), 10u);
     for (int i = 0; i < 10; ++i) {
-        Frame expected = Picture(i, kSource);
+        Frame expected = Picture(i);
         if (i <= 5) {
-            const Frame other = Picture(i, kOther);
+            const Frame other = Picture(kOther + i);
             BlendFrames(expected.data(), other.data(), other.size(), AdvanceBlendWeight(blend),
                         format);
         }
@@ -246,24 +230,12 @@ TEST_F(Crossfade, RowActivatedAfterWideningTheSource) {
     }
 }
 
-// The current slot as its own destination: its frames 5 and 6 over its frames 0 and 1.
-TEST_F(Crossfade, CurrentSlotAsItsOwnDestination) {
-    OpenStream(10, kSource);
-    Show();
-    Drag(kDestinationStart, 5);
-    Click(dlg::kIdOk);
-    const std::vector<Frame> output = Output();
-    ASSERT_EQ(output.size(), 10u);
-    for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(output[i], Picture(i < 2 ? i + 5 : i, kSource)) << "frame " << i;
-}
-
 // Cancel in the Info box, or a destination of another size ("Check"), writes nothing and
 // keeps the dialog open.
 TEST_F(Crossfade, OkWithoutRenderKeepsTheSlot) {
     OpenStream(8, kOther, 24, kWidth + 2);
     OpenStream(8, kDestination);
-    OpenStream(10, kSource);
+    OpenStream(10, 0);
     const std::string before = SlotFileBytes();
     for (const auto& [row, caption] : {std::pair{1, "Info"}, std::pair{0, "Check"}}) {
         SCOPED_TRACE(caption);
@@ -287,8 +259,8 @@ TEST_F(Crossfade, OtherDepthIsConvertedToTheSources) {
     Click(kInsertOverStream);
     Click(dlg::kIdOk);
     const auto widened = [](int n) {
-        const Frame words = Picture(n, kDestination, 16);
-        Frame bytes = Picture(0, 0);
+        const Frame words = Picture(kDestination + n, 16);
+        Frame bytes = Picture(0);
         const size_t row = bytes.size() / kHeight;
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x) {
@@ -304,7 +276,7 @@ TEST_F(Crossfade, OtherDepthIsConvertedToTheSources) {
     EXPECT_EQ(workspace.frameFormat->biBitCount, 24);
     EXPECT_EQ(output[0], widened(0));
     EXPECT_EQ(output[1], widened(1));
-    EXPECT_EQ(output[2], Picture(2, kSource));
+    EXPECT_EQ(output[2], Picture(2));
     EXPECT_EQ(output[3], widened(2));
     EXPECT_EQ(output[4], widened(3));
 }
