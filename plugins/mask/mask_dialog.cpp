@@ -593,7 +593,7 @@ bool MaskDialog::compositeFrame(int64_t n, uint8_t* pixels, const uint8_t keyRGB
 }
 
 bool MaskDialog::reportUnreadable() {
-    MessageBoxA(static_cast<QWidget*>(this), kFrameUnreadable, "Error", MB_OK);
+    reportError(kFrameUnreadable);
     return false;
 }
 
