@@ -107,27 +107,12 @@ QString RangeText(int32_t length, int32_t start, int32_t end) {
 } // namespace
 
 MaskDialog::MaskDialog(QWidget* parent, EditWorkspace& ws)
-    : PluginDialog({"マスク Ver 1.00", 239, 245, kControls}, parent, ws), base_{kBaseStart,
-                                                                                kBaseEnd,
-                                                                                kBaseInfo},
-      back_{kBackStart, kBackEnd, kBackInfo}, mask_{kMaskStart, kMaskEnd, kMaskInfo} {
+    : PluginDialog({"マスク Ver 1.00", 239, 245, kControls}, parent, ws) {
     const BITMAPINFOHEADER& format = *ws.frameFormat;
     width_ = format.biWidth;
     height_ = format.biHeight;
     bitCount_ = format.biBitCount;
-    const QSize preview = clientSize(kBasePreview);
-    previewW_ = preview.width();
-    previewH_ = preview.height();
-    slackW_ = width_ - previewW_;
-    slackH_ = height_ - previewH_;
-
-    pickKey_.xZoom = pickKey_.yZoom = 100.0;
-    pickKey_.xSize = width_;
-    pickKey_.ySize = height_;
-    pickKey_.xPos = cross_.viewX = slackW_ / 2;
-    pickKey_.yPos = cross_.viewY = slackH_ / 2;
-    cross_.x = (width_ - 1) / 2;
-    cross_.y = (height_ - 1) / 2;
+    initPickView();
 
     base_.format = format;
     base_.info = ws.streamInfo;
@@ -140,14 +125,34 @@ MaskDialog::MaskDialog(QWidget* parent, EditWorkspace& ws)
     readFrame(mask_, 0, maskPicture_);
     readFrame(back_, 0, back_.frame);
     showAllRanges();
+    plugin::FillSlotList(*this, kBackSlots, ws);
+    plugin::FillSlotList(*this, kMaskSlots, ws);
+    initKeyControls();
+}
 
-    swatchFormat_ = format;
+// The view starts at 100 % with the cross-hair in the middle of the frame; the preview's size
+// decides how much of the frame the view shows.
+void MaskDialog::initPickView() {
+    const QSize preview = clientSize(kBasePreview);
+    previewW_ = preview.width();
+    previewH_ = preview.height();
+    slackW_ = width_ - previewW_;
+    slackH_ = height_ - previewH_;
+    pickKey_.xZoom = pickKey_.yZoom = 100.0;
+    pickKey_.xSize = width_;
+    pickKey_.ySize = height_;
+    pickKey_.xPos = cross_.viewX = slackW_ / 2;
+    pickKey_.yPos = cross_.viewY = slackH_ / 2;
+    cross_.x = (width_ - 1) / 2;
+    cross_.y = (height_ - 1) / 2;
+}
+
+// Black key, level bars on, the cross-hair bars and the magnification off until pick mode.
+void MaskDialog::initKeyControls() {
+    swatchFormat_ = base_.format;
     swatchFormat_.biWidth = 1;
     swatchFormat_.biHeight = 1;
     swatchFormat_.biSizeImage = sizeof keyColor_;
-    plugin::FillSlotList(*this, kBackSlots, ws);
-    plugin::FillSlotList(*this, kMaskSlots, ws);
-
     for (int bar : kLevelBars)
         setRange(bar, 0, 255);
     setRange(kCrossColumn, 0, width_ - 1);

@@ -66,12 +66,15 @@ class MaskDialog : public plugin::PluginDialog {
         int infoId;
         int32_t start = 0;
         int32_t end = 1;
-        int slot = 0;
+        int slot = 0; // in slotStreams; the base is the current stream
         AVISTREAMINFOA info{};
         BITMAPINFOHEADER format{};
         std::vector<uint8_t> frame; // one frame in this stream's own format
         int32_t length() const { return static_cast<int32_t>(info.dwLength); }
     };
+
+    void initPickView();
+    void initKeyControls();
 
     PAVISTREAM streamOf(const StreamRange& range);
     void loadStream(StreamRange& range);
@@ -108,21 +111,21 @@ class MaskDialog : public plugin::PluginDialog {
     bool compositeFrame(int64_t n, uint8_t* pixels, const uint8_t keyRGB[3]);
     bool reportUnreadable();
 
-    StreamRange base_;
-    StreamRange back_;
-    StreamRange mask_;
+    StreamRange base_{kBaseStart, kBaseEnd, kBaseInfo};
+    StreamRange back_{kBackStart, kBackEnd, kBackInfo};
+    StreamRange mask_{kMaskStart, kMaskEnd, kMaskInfo};
     int32_t baseLength_ = 1;
     uint16_t oneFrameFlags_ = 0;
     int32_t useBackground_ = 1;
 
     // Frame geometry of the base, which the pick view and the cross-hair address.
-    int32_t width_;
-    int32_t height_;
-    int32_t bitCount_;
-    int32_t previewW_;
-    int32_t previewH_;
-    int32_t slackW_;
-    int32_t slackH_;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int32_t bitCount_ = 0;
+    int32_t previewW_ = 0;
+    int32_t previewH_ = 0;
+    int32_t slackW_ = 0;
+    int32_t slackH_ = 0;
 
     std::vector<uint8_t> basePicture_; // frame base_.start
     std::vector<uint8_t> maskPicture_; // frame mask_.start in the base's format: the pick source
