@@ -93,12 +93,12 @@ class MaskDialogTest : public HostFixture {
         return Write(name, Make(count, BaseFrame));
     }
 
-    // Starts the host with one slot per file, makes slot 0 current and opens the dialog on it.
-    void OpenDialog(const std::vector<std::string>& paths) {
+    // Starts the host with one slot per file, makes slot `current` current and opens the dialog.
+    void OpenDialog(const std::vector<std::string>& paths, int current = 0) {
         ASSERT_NE(CreateMainWindow(), nullptr);
         for (const std::string& path : paths)
             Open(path);
-        SwitchSlot(0);
+        SwitchSlot(current);
         ws = workspace;
         dialog = std::make_unique<MaskDialog>(nullptr, ws);
         dialog->show();
@@ -170,77 +170,52 @@ struct RangeCase {
     const char* name;
     std::vector<int> slotLengths; // slot 0 is the base
     std::vector<Step> steps;
-    const char* base;
-    const char* back;
-    const char* mask;
+    const char* infos; // base | background | mask
 };
 
 TEST_F(MaskDialogTest, LinkedRangesFollowTheBaseInsideTheirStreams) {
+    using S = Step;
     const RangeCase cases[] = {
         {"base end links both",
          {100},
-         {{Step::Drag, kBaseEnd, 20}},
-         "099/ (000,020)",
-         "099/ (000,020)",
-         "099/ (000,020)"},
+         {{S::Drag, kBaseEnd, 20}},
+         "099/ (000,020) | 099/ (000,020) | 099/ (000,020)"},
         {"a short background pulls the base back",
          {100, 15},
-         {{Step::Activate, kBackSlots, 1}, {Step::Drag, kBaseEnd, 20}},
-         "099/ (000,014)",
-         "014/ (000,014)",
-         "099/ (000,014)"},
+         {{S::Activate, kBackSlots, 1}, {S::Drag, kBaseEnd, 20}},
+         "099/ (000,014) | 014/ (000,014) | 099/ (000,014)"},
         {"a late background start moves back",
          {100, 50},
-         {{Step::Activate, kBackSlots, 1},
-          {Step::Drag, kBaseEnd, 10},
-          {Step::Drag, kBackStart, 45}},
-         "099/ (000,010)",
-         "049/ (039,049)",
-         "099/ (000,010)"},
+         {{S::Activate, kBackSlots, 1}, {S::Drag, kBaseEnd, 10}, {S::Drag, kBackStart, 45}},
+         "099/ (000,010) | 049/ (039,049) | 099/ (000,010)"},
         {"base start at the last frame",
          {10},
-         {{Step::Drag, kBaseStart, 9}},
-         "009/ (008,009)",
-         "009/ (000,001)",
-         "009/ (000,001)"},
+         {{S::Drag, kBaseStart, 9}},
+         "009/ (008,009) | 009/ (000,001) | 009/ (000,001)"},
         {"a linked end follows its start",
          {100},
-         {{Step::Drag, kBaseEnd, 10}, {Step::Drag, kMaskStart, 5}, {Step::Drag, kMaskEnd, 50}},
-         "099/ (000,010)",
-         "099/ (000,010)",
-         "099/ (005,015)"},
+         {{S::Drag, kBaseEnd, 10}, {S::Drag, kMaskStart, 5}, {S::Drag, kMaskEnd, 50}},
+         "099/ (000,010) | 099/ (000,010) | 099/ (005,015)"},
         {"background holds its start frame",
          {100},
-         {{Step::Drag, kBaseEnd, 10}, {Step::Click, kBackOneFrame}},
-         "099/ (000,010)",
-         "099/ (000,001)",
-         "099/ (000,010)"},
+         {{S::Drag, kBaseEnd, 10}, {S::Click, kBackOneFrame}},
+         "099/ (000,010) | 099/ (000,001) | 099/ (000,010)"},
         {"and follows again",
          {100},
-         {{Step::Drag, kBaseEnd, 10}, {Step::Click, kBackOneFrame}, {Step::Click, kBackOneFrame}},
-         "099/ (000,010)",
-         "099/ (000,010)",
-         "099/ (000,010)"},
+         {{S::Drag, kBaseEnd, 10}, {S::Click, kBackOneFrame}, {S::Click, kBackOneFrame}},
+         "099/ (000,010) | 099/ (000,010) | 099/ (000,010)"},
         {"mask holds its start frame",
          {100},
-         {{Step::Drag, kBaseEnd, 10}, {Step::Drag, kMaskStart, 3}, {Step::Click, kMaskOneFrame}},
-         "099/ (000,010)",
-         "099/ (000,010)",
-         "099/ (003,004)"},
+         {{S::Drag, kBaseEnd, 10}, {S::Drag, kMaskStart, 3}, {S::Click, kMaskOneFrame}},
+         "099/ (000,010) | 099/ (000,010) | 099/ (003,004)"},
         {"background off",
          {100},
-         {{Step::Drag, kBaseEnd, 10}, {Step::Click, kNoUseBackground}, {Step::Drag, kBaseEnd, 20}},
-         "099/ (000,020)",
-         "No Use",
-         "099/ (000,020)"},
+         {{S::Drag, kBaseEnd, 10}, {S::Click, kNoUseBackground}, {S::Drag, kBaseEnd, 20}},
+         "099/ (000,020) | No Use | 099/ (000,020)"},
         {"background on again is linked again",
          {100},
-         {{Step::Click, kNoUseBackground},
-          {Step::Drag, kBaseEnd, 20},
-          {Step::Click, kNoUseBackground}},
-         "099/ (000,020)",
-         "099/ (000,020)",
-         "099/ (000,020)"},
+         {{S::Click, kNoUseBackground}, {S::Drag, kBaseEnd, 20}, {S::Click, kNoUseBackground}},
+         "099/ (000,020) | 099/ (000,020) | 099/ (000,020)"},
     };
     for (const RangeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -254,9 +229,7 @@ TEST_F(MaskDialogTest, LinkedRangesFollowTheBaseInsideTheirStreams) {
             if (step.kind == Step::Activate) Activate(step.id, step.value);
         }
         Settle();
-        EXPECT_EQ(Text(kBaseInfo), c.base);
-        EXPECT_EQ(Text(kBackInfo), c.back);
-        EXPECT_EQ(Text(kMaskInfo), c.mask);
+        EXPECT_EQ(Text(kBaseInfo) + " | " + Text(kBackInfo) + " | " + Text(kMaskInfo), c.infos);
         Close();
     }
 }
@@ -457,6 +430,21 @@ TEST_F(MaskDialogTest, OkCompositesTheBaseRangeWhereTheMaskShowsTheKey) {
         EXPECT_EQ(SlotFrames(), expected);
         Close();
     }
+}
+
+TEST_F(MaskDialogTest, AStreamShorterThanItsRangeRepeatsItsLastFrame) {
+    // Slot 0, which the mask and the background start from, holds one frame; the range is 0..1.
+    const Frame still = MaskFrame(0);
+    const std::vector<Frame> base = Make(3, BaseFrame);
+    OpenDialog({Write("still.avi", {still}), Write("base.avi", base)}, 1);
+    Click(dlg::kIdOk);
+    std::vector<Frame> expected = base;
+    const uint8_t black[3] = {0, 0, 0};
+    for (int n : {0, 1})
+        KeyReplace(expected[n].data(), still.data(), still.data(), black,
+                   uint32_t(expected[n].size()), 1);
+    EXPECT_TRUE(ui_script::ShownMessages().empty());
+    EXPECT_EQ(SlotFrames(), expected);
 }
 
 struct RefusalCase {
