@@ -571,30 +571,38 @@ void MaskDialog::runComposite() {
     if (!streamsFitBase()) return;
     const uint8_t keyRGB[3] = {keyColor_[2], keyColor_[1], keyColor_[0]};
     // A group holding its start frame uses this one for the whole range.
-    readFrame(mask_, std::clamp(mask_.start, 0, mask_.length() - 1), mask_.frame);
-    if (useBackground_ == 1)
-        readFrame(back_, std::clamp(back_.start, 0, back_.length() - 1), back_.frame);
+    const bool ready = readLinkedFrame(mask_, mask_.start) &&
+                       (useBackground_ != 1 || readLinkedFrame(back_, back_.start));
+    if (!ready) {
+        reportUnreadable();
+        return;
+    }
     renderToSlot(base_.length(), base_.format, [this, &keyRGB](int64_t n, uint8_t* pixels) {
         return compositeFrame(n, pixels, keyRGB);
     });
 }
 
 // Base frame n, keyed when it lies in the base range. The mask and background advance with
-// it from their own starts; a linked frame past its stream's end repeats the stream's last.
+// it from their own starts.
 bool MaskDialog::compositeFrame(int64_t n, uint8_t* pixels, const uint8_t keyRGB[3]) {
     if (!plugin::ReadFrame(streamOf(base_), n, pixels, base_.format)) return reportUnreadable();
     if (n < base_.start || n > base_.end) return true;
     const int64_t k = n - base_.start;
-    auto readLinked = [&](StreamRange& range) {
-        const int64_t frame = std::clamp<int64_t>(range.start + k, 0, range.length() - 1);
-        return readFrame(range, frame, range.frame);
-    };
-    if (!(oneFrameFlags_ & kMaskHolds) && !readLinked(mask_)) return reportUnreadable();
-    if (useBackground_ == 1 && !(oneFrameFlags_ & kBackHolds) && !readLinked(back_))
+    if (!(oneFrameFlags_ & kMaskHolds) && !readLinkedFrame(mask_, mask_.start + k))
+        return reportUnreadable();
+    if (useBackground_ == 1 && !(oneFrameFlags_ & kBackHolds) &&
+        !readLinkedFrame(back_, back_.start + k))
         return reportUnreadable();
     KeyReplace(pixels, mask_.frame.data(), back_.frame.data(), keyRGB, base_.format.biSizeImage,
                useBackground_);
     return true;
+}
+
+// Frame n of a linked stream into its buffer; a range reaching past the stream's end (a
+// one-frame stream under the default range) repeats the stream's last frame.
+bool MaskDialog::readLinkedFrame(StreamRange& range, int64_t n) {
+    const int64_t inside = std::max<int64_t>(0, std::min<int64_t>(n, range.length() - 1));
+    return readFrame(range, inside, range.frame);
 }
 
 bool MaskDialog::reportUnreadable() {

@@ -109,6 +109,7 @@ class MaskDialog : public plugin::PluginDialog {
     bool streamsFitBase();
     void runComposite();
     bool compositeFrame(int64_t n, uint8_t* pixels, const uint8_t keyRGB[3]);
+    bool readLinkedFrame(StreamRange& range, int64_t n);
     bool reportUnreadable();
 
     StreamRange base_{kBaseStart, kBaseEnd, kBaseInfo};

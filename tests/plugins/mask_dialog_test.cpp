@@ -72,6 +72,28 @@ std::vector<Frame> Make(int count, const std::function<Frame(int)>& frame) {
     return frames;
 }
 
+// A W x H 24-bit file of three black frames whose frame 1 is cut short, so that it cannot be
+// read.
+bool WriteCutShort(const std::string& path) {
+    using namespace tiny_avi;
+    const uint32_t size = W * H * 3;
+    Riff r;
+    const size_t riff = r.Open("RIFF", "AVI ");
+    const size_t hdrl = r.Open("LIST", "hdrl");
+    MainHeader(r, 3, W, H);
+    const size_t strl = r.Open("LIST", "strl");
+    StreamHeader(r, "vids", "DIB ", 1, 25, 3, 0, W, H);
+    const size_t strf = r.Open("strf");
+    for (uint32_t field : {40u, uint32_t(W), uint32_t(H), 1u | 24u << 16, 0u, size, 0u, 0u, 0u, 0u})
+        r.U32(field);
+    r.Close(strf);
+    r.Close(strl);
+    r.Close(hdrl);
+    Movie(r, "00db", {Frame(size, 0), Frame(size / 2, 0), Frame(size, 0)});
+    r.Close(riff);
+    return Save(path, r.bytes);
+}
+
 class MaskDialogTest : public HostFixture {
   protected:
     void TearDown() override {
@@ -445,6 +467,19 @@ TEST_F(MaskDialogTest, AStreamShorterThanItsRangeRepeatsItsLastFrame) {
                    uint32_t(expected[n].size()), 1);
     EXPECT_TRUE(ui_script::ShownMessages().empty());
     EXPECT_EQ(SlotFrames(), expected);
+}
+
+TEST_F(MaskDialogTest, AnUnreadableFrameStopsTheRenderAndSaysSo) {
+    const std::string broken = (folder / "broken.avi").string();
+    ASSERT_TRUE(WriteCutShort(broken));
+    OpenDialog({Write("base.avi", 3), broken});
+    Activate(kMaskSlots, 1);
+    Click(dlg::kIdOk);
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(ui_script::ShownMessages()[0].text, "フレームを読み込めませんでした");
+    EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Error");
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(temp() / "00.avi"));
 }
 
 struct RefusalCase {
