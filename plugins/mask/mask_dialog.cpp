@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace mask {
 
