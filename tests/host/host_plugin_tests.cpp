@@ -116,8 +116,9 @@ struct RunCase {
     int commandId;
     const char* message; // start of the text shown, or null
     const char* caption;
-    bool rendered;               // the range's frames come back inverted
+    bool rendered;               // each run inverts the range's frames
     bool scratchBlocked = false; // file 98 cannot be made
+    int runs = 1;
 };
 
 TEST_F(PluginHost, RunningAModuleChangesTheSlotOnlyWhenItRendered) {
@@ -126,6 +127,7 @@ TEST_F(PluginHost, RunningAModuleChangesTheSlotOnlyWhenItRendered) {
     const RunCase cases[] = {
         {"not a shared object", 2000, "プラグインを読み込めませんでした", "Check", false},
         {"renders", 2001, nullptr, nullptr, true},
+        {"renders twice, over its own file", 2001, nullptr, nullptr, true, false, 2},
         {"render fails", 2001, "テンプファイルを作成できませんでした", "Error", false, true},
         {"returns 0", 2002, nullptr, nullptr, false},
         {"without Dlg", 2003, "プラグインに Dlg がありません", "Check", false},
@@ -136,17 +138,21 @@ TEST_F(PluginHost, RunningAModuleChangesTheSlotOnlyWhenItRendered) {
         Open(MakeAvi("a.avi", 8, 6, 6));
         Drag(kEditorEndSlider, 3);
         if (c.scratchBlocked) std::filesystem::create_directories(temp() / "98.avi" / "x");
+        // The slot's file as an earlier effect left it.
+        std::filesystem::copy_file(folder / "a.avi", temp() / "00.avi");
         const std::string slotFile = FileBytes(temp() / "00.avi");
         const std::vector<int> source = FirstBytes(workspace.currentStream);
         workspace.startFrameBuffer[0] = 0; // a picture the refresh must replace
         ui_script::ClearShownMessages();
 
-        PressOkThenCancel();
-        EXPECT_TRUE(DispatchCommand(c.commandId));
-        QCoreApplication::processEvents();
+        for (int run = 0; run < c.runs; ++run) {
+            PressOkThenCancel();
+            EXPECT_TRUE(DispatchCommand(c.commandId));
+            QCoreApplication::processEvents();
+        }
 
         std::vector<int> expected = source;
-        if (c.rendered)
+        if (c.rendered && c.runs % 2)
             for (int n = 0; n <= 3; ++n)
                 expected[n] = 255 - source[n];
         EXPECT_EQ(FirstBytes(workspace.currentStream), expected);
