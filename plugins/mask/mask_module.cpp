@@ -1,0 +1,3 @@
+#include "mask_dialog.h"
+
+MIVRA_PLUGIN("マスク Ver1.00", mask::MaskDialog)
