@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -35,6 +36,9 @@ class PluginDialog : public dlg::Dialog {
     // `ws` is the module's copy of the host's record; it outlives the dialog.
     PluginDialog(const dlg::DialogDef& layout, QWidget* parent, EditWorkspace& ws);
 
+    // True once renderToSlot has replaced the slot's file (the dialog then ended with 1).
+    bool rendered() const { return rendered_; }
+
   protected:
     EditWorkspace& workspace() { return ws_; }
 
@@ -52,10 +56,20 @@ class PluginDialog : public dlg::Dialog {
     void onCommand(int id) final;
     virtual void onControl(int id);
 
+    // A failure message box over the dialog (caption "Error").
+    void reportError(const char* text);
+
   private:
+    class RenderSession;
+    bool writeScratch(const std::filesystem::path& path, int64_t frameCount,
+                      const BITMAPINFOHEADER& format, const FrameProducer& produce);
+    bool replaceSlotFile(const std::filesystem::path& scratch, int64_t frameCount,
+                         const BITMAPINFOHEADER& format);
+
     EditWorkspace& ws_;
     bool rendering_ = false;
     bool cancelRequested_ = false;
+    bool rendered_ = false;
 };
 
 // Fills a list view with one row per slot (the slot's name), under the column "Open File Name":
@@ -79,6 +93,7 @@ int RunDialog(HWND owner, const EditWorkspace* hostRecord, const DialogMaker& ma
 
 // The module's two exports; nothing else in a module is visible.
 #define MIVRA_PLUGIN(menuCaption, DialogType)                                                      \
+    static_assert(sizeof(menuCaption) <= 50, "the host keeps 49 bytes of a caption");              \
     PLUGIN_EXPORT char* GetMenuName(char* buffer) {                                                \
         std::strcpy(buffer, menuCaption);                                                          \
         return buffer;                                                                             \
