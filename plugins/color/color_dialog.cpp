@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -195,8 +194,7 @@ void ColorDialog::render() {
     const int64_t last = ws.rangeEnd;
     renderToSlot(ws.streamInfo.dwLength, format_, [&](int64_t i, uint8_t* pixels) {
         if (!plugin::ReadFrame(source, i, pixels, format_)) {
-            const std::string text = QString::fromUtf8(kCannotReadFrame).arg(i).toStdString();
-            MessageBoxA(this, text.c_str(), "Error", MB_OK);
+            reportError(QString::fromUtf8(kCannotReadFrame).arg(i).toStdString().c_str());
             return false;
         }
         if (i < first || i > last) return true;
