@@ -129,7 +129,9 @@ bool IsScrollBarKind(Kind kind) {
 
 QFont DialogFont() {
     QFont font;
-    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    // Built at run time: Qt's font cache keeps these strings, and a literal's text would live
+    // in a plug-in module that is unloaded after its dialog.
+    font.setFamilies({QString::fromLatin1("IPAPGothic"), QString::fromLatin1("IPAGothic")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(12); // 9 points at 96 dots per inch, as the dialogs were laid out
     return font;

@@ -3,6 +3,7 @@
 #include "clipboard_checker.h"
 #include "edit_commands.h"
 #include "panels.h"
+#include "plugins.h"
 #include "slots.h"
 
 #include "ui/ui.h"
@@ -76,7 +77,10 @@ void ShowVersion() {
 }
 
 bool DispatchCommand(int commandId) {
-    if (commandId >= kCmdEffectFirst && commandId < kCmdEffectEnd) return true;
+    if (commandId >= kCmdEffectFirst && commandId < kCmdEffectEnd) {
+        RunPlugin(commandId);
+        return true;
+    }
     switch (commandId) {
     case kCmdExit:
         DestroyMainWindow();

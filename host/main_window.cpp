@@ -2,6 +2,7 @@
 
 #include "clipboard_checker.h"
 #include "panels.h"
+#include "plugins.h"
 
 #include "ui/ui.h"
 
@@ -290,6 +291,7 @@ QMainWindow* CreateMainWindow() {
         return nullptr;
     }
     DeleteTempFiles();
+    DiscoverPlugins(window);
     PAVISTREAM clipboard = nullptr;
     CreateEditableStream(&clipboard, nullptr);
     clipboardStream = clipboard;

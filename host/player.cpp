@@ -118,6 +118,14 @@ void PlayerPanelDialog::stop() {
     timer_->stop();
 }
 
+void PlayerPanelDialog::rereadFrame() {
+    const uint32_t count = frameCount();
+    if (count > 0 && state_.playPosition >= count) state_.playPosition = count - 1;
+    const int slot = workspace.currentSlot;
+    if (slot >= 0 && slot < workspace.slotCount) readFrame(workspace.slotStreams[slot]);
+    invalidate();
+}
+
 bool PlayerPanelDialog::playing() const {
     return timer_->isActive();
 }

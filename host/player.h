@@ -50,6 +50,9 @@ class PlayerPanelDialog : public dlg::Dialog {
     // Shows the current stream from frame 0 at its own rate; a running playback goes on.
     void initialise();
     void stop();
+    // Reads the frame at the play position again from the current slot, whose content changed;
+    // a position past the new end moves to the last frame.
+    void rereadFrame();
     // Shows the next frame of the current slot and arms the next one; returns the nominal
     // delay in milliseconds (1000 / effective rate).
     int tick();

@@ -232,7 +232,7 @@ bool PluginDialog::replaceSlotFile(const std::filesystem::path& scratch, int64_t
 
 void FillSlotList(dlg::Dialog& dialog, int listId, const EditWorkspace& ws) {
     dialog.clearRows(listId);
-    dialog.setColumn(listId, QStringLiteral("Open File Name"));
+    dialog.setColumn(listId, QString::fromLatin1("Open File Name"));
     const int rows = std::clamp(ws.slotCount, 0, kMaxSlots);
     for (int i = 0; i < rows; ++i) {
         const char* name = ws.slotNames[i];

@@ -30,7 +30,7 @@ const std::vector<MenuCase> kMenuCases = {
       {32783, "Close Stream"},
       {105, "Exit"}}},
     {1, "Edit", {{32781, "Copy"}, {32779, "Cut"}, {32780, "Paste"}, {32785, "Stream Revers"}}},
-    {2, "Effect", {{2000, "none"}}},
+    {2, "Effect", {}}, // without a plug-in folder the Effect menu is empty
     {3, "Tool", {{32786, "Clip Borad Checker"}}},
     {4, "Help", {{104, "Version"}}},
 };

@@ -209,6 +209,8 @@ TEST_F(Framework, RenderThatFailsOrIsCancelledLeavesTheSlotAlone) {
         ASSERT_NE(CreateMainWindow(), nullptr);
         Open(MakeAvi("a.avi", 32, 24, 3));
         if (c.prepare) c.prepare(temp());
+        // The slot's file as an earlier effect left it.
+        std::filesystem::copy_file(folder / "a.avi", temp() / "00.avi");
         const std::string slotFile = FileBytes(temp() / "00.avi");
         const std::string record(reinterpret_cast<const char*>(&workspace), sizeof workspace);
         ui_script::ClearShownMessages();

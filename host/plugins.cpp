@@ -1,0 +1,147 @@
+#include "plugins.h"
+
+#include "host.h"
+#include "panels.h"
+
+#include "avi_io.h"
+#include "ui/ui.h"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include <dlfcn.h>
+
+namespace {
+
+constexpr const char* kPluginFolder = "plgin";
+constexpr const char* kModuleSuffix = ".tsk";
+constexpr std::size_t kCaptionBytes = 49;
+constexpr const char* kNoName = "No Name";
+constexpr const char* kCannotLoad = "プラグインを読み込めませんでした";
+constexpr const char* kNoDialogEntry = "プラグインに Dlg がありません";
+
+using GetMenuNameEntry = char* (*)(char*);
+using DlgEntry = int (*)(HWND, EditWorkspace*);
+
+PluginTable table;
+
+bool IsModuleFile(const std::filesystem::directory_entry& entry) {
+    std::error_code error;
+    const std::string name = entry.path().filename().string();
+    return entry.is_regular_file(error) && name.size() > std::strlen(kModuleSuffix) &&
+           name.ends_with(kModuleSuffix);
+}
+
+// The names of the folder's modules in byte order, at most kMaxPlugins of them.
+std::vector<std::string> ListModules(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (IsModuleFile(entry)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    if (names.size() > kMaxPlugins) names.resize(kMaxPlugins);
+    return names;
+}
+
+// At most kCaptionBytes bytes, never ending inside a UTF-8 character.
+std::string Shortened(const char* caption) {
+    std::size_t length = strnlen(caption, kCaptionBytes + 1);
+    if (length > kCaptionBytes) {
+        length = kCaptionBytes;
+        while (length > 0 && (static_cast<unsigned char>(caption[length]) & 0xC0) == 0x80)
+            --length;
+    }
+    return std::string(caption, length);
+}
+
+std::string ReadCaption(const std::string& path) {
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) return kNoName;
+    std::string caption = kNoName;
+    if (auto entry = reinterpret_cast<GetMenuNameEntry>(dlsym(module, "GetMenuName"))) {
+        // Room beyond the kept bytes, so that a longer caption is cut here, not written past.
+        char buffer[1024] = {};
+        entry(buffer);
+        buffer[sizeof buffer - 1] = '\0';
+        caption = Shortened(buffer);
+    }
+    dlclose(module);
+    return caption;
+}
+
+void FillEffectMenu(QMainWindow* window) {
+    QMenu* menu = MenuPopup(kMenuEffect);
+    if (!menu) return;
+    menu->clear();
+    for (std::size_t i = 0; i < table.menuCaptions.size(); ++i) {
+        const int id = kCmdEffectFirst + int(i);
+        QAction* action = menu->addAction(QString::fromStdString(table.menuCaptions[i]));
+        action->setData(id);
+        QObject::connect(action, &QAction::triggered, window, [id] { DispatchCommand(id); });
+    }
+}
+
+void ReportModuleProblem(const char* problem, const std::string& path) {
+    const char* detail = dlerror();
+    const std::string text =
+        std::string(problem) + "\n" + path + (detail ? "\n" : "") + (detail ? detail : "");
+    MessageBoxA(MainWindow(), text.c_str(), "Check", MB_OK);
+}
+
+// Loads the module for this one call and runs its dialog; the slot is reloaded from its
+// temporary file when the module says it replaced it.
+void RunModule(const std::string& path) {
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        ReportModuleProblem(kCannotLoad, path);
+        return;
+    }
+    if (auto dlg = reinterpret_cast<DlgEntry>(dlsym(module, "Dlg"))) {
+        QWidget* owner = MainWindow();
+        if (dlg(owner, &workspace) == 1) ReloadSlotFromTemp(workspace, workspace.currentSlot);
+    } else {
+        ReportModuleProblem(kNoDialogEntry, path);
+    }
+    dlclose(module);
+}
+
+void ShowNewContent() {
+    if (PlayerPanel()) PlayerPanel()->rereadFrame();
+    RefreshEditorPanel();
+    if (StreamListPanel()) StreamListPanel()->requestInfoRepaint();
+    if (TabControl()) TabControl()->update();
+}
+
+} // namespace
+
+void DiscoverPlugins(QMainWindow* window) {
+    table = PluginTable{};
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::absolute(kPluginFolder, error);
+    if (!error) {
+        table.folder = folder.string();
+        for (const std::string& name : ListModules(folder)) {
+            table.modulePaths.push_back((folder / name).string());
+            table.menuCaptions.push_back(ReadCaption(table.modulePaths.back()));
+        }
+    }
+    FillEffectMenu(window);
+}
+
+const PluginTable& Plugins() {
+    return table;
+}
+
+void RunPlugin(int commandId) {
+    const std::size_t index = std::size_t(commandId - kCmdEffectFirst);
+    if (commandId < kCmdEffectFirst || index >= table.modulePaths.size()) return;
+    StopPlayback();
+    RunModule(table.modulePaths[index]);
+    ShowNewContent();
+}
