@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QImage>
+#include <QMenu>
 #include <QSlider>
 
 #include <algorithm>
@@ -181,6 +182,34 @@ TEST_F(ColorDialogTest, AFrameTheSlotCannotDeliverStopsTheRunAndKeepsTheSlot) {
     for (int n = 0; n < 4; ++n)
         EXPECT_EQ(ReadBack(workspace.slotStreams[workspace.currentSlot], n),
                   std::vector<uint8_t>(workspace.frameFormat->biSizeImage, tiny_avi::FrameByte(n)));
+}
+
+TEST_F(ColorDialogTest, TheModuleRunsFromTheEffectMenu) {
+    std::filesystem::create_directories(folder / "plgin");
+    std::filesystem::copy_file(COLOR_MODULE, folder / "plgin" / "color.tsk");
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("menu.avi", kWidth, kHeight, 3));
+    QAction* item = MenuPopup(kMenuEffect)->actions().value(0);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), "カラーチェンジ Ver1.00");
+    QString title;
+    QTimer::singleShot(0, qApp, [&title] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog) return;
+        title = dialog->windowTitle();
+        // The first slider of the table is the red offset.
+        dialog->findChildren<QSlider*>().value(0)->setValue(kCentre + 10);
+        for (auto* button : dialog->findChildren<QAbstractButton*>())
+            if (button->text() == "Ok") button->click();
+    });
+    item->trigger();
+    EXPECT_EQ(title, "カラーチェンジ Ver 1.00");
+    for (int n = 0; n < 3; ++n) {
+        std::vector<uint8_t> expected(workspace.frameFormat->biSizeImage, tiny_avi::FrameByte(n));
+        for (int p = 0; n <= 1 && p < kWidth * kHeight; ++p)
+            expected[3 * p + 2] = uint8_t(expected[3 * p + 2] + 10);
+        EXPECT_EQ(ReadBack(workspace.currentStream, n), expected) << "frame " << n;
+    }
 }
 
 } // namespace
