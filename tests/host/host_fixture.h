@@ -70,6 +70,33 @@ class HostFixture : public testing::Test {
         DispatchCommand(kCmdFileOpen);
     }
 
+    // Closes the host so that the next case of a test starts it afresh. The closed main window
+    // asked the application to quit, which would end the next modal loop at once; running the
+    // application's loop to its end uses that request up.
+    static void CloseHost() {
+        DestroyMainWindow();
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
+
+    // A file's bytes; empty when there is no such file.
+    static std::string FileBytes(const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    // The first byte of each frame of a stream of the workspace's format.
+    static std::vector<int> FirstBytes(PAVISTREAM stream) {
+        std::vector<int> bytes;
+        std::vector<uint8_t> frame(workspace.frameFormat->biSizeImage);
+        for (LONG n = 0; n < AVIStreamLength(stream); ++n) {
+            frame[0] = 0;
+            AVIStreamRead(stream, n, 1, frame.data(), LONG(frame.size()), nullptr, nullptr);
+            bytes.push_back(frame[0]);
+        }
+        return bytes;
+    }
+
     static QSlider* Slider(int id) { return static_cast<QSlider*>(EditorPanel()->control(id)); }
 
     // A user's drag of a slider to a position.

@@ -32,22 +32,6 @@ std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
     return names;
 }
 
-std::string FileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// The first byte of each frame of a stream.
-std::vector<int> FirstBytes(PAVISTREAM stream) {
-    std::vector<int> bytes;
-    std::vector<uint8_t> frame(workspace.frameFormat->biSizeImage);
-    for (LONG n = 0; n < AVIStreamLength(stream); ++n) {
-        AVIStreamRead(stream, n, 1, frame.data(), LONG(frame.size()), nullptr, nullptr);
-        bytes.push_back(frame[0]);
-    }
-    return bytes;
-}
-
 // The test modules, a file that is no shared object, a stale renamed module and a text file.
 void FillPluginFolder(const std::filesystem::path& plgin) {
     std::filesystem::create_directories(plgin);
@@ -57,14 +41,6 @@ void FillPluginFolder(const std::filesystem::path& plgin) {
     std::ofstream(plgin / "Broken.tsk") << "not a module";
     std::ofstream(plgin / "Zoom.X") << "left from an earlier run";
     std::ofstream(plgin / "readme.txt") << "text";
-}
-
-// Closes the host so that the next case starts it afresh; the closed window's request to quit
-// is used up here instead of ending the next modal loop at once.
-void CloseHost() {
-    DestroyMainWindow();
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec();
 }
 
 void Click(QWidget* dialog, const char* caption) {

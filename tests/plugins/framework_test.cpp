@@ -94,32 +94,6 @@ bool InvertSource(TestDialog& dialog, int64_t i, uint8_t* pixels) {
     return true;
 }
 
-// Closes the host so that the next case starts it afresh. The closed main window asked the
-// application to quit, which would end the next modal loop at once; running the application's
-// loop to its end clears that.
-void CloseHost() {
-    DestroyMainWindow();
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec();
-}
-
-std::string FileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// The first byte of every frame of a stream.
-std::vector<int> FirstBytes(PAVISTREAM stream) {
-    std::vector<int> bytes;
-    std::vector<uint8_t> frame(workspace.frameFormat->biSizeImage);
-    for (LONG n = 0; n < AVIStreamLength(stream); ++n) {
-        EXPECT_EQ(AVIStreamRead(stream, n, 1, frame.data(), LONG(frame.size()), nullptr, nullptr),
-                  AVIERR_OK);
-        bytes.push_back(frame[0]);
-    }
-    return bytes;
-}
-
 // Files beyond `bytes` cannot grow while it lives, as on a full disk.
 class FileSizeLimit {
   public:
