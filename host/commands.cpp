@@ -3,6 +3,7 @@
 #include "clipboard_checker.h"
 #include "edit_commands.h"
 #include "panels.h"
+#include "save.h"
 #include "slots.h"
 
 #include "ui/ui.h"
@@ -87,6 +88,10 @@ bool DispatchCommand(int commandId) {
     case kCmdFileOpen:
         OpenAviFile(MainWindow());
         return true;
+    case kCmdFileSave:
+        SaveCurrentSlot(MainWindow(), workspace);
+        InvalidateEditorPanel();
+        return true;
     case kCmdCloseStream:
         CloseSlot(MarkedSlot());
         return true;
@@ -105,8 +110,7 @@ bool DispatchCommand(int commandId) {
     case kCmdClipboardChecker:
         ToggleClipboardChecker();
         return true;
-    // Carried out by the save and bitmap operations as they are added.
-    case kCmdFileSave:
+    // Carried out by the bitmap operations as they are added.
     case kCmdBmpFileOpen:
     case kCmdBmpFileAdd:
         return true;
