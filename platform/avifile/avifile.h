@@ -145,7 +145,8 @@ PLATFORM_API HRESULT EditStreamPaste(PAVISTREAM stream, LONG* position, LONG* le
 PLATFORM_API HRESULT EditStreamSetInfoA(PAVISTREAM stream, AVISTREAMINFOA* info, LONG size);
 
 // Writes one video stream to a new AVI file at path, compressed as options[0] says (fccHandler
-// "DIB " or 0 keeps the frames uncompressed). A failed or stopped save leaves no file at path.
+// "DIB " or 0 keeps the frames uncompressed). A save that fails or is stopped after it created
+// the file removes it again.
 PLATFORM_API HRESULT AVISaveVA(const char* path, void* handler, AVISAVECALLBACK progress,
                                int streamCount, PAVISTREAM* streams, AVICOMPRESSOPTIONS** options);
 

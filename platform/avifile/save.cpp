@@ -63,8 +63,11 @@ bool ReadFrameOf(const Source& source, LONG n, std::vector<uint8_t>& frame) {
            AVIERR_OK;
 }
 
-HRESULT SaveFullFrames(const char* path, const Source& source, Progress& progress) {
+// `created` tells whether a file was made at path, so that a failure removes only a file of its
+// own making.
+HRESULT SaveFullFrames(const char* path, const Source& source, Progress& progress, bool& created) {
     auto writer = AviWriter::Create(path);
+    created = writer != nullptr;
     if (!writer || !writer->SetInfo(source.info) || !writer->SetFormat(source.format))
         return AVIERR_ERROR;
     std::vector<uint8_t> frame(source.format.biSizeImage);
@@ -87,7 +90,8 @@ class Muxer {
         avformat_free_context(context);
     }
 
-    bool Start(const char* path, const Source& source, const AVCodecContext& encoder) {
+    bool Start(const char* path, const Source& source, const AVCodecContext& encoder,
+               bool& created) {
         packet = av_packet_alloc();
         if (!packet || avformat_alloc_output_context2(&context, nullptr, "avi", nullptr) < 0)
             return false;
@@ -100,8 +104,8 @@ class Muxer {
                                strnlen(source.info.szName, sizeof source.info.szName));
         if (!name.empty()) av_dict_set(&stream->metadata, "title", name.c_str(), 0);
         context->flags |= AVFMT_FLAG_BITEXACT;
-        return avio_open(&context->pb, path, AVIO_FLAG_WRITE) >= 0 &&
-               avformat_write_header(context, nullptr) >= 0;
+        created = avio_open(&context->pb, path, AVIO_FLAG_WRITE) >= 0;
+        return created && avformat_write_header(context, nullptr) >= 0;
     }
 
     // Every packet the encoder has ready.
@@ -127,12 +131,12 @@ class Muxer {
 };
 
 HRESULT SaveEncoded(const char* path, const Source& source, const Compressor& compressor,
-                    const AVICOMPRESSOPTIONS& options, Progress& progress) {
+                    const AVICOMPRESSOPTIONS& options, Progress& progress, bool& created) {
     auto encoder = DibEncoder::Open(compressor, source.format, source.info.dwRate,
                                     source.info.dwScale, options);
     if (!encoder) return AVIERR_NOCOMPRESSOR;
     Muxer muxer;
-    if (!muxer.Start(path, source, encoder->Context())) return AVIERR_ERROR;
+    if (!muxer.Start(path, source, encoder->Context(), created)) return AVIERR_ERROR;
     std::vector<uint8_t> frame(source.format.biSizeImage);
     for (LONG n = 0; n < source.frames; ++n) {
         if (!progress.Report(n)) return AVIERR_USERABORT;
@@ -146,14 +150,14 @@ HRESULT SaveEncoded(const char* path, const Source& source, const Compressor& co
 }
 
 HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM stream,
-             const AVICOMPRESSOPTIONS& options) {
+             const AVICOMPRESSOPTIONS& options, bool& created) {
     Source source{};
     if (!ReadSource(stream, source)) return AVIERR_ERROR;
     const Compressor* compressor = FindCompressor(options.fccHandler);
     if (!compressor) return AVIERR_NOCOMPRESSOR;
     Progress progress(callback, source.frames);
-    if (!compressor->encoder) return SaveFullFrames(path, source, progress);
-    return SaveEncoded(path, source, *compressor, options, progress);
+    if (!compressor->encoder) return SaveFullFrames(path, source, progress, created);
+    return SaveEncoded(path, source, *compressor, options, progress, created);
 }
 
 } // namespace
@@ -164,7 +168,8 @@ extern "C" HRESULT AVISaveVA(const char* path, void*, AVISAVECALLBACK progress, 
                              PAVISTREAM* streams, AVICOMPRESSOPTIONS** options) {
     if (!path || !*path || streamCount != 1 || !streams || !streams[0] || !options || !options[0])
         return AVIERR_ERROR;
-    const HRESULT result = avi::Save(path, progress, streams[0], *options[0]);
-    if (result != AVIERR_OK) std::remove(path);
+    bool created = false;
+    const HRESULT result = avi::Save(path, progress, streams[0], *options[0], created);
+    if (result != AVIERR_OK && created) std::remove(path);
     return result;
 }
