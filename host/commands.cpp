@@ -5,6 +5,7 @@
 #include "edit_commands.h"
 #include "panels.h"
 #include "plugins.h"
+#include "save.h"
 #include "slots.h"
 
 #include "ui/ui.h"
@@ -92,6 +93,10 @@ bool DispatchCommand(int commandId) {
     case kCmdFileOpen:
         OpenAviFile(MainWindow());
         return true;
+    case kCmdFileSave:
+        SaveCurrentSlot(MainWindow(), workspace);
+        InvalidateEditorPanel();
+        return true;
     case kCmdCloseStream:
         CloseSlot(MarkedSlot());
         return true;
@@ -115,9 +120,6 @@ bool DispatchCommand(int commandId) {
         return true;
     case kCmdBmpFileAdd:
         AddBitmap(MainWindow());
-        return true;
-    // Carried out by the save operation as it is added.
-    case kCmdFileSave:
         return true;
     default:
         return false;

@@ -15,6 +15,8 @@ typedef struct AviStream* PAVISTREAM;
 #define AVIERR_OK 0
 #define AVIERR_MEMORY ((HRESULT)0x80044067) // the frames are too large to hold
 #define AVIERR_ERROR ((HRESULT)0x80044074)
+#define AVIERR_NOCOMPRESSOR ((HRESULT)0x80044071) // no compressor of that handler opens here
+#define AVIERR_USERABORT ((HRESULT)0x800440C6)    // the progress callback asked to stop
 
 #define OF_READ 0x0000
 #define OF_WRITE 0x0001
@@ -27,10 +29,15 @@ typedef struct AviStream* PAVISTREAM;
 #define streamtypeVIDEO mmioFOURCC('v', 'i', 'd', 's')
 
 #define AVIIF_KEYFRAME 0x10
+#define AVICOMPRESSF_DATARATE 0x02
+#define AVICOMPRESSF_KEYFRAMES 0x04
 #define AVICOMPRESSF_VALID 0x08
 #define ICMF_CHOOSE_KEYFRAME 0x0001
 #define ICMF_CHOOSE_DATARATE 0x0002
 #define ICMF_CHOOSE_PREVIEW 0x0004
+
+#define ICQUALITY_HIGH 10000
+#define ICQUALITY_DEFAULT ((DWORD)-1)
 
 #define BI_RGB 0
 
@@ -92,6 +99,9 @@ typedef struct {
     DWORD dwInterleaveEvery;
 } AVICOMPRESSOPTIONS;
 
+// Called with the percentage written so far; a non-zero answer stops the save.
+typedef LONG (*AVISAVECALLBACK)(int percent);
+
 #ifdef __cplusplus
 static_assert(sizeof(RECT) == 16);
 static_assert(sizeof(AVISTREAMINFOA) == 140);
@@ -133,6 +143,12 @@ PLATFORM_API HRESULT EditStreamCopy(PAVISTREAM stream, LONG* start, LONG* length
 PLATFORM_API HRESULT EditStreamPaste(PAVISTREAM stream, LONG* position, LONG* length,
                                      PAVISTREAM source, LONG sourceStart, LONG sourceLength);
 PLATFORM_API HRESULT EditStreamSetInfoA(PAVISTREAM stream, AVISTREAMINFOA* info, LONG size);
+
+// Writes one video stream to a new AVI file at path, compressed as options[0] says (fccHandler
+// "DIB " or 0 keeps the frames uncompressed). A save that fails or is stopped after it created
+// the file removes it again.
+PLATFORM_API HRESULT AVISaveVA(const char* path, void* handler, AVISAVECALLBACK progress,
+                               int streamCount, PAVISTREAM* streams, AVICOMPRESSOPTIONS** options);
 
 #ifdef __cplusplus
 }

@@ -92,7 +92,7 @@ std::unique_ptr<AviWriter> AviWriter::Create(const std::string& path) {
 }
 
 AviWriter::~AviWriter() {
-    Finish();
+    Close();
     av_packet_free(&packet);
     if (muxer) avio_closep(&muxer->pb);
     avformat_free_context(muxer);
@@ -187,12 +187,11 @@ AVISTREAMINFOA AviWriter::Info() const {
     return out;
 }
 
-void AviWriter::Finish() {
-    if (!muxer || !muxer->pb) return;
-    if (!StartMuxer()) return;
-    av_write_trailer(muxer);
-    avio_closep(&muxer->pb);
-    PatchImageSize(path, format.biSizeImage);
+bool AviWriter::Close() {
+    if (!muxer || !muxer->pb || !StartMuxer()) return false;
+    const bool trailer = av_write_trailer(muxer) >= 0 && !muxer->pb->error;
+    const bool closed = avio_closep(&muxer->pb) >= 0;
+    return PatchImageSize(path, format.biSizeImage) && trailer && closed;
 }
 
 } // namespace avi

@@ -33,11 +33,13 @@ class AviWriter {
     bool WriteFrame(LONG position, const void* pixels, LONG size);
     LONG FramesWritten() const { return frames; }
     AVISTREAMINFOA Info() const;
+    // Writes what is pending and closes the file; false if any of it did not reach the file.
+    // The destructor closes a file not closed yet.
+    bool Close();
 
   private:
     AviWriter() = default;
     bool StartMuxer();
-    void Finish();
 
     std::string path;
     AVFormatContext* muxer = nullptr;

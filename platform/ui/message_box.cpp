@@ -31,6 +31,7 @@ void Begin() {
     messageAnswers.clear();
     shownMessages.clear();
     ClearFileDialogs();
+    ClearSaveOptions();
 }
 
 void End() {

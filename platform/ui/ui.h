@@ -2,6 +2,7 @@
 // Tests answer them through the scripting seam in ui_script.h instead of showing them.
 #pragma once
 
+#include "avifile/avifile.h"
 #include "wintypes.h"
 
 #ifdef __cplusplus
@@ -65,6 +66,14 @@ typedef struct {
 PLATFORM_API int GetOpenFileNameA(OPENFILENAMEA* request);
 PLATFORM_API int GetSaveFileNameA(OPENFILENAMEA* request);
 PLATFORM_API DWORD CommDlgExtendedError(void);
+
+// The compression-options dialog for one stream: the compressors its frames can be saved with
+// on this machine, and their settings. The flag bits ICMF_CHOOSE_KEYFRAME, ICMF_CHOOSE_DATARATE
+// and ICMF_CHOOSE_PREVIEW offer the key-frame interval, the data rate and a preview of the
+// stream's first frame as the settings store it. A record marked AVICOMPRESSF_VALID gives the
+// initial choice. 1 when the user pressed OK (the choice is then in options[0]), else 0.
+PLATFORM_API int AVISaveOptions(HWND owner, unsigned flags, int streamCount, PAVISTREAM* streams,
+                                AVICOMPRESSOPTIONS** options);
 
 #ifdef __cplusplus
 }

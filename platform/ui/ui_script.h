@@ -1,7 +1,9 @@
-// The scripting seam: while a script is active, message boxes and file dialogs are not shown;
+// The scripting seam: while a script is active, message boxes, file dialogs and the
+// compression-options dialog are not shown;
 // each call takes the next queued answer and is recorded for the test to read back.
 #pragma once
 
+#include "avifile/avifile.h"
 #include "wintypes.h"
 
 #include <string>
@@ -45,5 +47,34 @@ PLATFORM_API void QueueFileCancel();
 PLATFORM_API const std::vector<AskedFileDialog>& AskedFileDialogs();
 // Forgets queued file answers and the record of asked dialogs (Begin does this too).
 PLATFORM_API void ClearFileDialogs();
+
+// What a compression-options dialog was asked to show.
+struct AskedSaveOptions {
+    unsigned flags;
+    std::vector<DWORD> offered; // handlers of the compressors listed, in their order
+};
+
+// Answer for the next compression-options dialog: OK with these options. Without an answer a
+// dialog is cancelled.
+PLATFORM_API void QueueSaveOptions(const AVICOMPRESSOPTIONS& options);
+PLATFORM_API void QueueSaveOptionsCancel();
+PLATFORM_API const std::vector<AskedSaveOptions>& AskedSaveOptionsDialogs();
+// Forgets queued answers and the record of asked dialogs (Begin does this too).
+PLATFORM_API void ClearSaveOptions();
+
+// Ids of the compression-options dialog's controls, the numbers its widgets are named with.
+enum SaveOptionsControl : int {
+    kSaveOptionsOk = 1,
+    kSaveOptionsCancel = 2,
+    kSaveOptionsCompressor = 101,    // drop-down list; item data is the handler
+    kSaveOptionsKeyFrames = 102,     // check box
+    kSaveOptionsKeyFrameEvery = 103, // frames
+    kSaveOptionsDataRate = 104,      // check box
+    kSaveOptionsKilobits = 105,      // kbit/s
+    kSaveOptionsQuality = 106,       // slider, 0 to 100
+    kSaveOptionsPreview = 107,       // push button
+    kSaveOptionsPicture = 108,       // the previewed frame
+    kSaveOptionsPreviewText = 109,   // the previewed frame's stored size
+};
 
 } // namespace ui_script

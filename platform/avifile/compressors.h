@@ -1,0 +1,83 @@
+// The compressors a saved file can use: which libavcodec encoder writes each handler into an
+// AVI file, which settings of the options record it takes, and one frame encoded and decoded
+// again for the options dialog's preview.
+#pragma once
+
+#include "avifile.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+namespace avi {
+
+// Settings of the options record a compressor takes.
+constexpr unsigned kTakesKeyFrames = 1u << 0;
+constexpr unsigned kTakesDataRate = 1u << 1;
+constexpr unsigned kTakesQuality = 1u << 2;
+
+constexpr DWORD kFullFrames = mmioFOURCC('D', 'I', 'B', ' ');
+
+struct Compressor {
+    DWORD fourcc;        // the handler the AVI file stores
+    const char* encoder; // libavcodec encoder; null for full frames (the DIB bytes as they are)
+    const char* name;    // shown to the user
+    int pixelFormat;     // the AVPixelFormat the encoder is given
+    unsigned settings;
+    const char* qualityOption; // the encoder's option for quality; null: its quantiser scale
+    bool lossless;
+};
+
+std::span<const Compressor> Compressors();
+// The compressor of a handler (0 means full frames); null if there is none.
+const Compressor* FindCompressor(DWORD fourcc);
+
+// The compressors that open for frames of this format at this rate on this machine.
+std::vector<const Compressor*> OfferedCompressors(const BITMAPINFOHEADER& format,
+                                                  const AVISTREAMINFOA& info);
+
+// Bottom-up DIB frames in, compressed packets out: the pixel conversion and an encoder opened
+// with the record's settings, B-frames off (AVI has no room for reordered timestamps) and the
+// encoder's own threads.
+class DibEncoder {
+  public:
+    // Null if the encoder does not open for frames of the format; frames per second are
+    // rate/scale.
+    static std::unique_ptr<DibEncoder> Open(const Compressor& compressor,
+                                            const BITMAPINFOHEADER& format, DWORD rate, DWORD scale,
+                                            const AVICOMPRESSOPTIONS& options);
+    ~DibEncoder();
+    DibEncoder(const DibEncoder&) = delete;
+    DibEncoder& operator=(const DibEncoder&) = delete;
+
+    // Hands frame number `index` (biSizeImage bytes of the format) to the encoder.
+    bool Send(const uint8_t* frame, int64_t index);
+    // Tells the encoder that no frame follows.
+    bool Finish();
+    // 1 with the next packet (timestamps in frames), 0 when none is ready yet, -1 on failure.
+    int Receive(AVPacket* packet);
+    const AVCodecContext& Context() const { return *context; }
+
+  private:
+    DibEncoder() = default;
+    AVCodecContext* context = nullptr;
+    SwsContext* scaler = nullptr;
+    AVFrame* picture = nullptr;
+    BITMAPINFOHEADER format{};
+    int inputFormat = -1;
+};
+
+// Encodes one frame (a bottom-up DIB of the format) with the compressor and decodes it again:
+// `picture` receives the decoded frame as a bottom-up 24-bit DIB, `storedBytes` the size of
+// the compressed frame. False if either step fails.
+bool PreviewFrame(const Compressor& compressor, const AVICOMPRESSOPTIONS& options,
+                  const BITMAPINFOHEADER& format, const uint8_t* frame,
+                  std::vector<uint8_t>& picture, int64_t& storedBytes);
+
+} // namespace avi

@@ -1,0 +1,266 @@
+#include "ui/ui.h"
+#include "ui/ui_script.h"
+
+#include "compressors.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+
+#include <deque>
+#include <optional>
+
+namespace {
+
+// What a user sees first when the record offers nothing: a good quality, a key frame a second
+// at 30 frames per second, and a data rate fit for full-HD video.
+constexpr int kDefaultQualityPercent = 75;
+constexpr int kDefaultKeyFrameEvery = 30;
+constexpr int kDefaultKilobits = 5000;
+constexpr int kMaxKeyFrameEvery = 1 << 16;
+constexpr int kMaxKilobits = 1 << 20;
+constexpr int kQualityPerPercent = ICQUALITY_HIGH / 100;
+constexpr int kBytesPerKilobit = 1000 / 8;
+constexpr int kPreviewWidth = 320;
+constexpr int kPreviewHeight = 240;
+
+std::deque<std::optional<AVICOMPRESSOPTIONS>> saveAnswers; // nullopt: cancel
+std::vector<ui_script::AskedSaveOptions> askedSaveOptions;
+
+// The stream's first frame with its format and information.
+struct StreamSample {
+    BITMAPINFOHEADER format{};
+    AVISTREAMINFOA info{};
+    std::vector<uint8_t> frame;
+};
+
+bool ReadSample(PAVISTREAM stream, StreamSample& sample) {
+    LONG size = sizeof sample.format;
+    if (!stream || AVIStreamInfoA(stream, &sample.info, sizeof sample.info) != AVIERR_OK ||
+        AVIStreamReadFormat(stream, 0, &sample.format, &size) != AVIERR_OK ||
+        size < LONG(sizeof sample.format) || sample.format.biSizeImage == 0)
+        return false;
+    sample.frame.resize(sample.format.biSizeImage);
+    return AVIStreamRead(stream, 0, 1, sample.frame.data(), LONG(sample.frame.size()), nullptr,
+                         nullptr) == AVIERR_OK;
+}
+
+template <typename Widget> Widget* Named(Widget* widget, int id) {
+    widget->setObjectName(QString::number(id));
+    return widget;
+}
+
+class SaveOptionsDialog {
+  public:
+    SaveOptionsDialog(QWidget* owner, unsigned flags, const StreamSample& sample,
+                      const std::vector<const avi::Compressor*>& offered,
+                      const AVICOMPRESSOPTIONS& initial);
+    bool Run() { return dialog.exec() == QDialog::Accepted; }
+    void Store(AVICOMPRESSOPTIONS& options) const;
+
+  private:
+    const avi::Compressor& Chosen() const { return *offered[size_t(compressor->currentIndex())]; }
+    void ShowSettingsOf(const avi::Compressor& chosen);
+    void Preview();
+
+    const StreamSample& sample;
+    std::vector<const avi::Compressor*> offered;
+    QDialog dialog;
+    QComboBox* compressor;
+    QCheckBox* keyFrames;
+    QSpinBox* keyFrameEvery;
+    QCheckBox* dataRate;
+    QSpinBox* kilobits;
+    QSlider* quality;
+    QPushButton* preview;
+    QLabel* picture;
+    QLabel* previewText;
+};
+
+SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const StreamSample& sample,
+                                     const std::vector<const avi::Compressor*>& offered,
+                                     const AVICOMPRESSOPTIONS& initial)
+    : sample(sample), offered(offered), dialog(owner) {
+    dialog.setWindowTitle(QStringLiteral("ビデオの圧縮"));
+    auto* grid = new QGridLayout(&dialog);
+    compressor = Named(new QComboBox, ui_script::kSaveOptionsCompressor);
+    for (const avi::Compressor* each : offered)
+        compressor->addItem(QString::fromUtf8(each->name), QVariant::fromValue(each->fourcc));
+    keyFrames = Named(new QCheckBox(QStringLiteral("キーフレーム (フレームごと)")),
+                      ui_script::kSaveOptionsKeyFrames);
+    keyFrameEvery = Named(new QSpinBox, ui_script::kSaveOptionsKeyFrameEvery);
+    keyFrameEvery->setRange(1, kMaxKeyFrameEvery);
+    dataRate = Named(new QCheckBox(QStringLiteral("データレート (kbit/秒)")),
+                     ui_script::kSaveOptionsDataRate);
+    kilobits = Named(new QSpinBox, ui_script::kSaveOptionsKilobits);
+    kilobits->setRange(1, kMaxKilobits);
+    quality = Named(new QSlider(Qt::Horizontal), ui_script::kSaveOptionsQuality);
+    quality->setRange(0, ICQUALITY_HIGH / kQualityPerPercent);
+    preview = Named(new QPushButton(QStringLiteral("プレビュー")), ui_script::kSaveOptionsPreview);
+    picture = Named(new QLabel, ui_script::kSaveOptionsPicture);
+    picture->setFixedSize(kPreviewWidth, kPreviewHeight);
+    picture->setFrameShape(QFrame::Box);
+    previewText = Named(new QLabel, ui_script::kSaveOptionsPreviewText);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    Named(buttons->button(QDialogButtonBox::Ok), ui_script::kSaveOptionsOk);
+    Named(buttons->button(QDialogButtonBox::Cancel), ui_script::kSaveOptionsCancel);
+
+    int row = 0;
+    grid->addWidget(new QLabel(QStringLiteral("圧縮方法")), row, 0);
+    grid->addWidget(compressor, row++, 1);
+    grid->addWidget(new QLabel(QStringLiteral("品質")), row, 0);
+    grid->addWidget(quality, row++, 1);
+    grid->addWidget(keyFrames, row, 0);
+    grid->addWidget(keyFrameEvery, row++, 1);
+    grid->addWidget(dataRate, row, 0);
+    grid->addWidget(kilobits, row++, 1);
+    grid->addWidget(preview, row, 0);
+    grid->addWidget(previewText, row++, 1);
+    grid->addWidget(picture, row++, 0, 1, 2);
+    grid->addWidget(buttons, row, 0, 1, 2);
+    keyFrames->setVisible(flags & ICMF_CHOOSE_KEYFRAME);
+    keyFrameEvery->setVisible(flags & ICMF_CHOOSE_KEYFRAME);
+    dataRate->setVisible(flags & ICMF_CHOOSE_DATARATE);
+    kilobits->setVisible(flags & ICMF_CHOOSE_DATARATE);
+    preview->setVisible(flags & ICMF_CHOOSE_PREVIEW);
+    previewText->setVisible(flags & ICMF_CHOOSE_PREVIEW);
+    picture->setVisible(flags & ICMF_CHOOSE_PREVIEW);
+
+    const bool valid = initial.dwFlags & AVICOMPRESSF_VALID;
+    const int index = compressor->findData(QVariant::fromValue(initial.fccHandler));
+    compressor->setCurrentIndex(valid && index >= 0 ? index : 0);
+    keyFrames->setChecked(valid && (initial.dwFlags & AVICOMPRESSF_KEYFRAMES));
+    keyFrameEvery->setValue(valid && initial.dwKeyFrameEvery > 0 ? int(initial.dwKeyFrameEvery)
+                                                                 : kDefaultKeyFrameEvery);
+    dataRate->setChecked(valid && (initial.dwFlags & AVICOMPRESSF_DATARATE));
+    kilobits->setValue(valid && initial.dwBytesPerSecond > 0
+                           ? int(initial.dwBytesPerSecond / kBytesPerKilobit)
+                           : kDefaultKilobits);
+    quality->setValue(valid && initial.dwQuality <= ICQUALITY_HIGH
+                          ? int(initial.dwQuality) / kQualityPerPercent
+                          : kDefaultQualityPercent);
+    ShowSettingsOf(Chosen());
+
+    QObject::connect(compressor, &QComboBox::currentIndexChanged, &dialog,
+                     [this] { ShowSettingsOf(Chosen()); });
+    QObject::connect(keyFrames, &QCheckBox::toggled, keyFrameEvery, &QWidget::setEnabled);
+    QObject::connect(dataRate, &QCheckBox::toggled, kilobits, &QWidget::setEnabled);
+    QObject::connect(preview, &QPushButton::clicked, &dialog, [this] { Preview(); });
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+}
+
+// Only the settings the chosen compressor takes can be changed.
+void SaveOptionsDialog::ShowSettingsOf(const avi::Compressor& chosen) {
+    const bool takesKeyFrames = chosen.settings & avi::kTakesKeyFrames;
+    const bool takesDataRate = chosen.settings & avi::kTakesDataRate;
+    keyFrames->setEnabled(takesKeyFrames);
+    keyFrameEvery->setEnabled(takesKeyFrames && keyFrames->isChecked());
+    dataRate->setEnabled(takesDataRate);
+    kilobits->setEnabled(takesDataRate && dataRate->isChecked());
+    quality->setEnabled(chosen.settings & avi::kTakesQuality);
+    picture->clear();
+    previewText->clear();
+}
+
+void SaveOptionsDialog::Store(AVICOMPRESSOPTIONS& options) const {
+    const avi::Compressor& chosen = Chosen();
+    options.fccType = streamtypeVIDEO;
+    options.fccHandler = chosen.fourcc;
+    options.dwFlags = AVICOMPRESSF_VALID;
+    if (keyFrames->isEnabled() && keyFrames->isChecked()) options.dwFlags |= AVICOMPRESSF_KEYFRAMES;
+    if (dataRate->isEnabled() && dataRate->isChecked()) options.dwFlags |= AVICOMPRESSF_DATARATE;
+    options.dwKeyFrameEvery = DWORD(keyFrameEvery->value());
+    options.dwBytesPerSecond = DWORD(kilobits->value()) * kBytesPerKilobit;
+    options.dwQuality =
+        quality->isEnabled() ? DWORD(quality->value() * kQualityPerPercent) : ICQUALITY_DEFAULT;
+}
+
+// The first frame as the chosen settings store it, and what it costs.
+void SaveOptionsDialog::Preview() {
+    AVICOMPRESSOPTIONS options{};
+    Store(options);
+    std::vector<uint8_t> decoded;
+    int64_t storedBytes = 0;
+    if (!avi::PreviewFrame(Chosen(), options, sample.format, sample.frame.data(), decoded,
+                           storedBytes)) {
+        picture->clear();
+        previewText->setText(QStringLiteral("この設定ではプレビューできません"));
+        return;
+    }
+    const int width = sample.format.biWidth;
+    const int height = sample.format.biHeight;
+    const qsizetype row = (qsizetype(width) * 3 + 3) / 4 * 4;
+    const QImage image =
+        QImage(decoded.data(), width, height, row, QImage::Format_BGR888).mirrored(false, true);
+    picture->setPixmap(QPixmap::fromImage(image).scaled(picture->size(), Qt::KeepAspectRatio,
+                                                        Qt::SmoothTransformation));
+    const double percent = 100.0 * double(storedBytes) / double(sample.format.biSizeImage);
+    previewText->setText(
+        QStringLiteral("%1 バイト (%2 %)").arg(storedBytes).arg(percent, 0, 'f', 1));
+}
+
+std::vector<DWORD> HandlersOf(const std::vector<const avi::Compressor*>& offered) {
+    std::vector<DWORD> handlers;
+    for (const avi::Compressor* each : offered)
+        handlers.push_back(each->fourcc);
+    return handlers;
+}
+
+int ScriptedAnswer(unsigned flags, const std::vector<const avi::Compressor*>& offered,
+                   AVICOMPRESSOPTIONS& options) {
+    askedSaveOptions.push_back({flags, HandlersOf(offered)});
+    if (saveAnswers.empty()) return 0;
+    const std::optional<AVICOMPRESSOPTIONS> answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    if (!answer) return 0;
+    options = *answer;
+    return 1;
+}
+
+} // namespace
+
+namespace ui_script {
+
+void QueueSaveOptions(const AVICOMPRESSOPTIONS& options) {
+    saveAnswers.push_back(options);
+}
+
+void QueueSaveOptionsCancel() {
+    saveAnswers.push_back(std::nullopt);
+}
+
+const std::vector<AskedSaveOptions>& AskedSaveOptionsDialogs() {
+    return askedSaveOptions;
+}
+
+void ClearSaveOptions() {
+    saveAnswers.clear();
+    askedSaveOptions.clear();
+}
+
+} // namespace ui_script
+
+extern "C" int AVISaveOptions(HWND owner, unsigned flags, int streamCount, PAVISTREAM* streams,
+                              AVICOMPRESSOPTIONS** options) {
+    if (streamCount != 1 || !streams || !options || !options[0]) return 0;
+    StreamSample sample;
+    const std::vector<const avi::Compressor*> offered =
+        ReadSample(streams[0], sample) ? avi::OfferedCompressors(sample.format, sample.info)
+                                       : std::vector<const avi::Compressor*>{};
+    if (ui_script::Active()) return ScriptedAnswer(flags, offered, *options[0]);
+    if (offered.empty() || !qApp) return 0;
+    SaveOptionsDialog dialog(static_cast<QWidget*>(owner), flags, sample, offered, *options[0]);
+    if (!dialog.Run()) return 0;
+    dialog.Store(*options[0]);
+    return 1;
+}
