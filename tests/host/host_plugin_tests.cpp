@@ -139,16 +139,18 @@ TEST_F(PluginHost, RunningAModuleChangesTheSlotOnlyWhenItRendered) {
         EXPECT_EQ(workspace.startFrameBuffer[0], expected[0]);
         EXPECT_EQ(EditorPanel()->text(kEditorEndNumber).toInt(), 3);
         EXPECT_EQ(PlayerGrey(), expected[0]);
-        if (!c.rendered)
+        if (!c.rendered) {
             EXPECT_TRUE(FileBytes(temp() / "00.avi") == slotFile) << "the slot file changed";
+        }
         EXPECT_FALSE(std::filesystem::is_regular_file(temp() / "98.avi"));
         const auto& shown = ui_script::ShownMessages();
         ASSERT_EQ(shown.size(), c.message ? 1u : 0u);
         if (c.message) {
             EXPECT_EQ(shown[0].text.rfind(c.message, 0), 0u) << shown[0].text;
             EXPECT_EQ(shown[0].caption, c.caption);
-            if (c.caption == std::string("Check"))
+            if (c.caption == std::string("Check")) {
                 EXPECT_NE(shown[0].text.find(plgin), std::string::npos) << shown[0].text;
+            }
         }
         std::filesystem::remove_all(temp() / "98.avi");
         CloseHost();
