@@ -63,7 +63,8 @@ class VideoSource {
     Cursor* PickCursor(LONG frame, LONG lastRead);
     Cursor* SeekingCursor(LONG frame);
     LONG KeyFrameBefore(LONG frame) const;
-    bool ReadStoredFrame(const Cursor& cursor, uint8_t* dst) const;
+    bool ReadIndexedFrame(LONG frame, uint8_t* dst);
+    bool CopyStoredFrame(const uint8_t* data, size_t size, uint8_t* dst) const;
     bool ConvertPicture(const AVFrame* picture, uint8_t* dst);
     bool PrepareScaler(const AVFrame* picture);
     bool ConvertInPlace(const AVFrame* picture, uint8_t* dst);
@@ -78,6 +79,7 @@ class VideoSource {
     AVISTREAMINFOA info{};
     std::vector<uint8_t> storedFormat;
     std::vector<std::unique_ptr<Cursor>> cursors;
+    std::vector<uint8_t> chunk;   // a stored frame read by the index, kept from frame to frame
     AVFrame* cached = nullptr;    // a frame the cache held
     AVFrame* converted = nullptr; // conversions of rows the scaler cannot write in place
     SwsContext* scaler = nullptr;

@@ -164,8 +164,11 @@ bool AviWriter::WriteFrame(LONG position, const void* pixels, LONG size) {
     if (!hasFormat || position != frames || !pixels || size < 0 ||
         static_cast<DWORD>(size) != format.biSizeImage || !StartMuxer())
         return false;
-    if (av_new_packet(packet, size) < 0) return false;
-    std::memcpy(packet->data, pixels, static_cast<size_t>(size));
+    // The caller's frame is written where it lies: av_write_frame hands a packet without a
+    // buffer of its own to the muxer uncopied, and the AVI muxer only reads it. A copy would be
+    // a fresh 6 MB block every 1080p frame, its page faults included.
+    packet->data = static_cast<uint8_t*>(const_cast<void*>(pixels));
+    packet->size = size;
     packet->stream_index = 0;
     packet->pts = packet->dts = frames;
     packet->duration = 1;

@@ -155,6 +155,32 @@ TEST(BadInput, DamagedCompressedFiles) {
     }
 }
 
+// An index entry that points into pixels instead of at a chunk: the frames still come whole from
+// their chunks, never from the bytes the entry points at. Only the first frame is marked as a key
+// frame, so that reading on from it is the way to the others.
+TEST(BadInput, IndexEntryPointingIntoPixels) {
+    ScratchDir dir;
+    const std::string path = dir.File("index_into_pixels.avi");
+    ASSERT_TRUE(WriteTinyAvi(path, 30, 20, 24, 3));
+    std::string bytes = Load(path);
+    // idx1 entries of 16 bytes: id, flags, offset, size.
+    const size_t entries = Find(bytes, "idx1") + 8;
+    ASSERT_LE(entries + 3 * 16, bytes.size());
+    PutLe32(bytes, entries + 16 + 4, 0);
+    PutLe32(bytes, entries + 32 + 4, 0);
+    uint32_t chunk = 0;
+    std::memcpy(&chunk, &bytes[entries + 16 + 8], 4);
+    PutLe32(bytes, entries + 16 + 8, chunk + 40);
+    Save(path, bytes);
+    PAVISTREAM view = OpenView(path);
+    ASSERT_NE(view, nullptr);
+    const auto frames = ReadAll(view, LONG(DibHeader(30, 20, 24).biSizeImage));
+    ASSERT_EQ(frames.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(frames[i], PatternFrame(30, 20, 24, i)) << "frame " << i;
+    AVIStreamRelease(view);
+}
+
 TEST(BadInput, MissingFilesAndPathsFail) {
     ScratchDir dir;
     PAVIFILE file = reinterpret_cast<PAVIFILE>(1);
