@@ -61,15 +61,6 @@ LONG FrameBytes(const EditWorkspace& ws) {
     return static_cast<LONG>(size);
 }
 
-bool ReadFrame(PAVISTREAM stream, LONG n, void* buffer, LONG bytes) {
-    return AVIStreamRead(stream, n, n + 1, buffer, bytes, nullptr, nullptr) == AVIERR_OK;
-}
-
-bool WriteFrame(PAVISTREAM out, LONG i, BITMAPINFOHEADER header, void* buffer, LONG bytes) {
-    return AVIStreamSetFormat(out, i, &header, kHeaderSize) == AVIERR_OK &&
-           AVIStreamWrite(out, i, 1, buffer, bytes, AVIIF_KEYFRAME, nullptr, nullptr) == AVIERR_OK;
-}
-
 void ReadStreamInfo(PAVISTREAM stream, EditWorkspace& ws) {
     AVISTREAMINFOA info{};
     if (stream && AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK) ws.streamInfo = info;
@@ -89,6 +80,15 @@ bool SlotInRange(int slot) {
 }
 
 } // namespace
+
+bool ReadFrame(PAVISTREAM stream, LONG n, void* buffer, LONG bytes) {
+    return AVIStreamRead(stream, n, n + 1, buffer, bytes, nullptr, nullptr) == AVIERR_OK;
+}
+
+bool WriteFrame(PAVISTREAM out, LONG i, BITMAPINFOHEADER header, void* buffer, LONG bytes) {
+    return AVIStreamSetFormat(out, i, &header, kHeaderSize) == AVIERR_OK &&
+           AVIStreamWrite(out, i, 1, buffer, bytes, AVIIF_KEYFRAME, nullptr, nullptr) == AVIERR_OK;
+}
 
 bool CopyFrames(PAVISTREAM in, PAVISTREAM out, DWORD frames, const EditWorkspace& ws) {
     const LONG bytes = FrameBytes(ws);

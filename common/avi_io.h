@@ -9,6 +9,11 @@
 #include "ui/ui.h"
 #include "workspace.h"
 
+// Frame n of stream into buffer (bytes long); false when the stream cannot deliver it.
+bool ReadFrame(PAVISTREAM stream, LONG n, void* buffer, LONG bytes);
+// Frame i of out: its format, then its pixels as one uncompressed key frame.
+bool WriteFrame(PAVISTREAM out, LONG i, BITMAPINFOHEADER header, void* buffer, LONG bytes);
+
 // A new editable stream holding what stream holds (an empty one for null); null on failure.
 PAVISTREAM CloneOf(PAVISTREAM stream);
 

@@ -126,7 +126,7 @@ void StripPath(char (&path)[kPathSize], int mode) {
 
 void ReadFrame(PAVISTREAM stream, LONG n, uint8_t* buffer) {
     if (!stream || !buffer) return;
-    AVIStreamRead(stream, n, 1, buffer, LONG(workspace.frameFormat->biSizeImage), nullptr, nullptr);
+    ::ReadFrame(stream, n, buffer, LONG(workspace.frameFormat->biSizeImage));
 }
 
 bool ActivateSlot(int slot) {

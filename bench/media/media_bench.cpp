@@ -6,6 +6,8 @@
 #include "dib.h"
 #include "objects.h"
 
+#include "cpu_clock.h"
+
 #include <benchmark/benchmark.h>
 
 extern "C" {
@@ -42,18 +44,6 @@ constexpr int kScrubMoves = 50;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-// CPU seconds used so far by this process (all threads) and its finished children: on a
-// shared machine the wall-clock ratio depends on the other load, the CPU ratio much less.
-double CpuSeconds() {
-    timespec own{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &own);
-    rusage children{};
-    getrusage(RUSAGE_CHILDREN, &children);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return double(own.tv_sec) + own.tv_nsec / 1e9 + seconds(children.ru_utime) +
-           seconds(children.ru_stime);
 }
 
 struct Span {

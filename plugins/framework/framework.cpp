@@ -171,7 +171,6 @@ bool PluginDialog::writeScratch(const std::filesystem::path& path, int64_t frame
     }
 
     std::vector<uint8_t> pixels(format.biSizeImage);
-    BITMAPINFOHEADER header = format;
     const LONG bytes = static_cast<LONG>(format.biSizeImage);
     bool ok = true;
     for (int64_t i = 0; ok && i < frameCount; ++i) {
@@ -185,10 +184,7 @@ bool PluginDialog::writeScratch(const std::filesystem::path& path, int64_t frame
             ok = false;
             break;
         }
-        const LONG n = static_cast<LONG>(i);
-        if (AVIStreamSetFormat(out, n, &header, sizeof header) != AVIERR_OK ||
-            AVIStreamWrite(out, n, 1, pixels.data(), bytes, AVIIF_KEYFRAME, nullptr, nullptr) !=
-                AVIERR_OK) {
+        if (!::WriteFrame(out, static_cast<LONG>(i), format, pixels.data(), bytes)) {
             reportError(kCannotWriteFrame);
             ok = false;
             break;
@@ -248,9 +244,7 @@ bool ReadFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer, const BITMAPINFOHE
     if (!stream || !buffer || n < 0 || n >= std::numeric_limits<LONG>::max() ||
         format.biSizeImage == 0 || format.biSizeImage > uint32_t(std::numeric_limits<LONG>::max()))
         return false;
-    const LONG frame = static_cast<LONG>(n);
-    return AVIStreamRead(stream, frame, frame + 1, buffer, static_cast<LONG>(format.biSizeImage),
-                         nullptr, nullptr) == AVIERR_OK;
+    return ::ReadFrame(stream, static_cast<LONG>(n), buffer, static_cast<LONG>(format.biSizeImage));
 }
 
 int RunDialog(HWND owner, const EditWorkspace* hostRecord, const DialogMaker& make) {

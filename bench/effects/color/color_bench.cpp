@@ -11,6 +11,8 @@
 #include "panels.h"
 #include "ui/ui_script.h"
 
+#include "cpu_clock.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMainWindow>
@@ -37,19 +39,6 @@ constexpr int kFrames = 300;
 // The same offsets on both sides, saturating: red +40, green +20, blue +10.
 constexpr const char* kLut = "lutrgb=r=val+40:g=val+20:b=val+10";
 constexpr int kCentre = 127;
-
-// CPU seconds used so far by this process (all threads) and its finished children: on a
-// shared machine the wall-clock ratio depends on the other load and the disk, the CPU ratio
-// much less.
-double CpuSeconds() {
-    timespec own{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &own);
-    rusage children{};
-    getrusage(RUSAGE_CHILDREN, &children);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return double(own.tv_sec) + own.tv_nsec / 1e9 + seconds(children.ru_utime) +
-           seconds(children.ru_stime);
-}
 
 struct Cost {
     double wall = -1, cpu = -1; // seconds; negative when the run failed

@@ -10,6 +10,8 @@
 #include "slots.h"
 #include "ui/ui_script.h"
 
+#include "cpu_clock.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QSlider>
@@ -40,17 +42,6 @@ using Clock = std::chrono::steady_clock;
 struct Span {
     double wall = 0, cpu = 0;
 };
-
-// CPU seconds of this process and its finished children.
-double CpuSeconds() {
-    timespec own{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &own);
-    rusage children{};
-    getrusage(RUSAGE_CHILDREN, &children);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return double(own.tv_sec) + own.tv_nsec / 1e9 + seconds(children.ru_utime) +
-           seconds(children.ru_stime);
-}
 
 // Wall and CPU time of `work`, started with no writes of earlier steps still pending, so that
 // the file system's write-back of one step does not slow down the next.
