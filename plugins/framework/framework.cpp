@@ -154,6 +154,15 @@ bool PluginDialog::renderToSlot(int64_t frameCount, const BITMAPINFOHEADER& form
     return true;
 }
 
+bool PluginDialog::renderToSlot(Renderer& renderer) {
+    return renderToSlot(renderer.frameCount(), renderer.format(),
+                        [&](int64_t index, uint8_t* pixels) {
+                            const FrameResult result = renderer.render(index, pixels);
+                            if (!result.ok) reportError(result.error.c_str());
+                            return result.ok;
+                        });
+}
+
 bool PluginDialog::writeScratch(const std::filesystem::path& path, int64_t frameCount,
                                 const BITMAPINFOHEADER& format, const FrameProducer& produce) {
     PAVIFILE file = nullptr;

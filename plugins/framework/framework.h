@@ -11,6 +11,7 @@
 #pragma once
 
 #include "dialog.h"
+#include "renderer.h"
 #include "ui/ui.h"
 #include "workspace.h"
 
@@ -50,6 +51,8 @@ class PluginDialog : public dlg::Dialog {
     // with the dialog still open.
     bool renderToSlot(int64_t frameCount, const BITMAPINFOHEADER& format,
                       const FrameProducer& produce);
+    // The same with an effect's renderer: its frames, its format, its failures' texts.
+    bool renderToSlot(Renderer& renderer);
 
     // Cancel (the button, Esc, the close box) ends the dialog with 2, or stops a running
     // render; every other command goes to onControl.
