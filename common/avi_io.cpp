@@ -1,9 +1,12 @@
 #include "avi_io.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -11,75 +14,80 @@ constexpr unsigned kReadMode = OF_READ | OF_SHARE_DENY_NONE;
 constexpr unsigned kCreateMode = OF_CREATE | OF_WRITE | OF_SHARE_DENY_NONE;
 constexpr LONG kHeaderSize = sizeof(BITMAPINFOHEADER);
 
-constexpr const char* kCannotOpenFile = "ファイルを開けませんでした";
-constexpr const char* kCannotOpenStream = "ストリームを開けませんでした";
-constexpr const char* kCannotGetInfo = "ストリームのインフォメーションを取得できませんでした";
-constexpr const char* kCannotGetFormat = "ＤＩＢのフォーマットを取得できませんでした";
-constexpr const char* kCannotCreateStream = "ストリームを作成できませんでした";
-constexpr const char* kCannotWriteTemp = "テンプファイルを作成できませんでした";
-constexpr const char* kFrameTooLarge = "フレームが大きすぎます（16384×16384まで）";
-constexpr const char* kNoFrames = "フレームがありません";
-
-void ReportError(HWND owner, const char* text) {
-    MessageBoxA(owner, text, "Error", MB_OK);
-}
-
-// A file the editor reads but cannot take: the user is asked to check what they chose.
-void ReportRefusal(HWND owner, const char* text) {
-    MessageBoxA(owner, text, "Check", MB_OK);
-}
-
-void Release(PAVISTREAM stream) {
-    if (stream) AVIStreamRelease(stream);
-}
-
 // The header of the frames as the uncompressing view delivers them (which is what every
-// reader of the stream gets once the host has wrapped it). Compressed and converted formats
+// reader of the stream gets once the session has wrapped it). Compressed and converted formats
 // differ from the stored header in compression, bit count and biSizeImage. Without a view the
 // stored header is kept.
 void ReadDeliveredFormat(PAVISTREAM stream, BITMAPINFOHEADER& header) {
     AVICOMPRESSOPTIONS options{};
     options.fccType = streamtypeVIDEO;
     options.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
-    PAVISTREAM view = nullptr;
-    if (AVIMakeCompressedStream(&view, stream, &options, nullptr) != AVIERR_OK || !view) {
-        Release(view);
+    StreamRef view;
+    if (AVIMakeCompressedStream(view.out(), stream, &options, nullptr) != AVIERR_OK || !view)
         return;
-    }
     BITMAPINFOHEADER delivered{};
     LONG size = kHeaderSize;
-    if (AVIStreamReadFormat(view, 0, &delivered, &size) == AVIERR_OK) header = delivered;
-    AVIStreamRelease(view);
+    if (AVIStreamReadFormat(view.get(), 0, &delivered, &size) == AVIERR_OK) header = delivered;
 }
 
 // One frame's size as a buffer size, or 0 when the format gives none that fits a LONG.
-LONG FrameBytes(const EditWorkspace& ws) {
-    BITMAPINFOHEADER* format = ws.frameFormat;
-    if (!format) return 0;
-    const DWORD size = format->biSizeImage;
+LONG FrameBytes(const BITMAPINFOHEADER& format) {
+    const DWORD size = format.biSizeImage;
     if (size == 0 || size > static_cast<DWORD>(std::numeric_limits<LONG>::max())) return 0;
     return static_cast<LONG>(size);
-}
-
-void ReadStreamInfo(PAVISTREAM stream, EditWorkspace& ws) {
-    AVISTREAMINFOA info{};
-    if (stream && AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK) ws.streamInfo = info;
-}
-
-void ReadRangeFrames(PAVISTREAM stream, EditWorkspace& ws) {
-    const LONG bytes = FrameBytes(ws);
-    if (bytes == 0) return;
-    uint8_t* start = ws.startFrameBuffer;
-    uint8_t* end = ws.endFrameBuffer;
-    if (start) ReadFrame(stream, ws.rangeStart, start, bytes);
-    if (end) ReadFrame(stream, ws.rangeEnd, end, bytes);
 }
 
 bool SlotInRange(int slot) {
     return slot >= 0 && slot < kMaxSlots;
 }
 
+void RemoveFile(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
 } // namespace
+
+ErrorMessage MessageOf(AviError error) {
+    switch (error) {
+    case AviError::None:
+        break;
+    case AviError::CannotOpenFile:
+        return {"ファイルを開けませんでした", "Error"};
+    case AviError::CannotOpenStream:
+        return {"ストリームを開けませんでした", "Error"};
+    case AviError::FrameTooLarge:
+        return {"フレームが大きすぎます（16384×16384まで）", "Check"};
+    case AviError::CannotGetInfo:
+        return {"ストリームのインフォメーションを取得できませんでした", "Error"};
+    case AviError::NoFrames:
+        return {"フレームがありません", "Check"};
+    case AviError::CannotGetFormat:
+        return {"ＤＩＢのフォーマットを取得できませんでした", "Error"};
+    case AviError::CannotCreateStream:
+        return {"ストリームを作成できませんでした", "Error"};
+    case AviError::CannotWriteTemp:
+        return {"テンプファイルを作成できませんでした", "Error"};
+    case AviError::CannotWriteFrame:
+        return {"フレームを書き込めませんでした", "Error"};
+    case AviError::CannotReplaceFile:
+        return {"スロットのテンプファイルを置き換えられませんでした", "Error"};
+    }
+    return {"", "Error"};
+}
+
+fs::path TempFilePath(const EditWorkspace& ws, int n) {
+    // n is 0..99: two digits. The bound on the folder's length keeps even a bad record inside
+    // its buffer.
+    const unsigned number = unsigned(n) % 100u;
+    const char name[] = {
+        char('0' + number / 10), char('0' + number % 10), '.', 'a', 'v', 'i', '\0'};
+    return fs::path(std::string(ws.tempDir, strnlen(ws.tempDir, kPathSize)) + name);
+}
+
+void RemoveTempFile(const EditWorkspace& ws, int n) {
+    RemoveFile(TempFilePath(ws, n));
+}
 
 bool ReadFrame(PAVISTREAM stream, LONG n, void* buffer, LONG bytes) {
     return AVIStreamRead(stream, n, n + 1, buffer, bytes, nullptr, nullptr) == AVIERR_OK;
@@ -90,159 +98,127 @@ bool WriteFrame(PAVISTREAM out, LONG i, BITMAPINFOHEADER header, void* buffer, L
            AVIStreamWrite(out, i, 1, buffer, bytes, AVIIF_KEYFRAME, nullptr, nullptr) == AVIERR_OK;
 }
 
-bool CopyFrames(PAVISTREAM in, PAVISTREAM out, DWORD frames, const EditWorkspace& ws) {
-    const LONG bytes = FrameBytes(ws);
-    if (bytes == 0 && frames > 0) return false;
-    void* buffer = std::calloc(bytes > 0 ? static_cast<size_t>(bytes) : 1, 1);
-    if (!buffer) return false;
-    BITMAPINFOHEADER header{};
-    if (ws.frameFormat) std::memcpy(&header, ws.frameFormat, sizeof header);
-    bool ok = true;
-    for (DWORD i = 0; ok && i < frames; ++i) {
-        // Frame positions are LONGs; a count beyond them cannot be read anyway.
-        if (i > static_cast<DWORD>(std::numeric_limits<LONG>::max())) ok = false;
-        const LONG n = static_cast<LONG>(i);
-        ok = ok && ReadFrame(in, n, buffer, bytes) && WriteFrame(out, n, header, buffer, bytes);
-    }
-    std::free(buffer);
-    return ok;
-}
-
-PAVISTREAM CloneOf(PAVISTREAM stream) {
-    PAVISTREAM clone = nullptr;
-    if (CreateEditableStream(&clone, stream) != AVIERR_OK) return nullptr;
+StreamRef CloneOf(PAVISTREAM stream) {
+    StreamRef clone;
+    if (CreateEditableStream(clone.out(), stream) != AVIERR_OK) clone.reset();
     return clone;
 }
 
-int OpenAviSource(HWND owner, EditWorkspace& ws) {
-    AVIFileInit();
-    ws.aviFile = nullptr;
-    ws.aviStream = nullptr;
+bool CopyFrames(PAVISTREAM in, PAVISTREAM out, LONG frames, const BITMAPINFOHEADER& format) {
+    const LONG bytes = FrameBytes(format);
+    if (frames <= 0) return true;
+    if (bytes == 0) return false;
+    std::vector<uint8_t> buffer(static_cast<size_t>(bytes));
+    for (LONG n = 0; n < frames; ++n)
+        if (!ReadFrame(in, n, buffer.data(), bytes) ||
+            !WriteFrame(out, n, format, buffer.data(), bytes))
+            return false;
+    return true;
+}
 
-    PAVIFILE file = nullptr;
-    if (AVIFileOpenA(&file, ws.openPath, kReadMode, nullptr) != AVIERR_OK || !file) {
-        ReportError(owner, kCannotOpenFile);
-        AVIFileExit();
-        return 0;
+StreamRef CreateStreamFile(const fs::path& path, AVISTREAMINFOA info, AviError& error) {
+    RemoveFile(path);
+    FileRef file;
+    if (AVIFileOpenA(file.out(), path.c_str(), kCreateMode, nullptr) != AVIERR_OK || !file) {
+        error = AviError::CannotOpenFile;
+        return {};
     }
-    PAVISTREAM stream = nullptr;
-    const HRESULT got = AVIFileGetStream(file, &stream, streamtypeVIDEO, 0);
-    if (got != AVIERR_OK || !stream) {
-        if (got == AVIERR_MEMORY)
-            ReportRefusal(owner, kFrameTooLarge);
-        else
-            ReportError(owner, kCannotOpenStream);
-        AVIFileRelease(file);
-        AVIFileExit();
-        return 0;
+    StreamRef stream;
+    if (AVIFileCreateStreamA(file.get(), stream.out(), &info) != AVIERR_OK || !stream) {
+        error = AviError::CannotCreateStream;
+        return {};
     }
-    auto fail = [&](const char* text, void (*report)(HWND, const char*) = ReportError) {
-        report(owner, text);
-        AVIStreamRelease(stream);
-        AVIFileRelease(file);
-        AVIFileExit();
-        return 0;
-    };
+    error = AviError::None;
+    return stream; // it keeps the file open
+}
+
+StreamRef OpenChecked(const fs::path& path, LONG frames) {
+    StreamRef stream;
+    if (AVIStreamOpenFromFileA(stream.out(), path.c_str(), streamtypeVIDEO, 0, kReadMode,
+                               nullptr) != AVIERR_OK)
+        return {};
+    const LONG length = AVIStreamLength(stream.get());
+    if (frames == -1 ? length <= 0 : length != frames) return {};
+    return stream;
+}
+
+AviError OpenAviSource(const char* path, SourceVideo& video) {
+    FileRef file;
+    if (AVIFileOpenA(file.out(), path, kReadMode, nullptr) != AVIERR_OK || !file)
+        return AviError::CannotOpenFile;
+    StreamRef stream;
+    const HRESULT got = AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0);
+    if (got != AVIERR_OK || !stream)
+        return got == AVIERR_MEMORY ? AviError::FrameTooLarge : AviError::CannotOpenStream;
     AVISTREAMINFOA info{};
-    if (AVIStreamInfoA(stream, &info, sizeof info) != AVIERR_OK) return fail(kCannotGetInfo);
-    if (AVIStreamLength(stream) <= 0) return fail(kNoFrames, ReportRefusal);
-
+    if (AVIStreamInfoA(stream.get(), &info, sizeof info) != AVIERR_OK)
+        return AviError::CannotGetInfo;
+    if (AVIStreamLength(stream.get()) <= 0) return AviError::NoFrames;
     // Only the 40-byte header is kept, also when a colour table follows it.
     BITMAPINFOHEADER header{};
     LONG size = kHeaderSize;
-    BITMAPINFOHEADER* format = ws.frameFormat;
-    if (!format || AVIStreamReadFormat(stream, 0, &header, &size) != AVIERR_OK)
-        return fail(kCannotGetFormat);
-    ReadDeliveredFormat(stream, header);
-
-    ws.streamInfo = info;
-    std::memcpy(format, &header, sizeof header);
-    ws.aviStream = stream;
-    AVIFileRelease(file); // the stream keeps the file open
-    return 1;
+    if (AVIStreamReadFormat(stream.get(), 0, &header, &size) != AVIERR_OK)
+        return AviError::CannotGetFormat;
+    ReadDeliveredFormat(stream.get(), header);
+    video.stream = std::move(stream);
+    video.info = info;
+    video.format = header;
+    return AviError::None;
 }
 
-int CopyTempAvi(HWND owner, int s, int d, EditWorkspace& ws) {
-    char remembered[kPathSize];
-    std::memcpy(remembered, ws.tempPath, kPathSize);
-    DeleteTempFile(ws.tempPath, d, ws);
-    TempAviName(d, ws);
-
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    if (AVIFileOpenA(&file, ws.tempPath, kCreateMode, nullptr) != AVIERR_OK || !file) {
-        ReportError(owner, kCannotOpenFile);
-        AVIFileExit();
-        return 0;
+StreamRef WriteStreamFile(const fs::path& path, PAVISTREAM in, LONG frames, AVISTREAMINFOA info,
+                          const BITMAPINFOHEADER& format, AviError& error) {
+    StreamRef out = CreateStreamFile(path, info, error);
+    if (!out) return {};
+    const bool copied = CopyFrames(in, out.get(), frames, format);
+    out.reset(); // the writer's last reference: the file is finished
+    StreamRef written = copied ? OpenChecked(path, frames) : StreamRef();
+    if (!written) {
+        RemoveFile(path);
+        error = AviError::CannotWriteTemp;
     }
-    AVISTREAMINFOA info = ws.streamInfo;
-    PAVISTREAM out = nullptr;
-    if (AVIFileCreateStreamA(file, &out, &info) != AVIERR_OK || !out) {
-        ReportError(owner, kCannotCreateStream);
-        AVIFileRelease(file);
-        AVIFileExit();
-        return 0;
-    }
-    TempAviName(s, ws);
-    PAVISTREAM in = nullptr;
-    if (AVIStreamOpenFromFileA(&in, ws.tempPath, streamtypeVIDEO, 0, kReadMode, nullptr) !=
-            AVIERR_OK ||
-        !in) {
-        ReportError(owner, kCannotCreateStream);
-        Release(out);
-        AVIFileRelease(file);
-        AVIFileExit();
-        return 0;
-    }
-    AVIFileRelease(file); // the output stream keeps it open
-
-    const bool copied = CopyFrames(in, out, info.dwLength, ws);
-    AVIStreamRelease(in);
-    AVIStreamRelease(out);
-    AVIFileExit();
-    if (!copied) {
-        ReportError(owner, kCannotWriteTemp);
-        return 0;
-    }
-    std::memcpy(ws.tempPath, remembered, kPathSize);
-    return 1;
+    return written;
 }
 
-int ReloadSlotFromTemp(EditWorkspace& ws, int n) {
-    if (n != -1) TempAviName(n, ws);
-
-    PAVISTREAM file = nullptr;
-    if (AVIStreamOpenFromFileA(&file, ws.tempPath, streamtypeVIDEO, 0, kReadMode, nullptr) !=
-        AVIERR_OK) {
-        Release(file);
-        file = nullptr;
+AviError ReplaceSlotFile(EditWorkspace& ws, const fs::path& from) {
+    StreamRef slot, working;
+    if (StreamRef file = OpenChecked(from)) {
+        slot = CloneOf(file.get());
+        working = CloneOf(file.get());
     }
-    PAVISTREAM slot = nullptr;
-    PAVISTREAM working = nullptr;
-    if (file && AVIStreamLength(file) > 0) {
-        slot = CloneOf(file);
-        working = CloneOf(file);
+    AVISTREAMINFOA info{};
+    AviError error = AviError::None;
+    if (!slot || !working || AVIStreamInfoA(working.get(), &info, sizeof info) != AVIERR_OK) {
+        error = AviError::CannotWriteTemp;
+    } else if (SlotInRange(ws.currentSlot)) {
+        std::error_code renamed;
+        const fs::path target = TempFilePath(ws, ws.currentSlot);
+        if (from != target) fs::rename(from, target, renamed);
+        if (renamed) error = AviError::CannotReplaceFile;
     }
-    Release(file);
     ws.aviStream = nullptr;
-
-    if (!slot || !working) {
-        // Nothing readable came back (a failed copy): keep the content the user had.
-        Release(slot);
-        Release(working);
-        PAVISTREAM current = ws.currentStream;
-        if (SlotInRange(ws.currentSlot)) ws.slotStreams[ws.currentSlot] = CloneOf(current);
-        ReadStreamInfo(current, ws);
-        return 1;
+    if (error != AviError::None) {
+        // Nothing readable came back: keep the content the user had.
+        if (SlotInRange(ws.currentSlot) && !ws.slotStreams[ws.currentSlot])
+            ws.slotStreams[ws.currentSlot] = CloneOf(ws.currentStream).release();
+        if (ws.currentStream && AVIStreamInfoA(ws.currentStream, &info, sizeof info) == AVIERR_OK)
+            ws.streamInfo = info;
+        return error;
     }
 
-    Release(ws.currentStream);
-    ws.currentStream = working;
-    if (SlotInRange(ws.currentSlot))
-        ws.slotStreams[ws.currentSlot] = slot;
-    else
-        AVIStreamRelease(slot);
-    ReadStreamInfo(working, ws);
-    ReadRangeFrames(working, ws);
-    return 1;
+    AVIStreamRelease(ws.currentStream);
+    ws.currentStream = working.release();
+    if (SlotInRange(ws.currentSlot)) {
+        if (PAVISTREAM old = ws.slotStreams[ws.currentSlot]) AVIStreamRelease(old);
+        ws.slotStreams[ws.currentSlot] = slot.release();
+    }
+    ws.streamInfo = info;
+    if (const BITMAPINFOHEADER* format = ws.frameFormat) {
+        const LONG bytes = FrameBytes(*format);
+        if (bytes > 0 && ws.startFrameBuffer)
+            ReadFrame(ws.currentStream, ws.rangeStart, ws.startFrameBuffer, bytes);
+        if (bytes > 0 && ws.endFrameBuffer)
+            ReadFrame(ws.currentStream, ws.rangeEnd, ws.endFrameBuffer, bytes);
+    }
+    return AviError::None;
 }

@@ -63,13 +63,9 @@ static_assert(P != 4 || sizeof(EditWorkspace) == 1620);
 static_assert(P != 8 || sizeof(EditWorkspace) == 1684);
 } // namespace workspace_layout
 
-// tempPath := tempDir followed by n printed as "%.2d.avi". n is 0..99.
-void TempAviName(int n, EditWorkspace& ws);
-
-// Deletes temporary file n (named in tempPath for the while), or with n == -1 the file
-// pathBuffer names. Every buffer's text is the same afterwards; a missing file is not an error.
-void DeleteTempFile(char* pathBuffer, int n, EditWorkspace& ws);
-
 // Copies text into a 100-byte path buffer. Refuses (returns false, buffer unchanged) when the
 // text with its terminating NUL does not fit: a path is never cut.
 bool CopyPath(char (&buffer)[kPathSize], const char* text);
+
+// In place: mode 1 keeps the file-name part after the last '/', mode 0 the folder part with it.
+void StripPath(char (&path)[kPathSize], int mode);

@@ -1,8 +1,8 @@
 #include "clipboard_checker.h"
 
-#include "host.h"
+#include "dialog.h"
+#include "main_window.h"
 #include "paint_frame.h"
-#include "panels.h"
 
 #include <QAction>
 #include <QEvent>

@@ -2,11 +2,18 @@
 // clipboard's frames one at a time. It follows the editor tab and reappears where it was left.
 #pragma once
 
+namespace dlg {
+class Dialog;
+}
+
 enum CheckerControl : int {
     kCheckerPicture = 1033,
     kCheckerSlider = 1034,
     kCheckerStatus = 1035,
 };
+
+// The open checker, or null.
+dlg::Dialog* ClipboardChecker();
 
 // The Tool menu's item: opens the checker, or closes it when it is open.
 void ToggleClipboardChecker();

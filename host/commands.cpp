@@ -1,82 +1,76 @@
 #include "host.h"
 
-#include "bitmap_import.h"
 #include "clipboard_checker.h"
-#include "edit_commands.h"
+#include "file_dialogs.h"
+#include "main_window.h"
+#include "outcome_box.h"
 #include "panels.h"
 #include "plugins.h"
 #include "save.h"
-#include "slots.h"
 
 #include "ui/ui.h"
 
 #include <QMainWindow>
 
+#include <cstring>
+
 namespace {
 
 const char* const kVersionText = "Sarvolo\nVersion " MIVRA_VERSION;
-
-const char kCutFailed[] = "ストリームのカットに失敗しました";
 const char kStreamEmpty[] = "ストリームが空なのでクローズします";
-const char kCopyFailed[] = "ストリームのコピーに失敗しました";
-const char kPasteFailed[] = "ストリームのペーストに失敗しました";
-const char kReverseFailed[] = "ストリームの反転に失敗しました";
 
-void ReportFailure(const char* text) {
-    MessageBoxA(MainWindow(), text, "Error", MB_OK);
+void Show(const Outcome& outcome) {
+    ShowOutcome(MainWindow(), outcome);
 }
-
-void InvalidateEditorPanel() {
-    if (EditorPanel()) EditorPanel()->invalidate();
-}
-
-void RequestStreamInfoRepaint() {
-    if (StreamListPanel()) StreamListPanel()->requestInfoRepaint();
-}
-
-// A stream of one frame has no range left to edit: its slot is closed.
-void RunCut() {
-    if (!CutRange(workspace)) {
-        ReportFailure(kCutFailed);
-        return;
-    }
-    if (workspace.streamInfo.dwLength <= 1) {
-        MessageBoxA(MainWindow(), kStreamEmpty, "Check", MB_OK);
-        CloseSlot(workspace.currentSlot);
-    }
-    ReinitClipboardChecker();
-    RequestStreamInfoRepaint();
-    InvalidateEditorPanel();
-}
-
-void RunCopy() {
-    if (!CopyRange(workspace)) {
-        ReportFailure(kCopyFailed);
-        return;
-    }
-    ReinitClipboardChecker();
-    InvalidateEditorPanel();
-}
-
-void RunPaste() {
-    if (!PasteClipboard(workspace)) {
-        ReportFailure(kPasteFailed);
-        return;
-    }
-    RequestStreamInfoRepaint();
-    InvalidateEditorPanel();
-}
-
-void RunReverse() {
-    if (!ReverseRange(workspace)) ReportFailure(kReverseFailed);
-    InvalidateEditorPanel();
-}
-
-} // namespace
 
 void ShowVersion() {
     MessageBoxA(MainWindow(), kVersionText, "Version", MB_OK | MB_ICONINFORMATION);
 }
+
+// The open dialog offers the file opened last; true with the chosen path in `path`.
+bool AskOpenPath(char (&path)[kPathSize], const char* filters) {
+    std::memcpy(path, workspace.openPath, kPathSize);
+    return AskFileName(MainWindow(), path, filters, FileDialogMode::Open);
+}
+
+// File Open and Bmp File Open: a full set of slots is refused before any file is asked for.
+template <typename Open> void OpenIntoNewSlot(const char* filters, Open open) {
+    if (const Outcome room = session::CheckRoomForSlot(); !room.done) {
+        Show(room);
+        return;
+    }
+    char path[kPathSize];
+    if (!AskOpenPath(path, filters)) return;
+    StopPlayback(); // no tick may read the slots while they change
+    Show(open(path));
+}
+
+void RunBmpFileAdd() {
+    if (!session::HasSlots()) return;
+    char path[kPathSize];
+    if (!AskOpenPath(path, kBitmapFilters)) return;
+    StopPlayback();
+    Show(session::AddBitmap(path));
+}
+
+// Every edit stops playback first: the tick reads the streams an edit replaces.
+void RunEdit(Outcome (*edit)()) {
+    StopPlayback();
+    Show(edit());
+}
+
+// A stream of one frame has no range left to edit: its slot is closed.
+void RunCut() {
+    StopPlayback();
+    const Outcome cut = session::Cut();
+    Show(cut);
+    if (cut.done && workspace.streamInfo.dwLength <= 1) {
+        MessageBoxA(MainWindow(), kStreamEmpty, "Check", MB_OK);
+        CloseStream(workspace.currentSlot);
+    }
+}
+
+} // namespace
 
 bool DispatchCommand(int commandId) {
     if (commandId >= kCmdEffectFirst && commandId < kCmdEffectEnd) {
@@ -91,35 +85,35 @@ bool DispatchCommand(int commandId) {
         ShowVersion();
         return true;
     case kCmdFileOpen:
-        OpenAviFile(MainWindow());
+        OpenIntoNewSlot(kAviFilters, session::OpenVideo);
         return true;
     case kCmdFileSave:
-        SaveCurrentSlot(MainWindow(), workspace);
-        InvalidateEditorPanel();
+        SaveCurrentSlot(MainWindow());
+        if (EditorPanel()) EditorPanel()->invalidate();
         return true;
     case kCmdCloseStream:
-        CloseSlot(MarkedSlot());
+        CloseStream(MarkedSlot());
         return true;
     case kCmdCut:
         RunCut();
         return true;
     case kCmdCopy:
-        RunCopy();
+        Show(session::Copy());
         return true;
     case kCmdPaste:
-        RunPaste();
+        RunEdit(session::Paste);
         return true;
     case kCmdStreamReverse:
-        RunReverse();
+        RunEdit(session::Reverse);
         return true;
     case kCmdClipboardChecker:
         ToggleClipboardChecker();
         return true;
     case kCmdBmpFileOpen:
-        OpenBitmap(MainWindow());
+        OpenIntoNewSlot(kBitmapFilters, session::OpenBitmap);
         return true;
     case kCmdBmpFileAdd:
-        AddBitmap(MainWindow());
+        RunBmpFileAdd();
         return true;
     default:
         return false;

@@ -1,8 +1,8 @@
 #include "editor_panel.h"
 
-#include "host.h"
+#include "main_window.h"
 #include "paint_frame.h"
-#include "slots.h"
+#include "session.h"
 
 namespace {
 
@@ -35,23 +35,25 @@ void EditorPanelDialog::onScroll(int id) {
 
 // A slider never pushes the other: a move onto or past it is pulled back one frame short.
 void EditorPanelDialog::startSliderMoved() {
-    workspace.rangeStart = dlg::Low16(position(kEditorStartSlider));
-    workspace.rangeEnd = dlg::Low16(position(kEditorEndSlider));
-    if (workspace.rangeStart >= workspace.rangeEnd) {
+    int32_t start = dlg::Low16(position(kEditorStartSlider));
+    int32_t end = dlg::Low16(position(kEditorEndSlider));
+    if (start >= end) {
         // On a one-frame stream both sliders sit at 0; the range stays 0..1.
-        workspace.rangeStart = std::max(workspace.rangeEnd - 1, 0);
-        workspace.rangeEnd = std::max(workspace.rangeEnd, workspace.rangeStart + 1);
-        setPosition(kEditorStartSlider, workspace.rangeStart);
+        start = std::max(end - 1, 0);
+        end = std::max(end, start + 1);
+        setPosition(kEditorStartSlider, start);
     }
+    session::SetRange(start, end);
     showRange();
 }
 
 void EditorPanelDialog::endSliderMoved() {
-    workspace.rangeEnd = dlg::Low16(position(kEditorEndSlider));
-    if (workspace.rangeStart >= workspace.rangeEnd) {
-        workspace.rangeEnd = workspace.rangeStart + 1;
-        setPosition(kEditorEndSlider, workspace.rangeEnd);
+    int32_t end = dlg::Low16(position(kEditorEndSlider));
+    if (workspace.rangeStart >= end) {
+        end = workspace.rangeStart + 1;
+        setPosition(kEditorEndSlider, end);
     }
+    session::SetRange(workspace.rangeStart, end);
     showRange();
 }
 
@@ -65,12 +67,13 @@ void EditorPanelDialog::showRange() {
 
 void EditorPanelDialog::onPaint() {
     if (repaintRequests & kRepaintStartPicture) {
-        ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
+        session::ReadFrame(workspace.currentStream, workspace.rangeStart,
+                           workspace.startFrameBuffer);
         PaintFrame(*this, kEditorStartPicture, workspace.startFrameBuffer, workspace.frameFormat);
         repaintRequests &= ~kRepaintStartPicture;
     }
     if (repaintRequests & kRepaintEndPicture) {
-        ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
+        session::ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
         PaintFrame(*this, kEditorEndPicture, workspace.endFrameBuffer, workspace.frameFormat);
         repaintRequests &= ~(kRepaintStartPicture | kRepaintEndPicture);
     }
@@ -82,7 +85,7 @@ void EditorPanelDialog::refresh() {
         setRange(slider, 0, maximum);
     setPosition(kEditorStartSlider, workspace.rangeStart);
     setPosition(kEditorEndSlider, workspace.rangeEnd);
-    ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
-    ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
+    session::ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
+    session::ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
     showRange();
 }

@@ -1,4 +1,4 @@
-#include "host.h"
+#include "main_window.h"
 
 #include <QApplication>
 

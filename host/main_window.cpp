@@ -1,10 +1,9 @@
-#include "host.h"
+#include "main_window.h"
 
 #include "clipboard_checker.h"
+#include "outcome_box.h"
 #include "panels.h"
 #include "plugins.h"
-
-#include "ui/ui.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,11 +19,8 @@
 #include <filesystem>
 #include <vector>
 
-EditWorkspace workspace;
 uint16_t hostFlags;
 uint16_t repaintRequests;
-PAVISTREAM clipboardStream;
-AVICOMPRESSOPTIONS compressOptions;
 
 namespace {
 
@@ -152,25 +148,6 @@ void SetPopupsEnabled(bool enabled) {
         popups[position]->menuAction()->setEnabled(enabled);
 }
 
-// The temporary folder is temp/ below the working directory at start-up, resolved once.
-bool ResolveTempDir() {
-    std::error_code error;
-    const std::filesystem::path dir = std::filesystem::absolute("temp", error);
-    if (error) return false;
-    std::filesystem::create_directories(dir, error);
-    // The longest name built in the buffer is tempDir + "99.avi".
-    const std::string text = dir.string() + "/";
-    if (text.size() + std::strlen("99.avi") >= kPathSize) return false;
-    std::memcpy(workspace.tempDir, text.c_str(), text.size() + 1);
-    TempAviName(0, workspace);
-    return true;
-}
-
-void DeleteTempFiles() {
-    for (int n = 0; n <= kScratchOutput; ++n)
-        DeleteTempFile(workspace.tempPath, n, workspace);
-}
-
 QWidget* CreateTabControl(QWidget* parent) {
     auto* control = new QWidget(parent);
     control->setObjectName("tabControl");
@@ -188,28 +165,11 @@ QWidget* CreateTabControl(QWidget* parent) {
     return control;
 }
 
-// Releases every stream and buffer the workspace holds.
-void ReleaseWorkspace() {
-    if (hostFlags & kPanelsExist) {
-        for (int i = 0; i < workspace.slotCount; ++i)
-            AVIStreamRelease(workspace.slotStreams[i]);
-        AVIStreamRelease(workspace.currentStream);
-        AVIFileExit();
-    }
-    // The clipboard exists from start-up on, with or without an open stream.
-    if (clipboardStream) AVIStreamRelease(clipboardStream);
-    clipboardStream = nullptr;
-    std::free(workspace.frameFormat);
-    std::free(workspace.startFrameBuffer);
-    std::free(workspace.endFrameBuffer);
-}
-
 void RunDestruction() {
     StopPlayback();
     DestroyPanels();
-    ReleaseWorkspace();
-    DeleteTempFiles();
-    workspace = EditWorkspace{};
+    session::SetObserver(nullptr);
+    session::End();
     hostFlags = 0;
     repaintRequests = 0;
     mainWindow = nullptr;
@@ -263,38 +223,22 @@ void HostWindow::changeEvent(QEvent* event) {
 } // namespace
 
 QMainWindow* CreateMainWindow() {
-    workspace = EditWorkspace{};
     hostFlags = 0;
     repaintRequests = 0;
+    const Outcome started = session::Start();
+    if (!started.done) {
+        ShowOutcome(nullptr, started);
+        return nullptr;
+    }
     auto* window = new HostWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(kWindowTitle);
     window->setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     window->setCentralWidget(new QWidget(window));
-
-    compressOptions = AVICOMPRESSOPTIONS{};
-    compressOptions.fccType = streamtypeVIDEO;
-    compressOptions.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
-    compressOptions.dwFlags = AVICOMPRESSF_VALID;
     BuildMenu(window);
-    workspace.frameFormat =
-        static_cast<BITMAPINFOHEADER*>(std::calloc(1, sizeof(BITMAPINFOHEADER)));
-    const char* failure = !workspace.frameFormat ? "メモリが足りません"
-                          : !ResolveTempDir() ? "作業フォルダのパスが長すぎて起動できません"
-                                              : nullptr;
-    if (failure) {
-        MessageBoxA(nullptr, failure, "Error", MB_OK);
-        std::free(workspace.frameFormat);
-        workspace.frameFormat = nullptr;
-        delete window;
-        return nullptr;
-    }
-    DeleteTempFiles();
     DiscoverPlugins(window);
-    PAVISTREAM clipboard = nullptr;
-    CreateEditableStream(&clipboard, nullptr);
-    clipboardStream = clipboard;
+    session::SetObserver(ShowChanges);
     tabControl = CreateTabControl(window->centralWidget());
     BuildAccelerators(window);
     UseAccelerators(kTable109);

@@ -1,7 +1,8 @@
 #include "panels.h"
 
 #include "clipboard_checker.h"
-#include "host.h"
+#include "main_window.h"
+#include "outcome_box.h"
 
 #include <QFile>
 #include <QMainWindow>
@@ -39,7 +40,7 @@ void ShowOne(QWidget* shown, QWidget* hidden) {
 void CreateThePanels() {
     playerPanel = new PlayerPanelDialog(TabControl());
     editorPanel = new EditorPanelDialog(TabControl());
-    streamListPanel = new StreamListDialog(MainWindow()->centralWidget());
+    streamListPanel = new StreamListDialog(MainWindow()->centralWidget(), SwitchToSlot);
     SelectTab(kTabEditor);
     streamListPanel->show();
     LayoutPanels();
@@ -94,6 +95,45 @@ void RefreshPanels() {
 
 void RefreshEditorPanel() {
     if (editorPanel) editorPanel->refresh();
+}
+
+void ShowChanges(unsigned changes) {
+    if (changes & session::kSlotsChanged) {
+        RefreshPanels();
+        return;
+    }
+    if (changes & session::kRateChanged) {
+        if (playerPanel) playerPanel->initialise();
+    }
+    if (changes & session::kFramesChanged) {
+        if (playerPanel) playerPanel->rereadFrame();
+        if (streamListPanel) streamListPanel->requestInfoRepaint();
+        if (TabControl()) TabControl()->update();
+    }
+    if (changes & (session::kFramesChanged | session::kRangeChanged)) RefreshEditorPanel();
+    if (changes & session::kClipboardChanged) ReinitClipboardChecker();
+}
+
+void SwitchToSlot(int slot) {
+    StopPlayback(); // the tick reads the slot entries and the working stream replaced here
+    ShowOutcome(MainWindow(), session::SwitchSlot(slot));
+}
+
+void CloseStream(int slot) {
+    StopPlayback();
+    ShowOutcome(MainWindow(), session::CloseSlot(slot));
+}
+
+void StopPlayback() {
+    if (playerPanel) playerPanel->stop();
+}
+
+int PlaybackTick() {
+    return playerPanel ? playerPanel->tick() : 0;
+}
+
+bool PlaybackRunning() {
+    return playerPanel && playerPanel->playing();
 }
 
 int MarkedSlot() {

@@ -1,11 +1,8 @@
 #include "player.h"
 
-#include "host.h"
+#include "outcome_box.h"
 #include "paint_frame.h"
-#include "panels.h"
-#include "slots.h"
-
-#include "ui/ui.h"
+#include "session.h"
 
 #include <QFontMetrics>
 #include <QTimer>
@@ -34,8 +31,6 @@ const dlg::ControlDef kControls140[] = {
 };
 
 constexpr int kSpeedSliderMiddle = 100;
-
-const char kRateNotSet[] = "フレームレートを書き込めませんでした";
 
 QString Unsigned(uint32_t value) {
     return QString::number(value);
@@ -198,21 +193,10 @@ void PlayerPanelDialog::step(int direction) {
     invalidate();
 }
 
+// The session announces the new rate, and the panel starts afresh from it.
 void PlayerPanelDialog::setRate() {
-    AVISTREAMINFOA info = workspace.streamInfo;
-    info.dwRate = DWORD(EffectiveRate(state_));
-    info.dwScale = 1;
     stop();
-    PAVISTREAM slotStream = workspace.slotStreams[workspace.currentSlot];
-    const bool written =
-        EditStreamSetInfoA(workspace.currentStream, &info, sizeof info) == AVIERR_OK &&
-        EditStreamSetInfoA(slotStream, &info, sizeof info) == AVIERR_OK;
-    if (!written) {
-        MessageBoxA(MainWindow(), kRateNotSet, "Error", MB_OK);
-        return;
-    }
-    workspace.streamInfo = info;
-    initialise();
+    ShowOutcome(window(), session::SetRate(DWORD(EffectiveRate(state_))));
 }
 
 void PlayerPanelDialog::showRate() {
@@ -248,17 +232,5 @@ uint8_t* PlayerPanelDialog::frameBuffer() {
 }
 
 void PlayerPanelDialog::readFrame(PAVISTREAM stream) {
-    ReadFrame(stream, LONG(state_.playPosition), frameBuffer());
-}
-
-void StopPlayback() {
-    if (PlayerPanel()) PlayerPanel()->stop();
-}
-
-int PlaybackTick() {
-    return PlayerPanel() ? PlayerPanel()->tick() : 0;
-}
-
-bool PlaybackRunning() {
-    return PlayerPanel() && PlayerPanel()->playing();
+    session::ReadFrame(stream, LONG(state_.playPosition), frameBuffer());
 }

@@ -82,13 +82,3 @@ class PlayerPanelDialog : public dlg::Dialog {
     // do not push the later frames back.
     Clock::time_point due_;
 };
-
-// Stops playback, if any, so that no tick reads a stream about to be replaced or released.
-void StopPlayback();
-
-// Runs one playback tick on the player panel, as its timer does; returns the nominal delay in
-// milliseconds, or 0 without a panel.
-int PlaybackTick();
-
-// True while a tick is pending.
-bool PlaybackRunning();

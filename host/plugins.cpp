@@ -1,9 +1,10 @@
 #include "plugins.h"
 
-#include "host.h"
+#include "entry.h"
+#include "main_window.h"
+#include "outcome_box.h"
 #include "panels.h"
 
-#include "avi_io.h"
 #include "ui/ui.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include <dlfcn.h>
@@ -26,8 +28,15 @@ constexpr const char* kNoName = "No Name";
 constexpr const char* kCannotLoad = "プラグインを読み込めませんでした";
 constexpr const char* kNoDialogEntry = "プラグインに Dlg がありません";
 
-using GetMenuNameEntry = char* (*)(char*);
-using DlgEntry = int (*)(HWND, EditWorkspace*);
+struct ModuleCloser {
+    void operator()(void* module) const { dlclose(module); }
+};
+// A module loaded for one use.
+using Module = std::unique_ptr<void, ModuleCloser>;
+
+Module Load(const std::string& path) {
+    return Module(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+}
 
 PluginTable table;
 
@@ -61,17 +70,16 @@ std::string Shortened(const char* caption) {
 }
 
 std::string ReadCaption(const std::string& path) {
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const Module module = Load(path);
     if (!module) return kNoName;
     std::string caption = kNoName;
-    if (auto entry = reinterpret_cast<GetMenuNameEntry>(dlsym(module, "GetMenuName"))) {
+    if (auto entry = reinterpret_cast<GetMenuNameEntry>(dlsym(module.get(), kGetMenuNameSymbol))) {
         // Room beyond the kept bytes, so that a longer caption is cut here, not written past.
         char buffer[1024] = {};
         entry(buffer);
         buffer[sizeof buffer - 1] = '\0';
         caption = Shortened(buffer);
     }
-    dlclose(module);
     return caption;
 }
 
@@ -96,26 +104,21 @@ void ReportModuleProblem(const char* problem, const std::string& path) {
 
 // Loads the module for this one call and runs its dialog; the slot is reloaded from its
 // temporary file when the module says it replaced it.
+// Whatever happened, the player's frame, the editor and the stream information are shown again.
 void RunModule(const std::string& path) {
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const Module module = Load(path);
     if (!module) {
         ReportModuleProblem(kCannotLoad, path);
         return;
     }
-    if (auto dlg = reinterpret_cast<DlgEntry>(dlsym(module, "Dlg"))) {
-        QWidget* owner = MainWindow();
-        if (dlg(owner, &workspace) == 1) ReloadSlotFromTemp(workspace, workspace.currentSlot);
-    } else {
+    auto dlg = reinterpret_cast<DlgEntry>(dlsym(module.get(), kDlgSymbol));
+    if (!dlg) {
         ReportModuleProblem(kNoDialogEntry, path);
+    } else if (dlg(MainWindow(), &workspace) == 1) {
+        ShowOutcome(MainWindow(), session::ReloadAfterEffect());
+        return;
     }
-    dlclose(module);
-}
-
-void ShowNewContent() {
-    if (PlayerPanel()) PlayerPanel()->rereadFrame();
-    RefreshEditorPanel();
-    if (StreamListPanel()) StreamListPanel()->requestInfoRepaint();
-    if (TabControl()) TabControl()->update();
+    ShowChanges(session::kFramesChanged);
 }
 
 } // namespace
@@ -143,5 +146,4 @@ void RunPlugin(int commandId) {
     if (commandId < kCmdEffectFirst || index >= table.modulePaths.size()) return;
     StopPlayback();
     RunModule(table.modulePaths[index]);
-    ShowNewContent();
 }

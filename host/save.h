@@ -2,11 +2,9 @@
 // chooses. The slot, its temporary file and the workspace's streams stay as they are.
 #pragma once
 
-#include "workspace.h"
-
 class QWidget;
 
 // 1 when the file was written; 0 when the user cancelled a dialog or the progress, or the write
 // failed (the user was told). The file is written beside the target under another name and
 // renamed over it only when complete, so an existing file survives a failed or cancelled save.
-int SaveCurrentSlot(QWidget* mainWindow, EditWorkspace& ws);
+int SaveCurrentSlot(QWidget* mainWindow);

@@ -1,7 +1,7 @@
 #include "stream_list.h"
 
-#include "host.h"
-#include "slots.h"
+#include "main_window.h"
+#include "session.h"
 
 #include <QFont>
 #include <QImage>
@@ -28,14 +28,16 @@ QFont InfoFont() {
 
 } // namespace
 
-StreamListDialog::StreamListDialog(QWidget* parent)
-    : Dialog({"", 89, 138, kControls133}, parent, dlg::Role::Panel) {
+StreamListDialog::StreamListDialog(QWidget* parent, std::function<void(int)> onActivated)
+    : Dialog({"", 89, 138, kControls133}, parent, dlg::Role::Panel),
+      onActivated_(std::move(onActivated)) {
     setColumn(kStreamList, "Open File Name");
     invalidate();
 }
 
 void StreamListDialog::onNotify(int id, int code) {
-    if (id == kStreamList && code == dlg::kNotifyItemActivate) SwitchSlot(currentRow(kStreamList));
+    if (id == kStreamList && code == dlg::kNotifyItemActivate && onActivated_)
+        onActivated_(currentRow(kStreamList));
 }
 
 void StreamListDialog::onPaint() {

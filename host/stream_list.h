@@ -4,6 +4,7 @@
 
 #include "dialog.h"
 
+#include <functional>
 #include <string>
 
 enum StreamListControl : int {
@@ -13,7 +14,8 @@ enum StreamListControl : int {
 
 class StreamListDialog : public dlg::Dialog {
   public:
-    explicit StreamListDialog(QWidget* parent);
+    // A double-click on a row calls onActivated with the row.
+    StreamListDialog(QWidget* parent, std::function<void(int row)> onActivated);
 
     // Redraws the current stream's information at the next paint.
     void requestInfoRepaint();
@@ -21,6 +23,9 @@ class StreamListDialog : public dlg::Dialog {
   protected:
     void onNotify(int id, int code) override;
     void onPaint() override;
+
+  private:
+    std::function<void(int)> onActivated_;
 };
 
 // "Color Bit %.2d\nWindow Size %.3d X %.3d\nFrame Length %.3d" of the current stream.

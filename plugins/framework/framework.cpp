@@ -1,6 +1,7 @@
 #include "framework.h"
 
 #include "avi_io.h"
+#include "render.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -19,57 +20,35 @@ namespace plugin {
 namespace {
 
 constexpr const char* kDialogFailed = "ダイアログ失敗";
-constexpr const char* kNoCurrentSlot = "現在のスロットがありません";
-constexpr const char* kBadFrames = "書き込むフレームがありません";
-constexpr const char* kCannotCreateTemp = "テンプファイルを作成できませんでした";
-constexpr const char* kCannotCreateStream = "ストリームを作成できませんでした";
-constexpr const char* kCannotWriteFrame = "フレームを書き込めませんでした";
-constexpr const char* kCannotReplaceSlot = "スロットのテンプファイルを置き換えられませんでした";
-
-constexpr unsigned kCreateMode = OF_CREATE | OF_WRITE | OF_SHARE_DENY_NONE;
-constexpr unsigned kReadMode = OF_READ | OF_SHARE_DENY_NONE;
-
-std::filesystem::path TempFile(int n, const EditWorkspace& ws) {
-    EditWorkspace named = ws;
-    TempAviName(n, named);
-    return std::filesystem::path(named.tempPath);
-}
-
-void RemoveFile(const std::filesystem::path& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-}
-
-bool SameHeader(const BITMAPINFOHEADER& a, const BITMAPINFOHEADER* b) {
-    return b && std::memcmp(&a, b, sizeof a) == 0;
-}
-
-// The file the writer finished holds every frame: a write that failed only when the file was
-// closed (a full disk) shows here.
-bool HoldsFrames(const std::filesystem::path& path, int64_t frames) {
-    PAVISTREAM written = nullptr;
-    if (AVIStreamOpenFromFileA(&written, path.c_str(), streamtypeVIDEO, 0, kReadMode, nullptr) !=
-            AVIERR_OK ||
-        !written)
-        return false;
-    const bool complete = AVIStreamLength(written) == frames;
-    AVIStreamRelease(written);
-    return complete;
-}
 
 // The controls a running render leaves enabled: Cancel stops it, the bar shows how far it is.
 bool StaysEnabled(const dlg::Dialog& dialog, const QWidget* widget) {
     return widget == dialog.control(dlg::kIdCancel) || widget == dialog.control(kIdProgress);
 }
 
+// The producer of the old interface as a renderer; it reports its own failures.
+class ProducerRenderer : public Renderer {
+  public:
+    ProducerRenderer(int64_t frames, const BITMAPINFOHEADER& format, const FrameProducer& produce)
+        : frames_(frames), format_(format), produce_(produce) {}
+    int64_t frameCount() const override { return frames_; }
+    const BITMAPINFOHEADER& format() const override { return format_; }
+    FrameResult render(int64_t index, uint8_t* pixels) override {
+        return produce_(index, pixels) ? FrameResult::Made() : FrameResult::Failed({});
+    }
+
+  private:
+    int64_t frames_;
+    BITMAPINFOHEADER format_;
+    const FrameProducer& produce_;
+};
+
 } // namespace
 
-// The platform's AVI services stay initialised, and the dialog's other controls disabled, for
-// exactly as long as a render runs.
+// The dialog's other controls stay disabled for exactly as long as a render runs.
 class PluginDialog::RenderSession {
   public:
     explicit RenderSession(PluginDialog& dialog) : dialog_(dialog) {
-        AVIFileInit();
         dialog_.rendering_ = true;
         dialog_.cancelRequested_ = false;
         for (QWidget* widget : dialog_.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -82,7 +61,6 @@ class PluginDialog::RenderSession {
         for (const QPointer<QWidget>& widget : disabled_)
             if (widget) widget->setEnabled(true);
         dialog_.rendering_ = false;
-        AVIFileExit();
     }
     RenderSession(const RenderSession&) = delete;
     RenderSession& operator=(const RenderSession&) = delete;
@@ -114,124 +92,31 @@ void PluginDialog::reportError(const char* text) {
 
 bool PluginDialog::renderToSlot(int64_t frameCount, const BITMAPINFOHEADER& format,
                                 const FrameProducer& produce) {
-    if (rendering_) return false;
-    EditWorkspace& ws = ws_;
-    const int slot = ws.currentSlot;
-    if (slot < 0 || slot >= kMaxSlots || slot >= ws.slotCount) {
-        reportError(kNoCurrentSlot);
-        return false;
-    }
-    if (frameCount <= 0 || frameCount > std::numeric_limits<LONG>::max() ||
-        format.biSizeImage == 0 ||
-        format.biSizeImage > uint32_t(std::numeric_limits<LONG>::max())) {
-        reportError(kBadFrames);
-        return false;
-    }
-
-    const RenderSession session(*this);
-    const std::filesystem::path scratch = TempFile(kScratchOutput, ws);
-    DeleteTempFile(ws.tempPath, kScratchOutput, ws);
-    if (control(kIdProgress)) {
-        setRange(kIdProgress, 0, static_cast<int>(frameCount));
-        setStep(kIdProgress, 1);
-        setPosition(kIdProgress, 0);
-    }
-
-    const bool written = writeScratch(scratch, frameCount, format, produce);
-    const bool replaced = written && replaceSlotFile(scratch, frameCount, format);
-    RemoveFile(scratch);
-    if (!replaced) {
-        setPosition(kIdProgress, 0);
-        return false;
-    }
-
-    // The host's stream kept the old file; the host reloads the slot once Dlg returns 1.
-    if (PAVISTREAM old = ws.slotStreams[slot]) AVIStreamRelease(old);
-    ws.slotStreams[slot] = nullptr;
-    TempAviName(slot, ws);
-    rendered_ = true;
-    endDialog(dlg::kIdOk);
-    return true;
+    ProducerRenderer renderer(frameCount, format, produce);
+    return renderToSlot(renderer);
 }
 
 bool PluginDialog::renderToSlot(Renderer& renderer) {
-    return renderToSlot(renderer.frameCount(), renderer.format(),
-                        [&](int64_t index, uint8_t* pixels) {
-                            const FrameResult result = renderer.render(index, pixels);
-                            if (!result.ok) reportError(result.error.c_str());
-                            return result.ok;
-                        });
-}
-
-bool PluginDialog::writeScratch(const std::filesystem::path& path, int64_t frameCount,
-                                const BITMAPINFOHEADER& format, const FrameProducer& produce) {
-    PAVIFILE file = nullptr;
-    if (AVIFileOpenA(&file, path.c_str(), kCreateMode, nullptr) != AVIERR_OK || !file) {
-        reportError(kCannotCreateTemp);
-        return false;
+    if (rendering_) return false;
+    const RenderSession session(*this);
+    if (control(kIdProgress)) {
+        setRange(kIdProgress, 0, static_cast<int>(renderer.frameCount()));
+        setStep(kIdProgress, 1);
+        setPosition(kIdProgress, 0);
     }
-    AVISTREAMINFOA info = ws_.streamInfo;
-    PAVISTREAM out = nullptr;
-    const bool created = AVIFileCreateStreamA(file, &out, &info) == AVIERR_OK && out;
-    AVIFileRelease(file); // the stream keeps the file open
-    if (!created) {
-        reportError(kCannotCreateStream);
-        return false;
-    }
-
-    std::vector<uint8_t> pixels(format.biSizeImage);
-    const LONG bytes = static_cast<LONG>(format.biSizeImage);
-    bool ok = true;
-    for (int64_t i = 0; ok && i < frameCount; ++i) {
-        // The dialog repaints and takes a Cancel between frames.
+    // The dialog repaints, moves its bar and takes a Cancel between frames.
+    const RenderOutcome outcome = RenderIntoSlot(ws_, renderer, [this](int64_t done) {
+        if (done > 0) stepProgress(kIdProgress);
         QCoreApplication::processEvents();
-        if (cancelRequested_) {
-            ok = false;
-            break;
-        }
-        if (!produce(i, pixels.data())) {
-            ok = false;
-            break;
-        }
-        if (!::WriteFrame(out, static_cast<LONG>(i), format, pixels.data(), bytes)) {
-            reportError(kCannotWriteFrame);
-            ok = false;
-            break;
-        }
-        stepProgress(kIdProgress);
-    }
-    AVIStreamRelease(out); // closes the file
-    QCoreApplication::processEvents();
-    if (!ok || cancelRequested_) return false;
-    if (!HoldsFrames(path, frameCount)) {
-        reportError(kCannotWriteFrame);
+        return !cancelRequested_;
+    });
+    if (outcome.state != RenderOutcome::State::Rendered) {
+        if (!outcome.error.empty()) reportError(outcome.error.c_str());
+        setPosition(kIdProgress, 0);
         return false;
     }
-    return true;
-}
-
-bool PluginDialog::replaceSlotFile(const std::filesystem::path& scratch, int64_t frameCount,
-                                   const BITMAPINFOHEADER& format) {
-    const std::filesystem::path slotFile = TempFile(ws_.currentSlot, ws_);
-    std::filesystem::path source = scratch;
-    if (!SameHeader(format, ws_.frameFormat)) {
-        // Frames in another format than the slot's: the slot gets the frame-by-frame copy in its
-        // own format, made beside it first so that a failed copy leaves the slot's file whole.
-        EditWorkspace copy = ws_;
-        copy.streamInfo.dwLength = static_cast<DWORD>(frameCount);
-        source = TempFile(kScratchFlatten, ws_);
-        if (!CopyTempAvi(this, kScratchOutput, kScratchFlatten, copy)) {
-            RemoveFile(source);
-            return false;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(source, slotFile, error);
-    if (error) {
-        RemoveFile(source);
-        reportError(kCannotReplaceSlot);
-        return false;
-    }
+    rendered_ = true;
+    endDialog(dlg::kIdOk);
     return true;
 }
 

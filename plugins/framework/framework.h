@@ -11,6 +11,7 @@
 #pragma once
 
 #include "dialog.h"
+#include "entry.h"
 #include "renderer.h"
 #include "ui/ui.h"
 #include "workspace.h"
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <type_traits>
 
 #define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -64,10 +66,6 @@ class PluginDialog : public dlg::Dialog {
 
   private:
     class RenderSession;
-    bool writeScratch(const std::filesystem::path& path, int64_t frameCount,
-                      const BITMAPINFOHEADER& format, const FrameProducer& produce);
-    bool replaceSlotFile(const std::filesystem::path& scratch, int64_t frameCount,
-                         const BITMAPINFOHEADER& format);
 
     EditWorkspace& ws_;
     bool rendering_ = false;
@@ -105,4 +103,6 @@ int RunDialog(HWND owner, const EditWorkspace* hostRecord, const DialogMaker& ma
         return plugin::RunDialog(owner, ws, [](QWidget* parent, EditWorkspace& copy) {             \
             return std::unique_ptr<plugin::PluginDialog>(new DialogType(parent, copy));            \
         });                                                                                        \
-    }
+    }                                                                                              \
+    static_assert(std::is_same_v<decltype(&GetMenuName), GetMenuNameEntry> &&                      \
+                  std::is_same_v<decltype(&Dlg), DlgEntry>);

@@ -1,9 +1,8 @@
-// OpenAviSource, CopyTempAvi and ReloadSlotFromTemp on small files made here.
+// OpenAviSource, WriteStreamFile and ReplaceSlotFile on small files made here.
 #include "avi_io.h"
 
 #include "fake_stream.h"
 #include "tiny_avi.h"
-#include "ui/ui_script.h"
 
 #include <gtest/gtest.h>
 
@@ -25,21 +24,17 @@ namespace {
 constexpr LONG kWidth = 30;
 constexpr LONG kHeight = 20;
 constexpr DWORD kFrameBytes = 92 * kHeight; // 30 pixels * 3 bytes, padded to 92
-constexpr uint8_t kGuard = 0xA5;
-constexpr size_t kFormatBlock = 40 + 64; // the header plus guard bytes behind it
 
 class AviIo : public testing::Test {
   protected:
     void SetUp() override {
-        ui_script::Begin();
         dir = fs::temp_directory_path() /
               ("mivra_avi_io_" + std::to_string(::getpid()) + "_" +
                testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         ASSERT_TRUE(CopyPath(ws.tempDir, (dir.string() + "/").c_str()));
-        formatBlock.assign(kFormatBlock, kGuard);
-        ws.frameFormat = reinterpret_cast<BITMAPINFOHEADER*>(formatBlock.data());
+        ws.frameFormat = &format;
         startBuffer.assign(kFrameBytes, 0);
         endBuffer.assign(kFrameBytes, 0);
         ws.startFrameBuffer = startBuffer.data();
@@ -54,10 +49,10 @@ class AviIo : public testing::Test {
             PAVISTREAM slot = ws.slotStreams[i];
             if (slot) AVIStreamRelease(slot);
         }
-        ui_script::End();
         fs::remove_all(dir);
     }
 
+  public:
     std::string Temp(int n) {
         char name[16];
         std::snprintf(name, sizeof name, "%.2d.avi", n);
@@ -82,19 +77,9 @@ class AviIo : public testing::Test {
         ws.streamInfo.rcFrame = {0, 0, kWidth, kHeight};
     }
 
-    std::vector<std::string> MessageTexts() {
-        std::vector<std::string> texts;
-        for (const auto& m : ui_script::ShownMessages()) {
-            EXPECT_EQ(m.caption, "Error");
-            EXPECT_EQ(m.type, MB_OK);
-            texts.push_back(m.text);
-        }
-        return texts;
-    }
-
     fs::path dir;
     EditWorkspace ws{};
-    std::vector<uint8_t> formatBlock;
+    BITMAPINFOHEADER format{};
     std::vector<uint8_t> startBuffer;
     std::vector<uint8_t> endBuffer;
 };
@@ -124,43 +109,30 @@ void PrintTo(const OpenCase& c, std::ostream* out) {
 
 class OpenAviSourceCases : public AviIo, public testing::WithParamInterface<OpenCase> {};
 
-TEST_P(OpenAviSourceCases, OpensOrReports) {
+TEST_P(OpenAviSourceCases, OpensOrSaysWhyNot) {
     const OpenCase& c = GetParam();
     const std::string path = (dir / "input.avi").string();
     if (c.make) {
         ASSERT_TRUE(c.make(path));
     }
-    ASSERT_TRUE(CopyPath(ws.openPath, path.c_str()));
-    ws.streamInfo.dwLength = 77; // the current slot's, until an open succeeds
-    ws.frameFormat->biWidth = 123;
-
-    const int result = OpenAviSource(nullptr, ws);
+    SourceVideo video;
+    const AviError error = OpenAviSource(path.c_str(), video);
     if (c.message) {
-        EXPECT_EQ(result, 0);
-        ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
-        EXPECT_EQ(ui_script::ShownMessages()[0].text, c.message);
-        EXPECT_EQ(ui_script::ShownMessages()[0].caption, c.caption);
-        EXPECT_EQ(ws.streamInfo.dwLength, 77u);
-        EXPECT_EQ(ws.frameFormat->biWidth, 123);
-        EXPECT_EQ(PAVISTREAM{ws.aviStream}, nullptr);
-        EXPECT_EQ(PAVIFILE{ws.aviFile}, nullptr);
+        EXPECT_EQ(MessageOf(error).text, std::string(c.message));
+        EXPECT_EQ(MessageOf(error).caption, std::string(c.caption));
+        EXPECT_FALSE(video.stream);
         return;
     }
-    ASSERT_EQ(result, 1);
-    EXPECT_TRUE(MessageTexts().empty());
-    PAVISTREAM stream = ws.aviStream;
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(AVIStreamLength(stream), 3);
-    EXPECT_EQ(ws.streamInfo.dwLength, 3u);
-    EXPECT_EQ(ws.streamInfo.dwRate, 25u);
-    EXPECT_EQ(ws.streamInfo.dwScale, 1u);
-    EXPECT_EQ(ws.frameFormat->biWidth, kWidth);
-    EXPECT_EQ(ws.frameFormat->biHeight, kHeight);
-    EXPECT_EQ(ws.frameFormat->biBitCount, c.bitCount);
-    EXPECT_EQ(ws.frameFormat->biSizeImage, c.sizeImage);
-    for (size_t i = 40; i < kFormatBlock; ++i)
-        ASSERT_EQ(formatBlock[i], kGuard) << "byte " << i;
-    AVIFileExit();
+    ASSERT_EQ(error, AviError::None);
+    ASSERT_TRUE(video.stream);
+    EXPECT_EQ(AVIStreamLength(video.stream.get()), 3);
+    EXPECT_EQ(video.info.dwLength, 3u);
+    EXPECT_EQ(video.info.dwRate, 25u);
+    EXPECT_EQ(video.info.dwScale, 1u);
+    EXPECT_EQ(video.format.biWidth, kWidth);
+    EXPECT_EQ(video.format.biHeight, kHeight);
+    EXPECT_EQ(video.format.biBitCount, c.bitCount);
+    EXPECT_EQ(video.format.biSizeImage, c.sizeImage);
 }
 
 // A raw 4:1:1 file (fourcc Y411): its pictures are in a format the scaler cannot read.
@@ -214,44 +186,36 @@ INSTANTIATE_TEST_SUITE_P(
                  nullptr, 24, kFrameBytes}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(AviIo, CopyTempAviCopiesFrameForFrameAndKeepsTempPath) {
+// The first `frames` frames of file 5 written into file 7.
+StreamRef WriteFile7(AviIo& test, const EditWorkspace& ws, LONG frames, AviError& error) {
+    StreamRef in = OpenChecked(test.Temp(5));
+    return WriteStreamFile(test.Temp(7), in.get(), frames, ws.streamInfo, *ws.frameFormat, error);
+}
+
+TEST_F(AviIo, WriteStreamFileCopiesFrameForFrame) {
     ASSERT_TRUE(tiny_avi::WriteVideo(Temp(5), {.frames = 4}));
     UseFormatOf24BitFrames(4);
-    ASSERT_TRUE(CopyPath(ws.tempPath, "kept"));
-
-    ASSERT_EQ(CopyTempAvi(nullptr, 5, 7, ws), 1);
-    EXPECT_TRUE(MessageTexts().empty());
-    EXPECT_STREQ(ws.tempPath, "kept");
-
-    PAVISTREAM copy = nullptr;
-    ASSERT_EQ(AVIStreamOpenFromFileA(&copy, Temp(7).c_str(), streamtypeVIDEO, 0, OF_READ, nullptr),
-              AVIERR_OK);
-    EXPECT_EQ(AVIStreamLength(copy), 4);
+    AviError error = AviError::CannotOpenFile;
+    StreamRef copy = WriteFile7(*this, ws, 4, error);
+    EXPECT_EQ(error, AviError::None);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(AVIStreamLength(copy.get()), 4);
     for (LONG i = 0; i < 4; ++i)
-        EXPECT_EQ(ReadFrameBytes(copy, i), Filled(i));
+        EXPECT_EQ(ReadFrameBytes(copy.get(), i), Filled(i));
     BITMAPINFOHEADER header{};
     LONG size = sizeof header;
-    ASSERT_EQ(AVIStreamReadFormat(copy, 0, &header, &size), AVIERR_OK);
+    ASSERT_EQ(AVIStreamReadFormat(copy.get(), 0, &header, &size), AVIERR_OK);
     EXPECT_EQ(header.biBitCount, 24);
     EXPECT_EQ(header.biWidth, kWidth);
     AVISTREAMINFOA info{};
-    ASSERT_EQ(AVIStreamInfoA(copy, &info, sizeof info), AVIERR_OK);
+    ASSERT_EQ(AVIStreamInfoA(copy.get(), &info, sizeof info), AVIERR_OK);
     EXPECT_EQ(info.dwRate, 25u);
-    AVIStreamRelease(copy);
-}
-
-TEST_F(AviIo, CopyTempAviWithNoFramesWritesAnEmptyStream) {
-    ASSERT_TRUE(tiny_avi::WriteVideo(Temp(5), {}));
-    UseFormatOf24BitFrames(0);
-    EXPECT_EQ(CopyTempAvi(nullptr, 5, 7, ws), 1);
-    EXPECT_TRUE(MessageTexts().empty());
-    EXPECT_TRUE(fs::exists(Temp(7)));
 }
 
 struct CopyFailure {
     const char* name;
     bool sourceExists;
-    DWORD frames;
+    LONG frames;
     bool folderExists;
     const char* message;
 };
@@ -259,41 +223,37 @@ void PrintTo(const CopyFailure& c, std::ostream* out) {
     *out << c.name;
 }
 
-class CopyTempAviFailures : public AviIo, public testing::WithParamInterface<CopyFailure> {};
+class WriteStreamFileFailures : public AviIo, public testing::WithParamInterface<CopyFailure> {};
 
-TEST_P(CopyTempAviFailures, ReportsAndReturnsZero) {
+TEST_P(WriteStreamFileFailures, SayWhyAndLeaveNoFile) {
     const CopyFailure& c = GetParam();
     if (c.sourceExists) {
         ASSERT_TRUE(tiny_avi::WriteVideo(Temp(5), {.frames = 4}));
     }
     ASSERT_TRUE(tiny_avi::WriteVideo(Temp(7), {.frames = 9})); // old content of the destination
-    const auto oldSize = fs::file_size(Temp(7));
     if (!c.folderExists) {
         fs::remove_all(dir);
         ASSERT_TRUE(CopyPath(ws.tempDir, (dir.string() + "/missing/").c_str()));
     }
-    UseFormatOf24BitFrames(c.frames);
+    UseFormatOf24BitFrames(DWORD(c.frames));
 
-    EXPECT_EQ(CopyTempAvi(nullptr, 5, 7, ws), 0);
-    EXPECT_EQ(MessageTexts(), std::vector<std::string>{c.message});
-    if (c.folderExists) {
-        // The destination was deleted and written again: the old nine frames are gone.
-        ASSERT_TRUE(fs::exists(Temp(7)));
-        EXPECT_LT(fs::file_size(Temp(7)), oldSize);
-    }
+    AviError error = AviError::None;
+    EXPECT_FALSE(WriteFile7(*this, ws, c.frames, error));
+    EXPECT_EQ(MessageOf(error).text, std::string(c.message));
+    EXPECT_FALSE(fs::exists(Temp(7))); // neither the old frames nor a part of the new
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CopyTempAviFailures,
+INSTANTIATE_TEST_SUITE_P(Cases, WriteStreamFileFailures,
                          testing::Values(CopyFailure{"MissingSource", false, 4, true,
-                                                     "ストリームを作成できませんでした"},
+                                                     "テンプファイルを作成できませんでした"},
                                          CopyFailure{"SourceShorterThanCount", true, 6, true,
                                                      "テンプファイルを作成できませんでした"},
                                          CopyFailure{"MissingFolder", true, 4, false,
                                                      "ファイルを開けませんでした"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(AviIo, ReloadSlotFromTempReplacesSlotAndWorkingStream) {
-    ASSERT_TRUE(tiny_avi::WriteVideo(Temp(3), {.frames = 4}));
+TEST_F(AviIo, ReplaceSlotFileRenamesItAndRebuildsSlotAndWorkingStream) {
+    ASSERT_TRUE(tiny_avi::WriteVideo(Temp(99), {.frames = 4}));
     UseFormatOf24BitFrames(0);
     PAVISTREAM fake = new FakeStream(6, 0);
     PAVISTREAM working = nullptr;
@@ -304,8 +264,10 @@ TEST_F(AviIo, ReloadSlotFromTempReplacesSlotAndWorkingStream) {
     ws.rangeStart = 1;
     ws.rangeEnd = 2;
 
-    EXPECT_EQ(ReloadSlotFromTemp(ws, 3), 1);
+    EXPECT_EQ(ReplaceSlotFile(ws, Temp(99)), AviError::None);
     EXPECT_EQ(FakeStream::alive, 0); // the old working stream was released
+    EXPECT_FALSE(fs::exists(Temp(99)));
+    EXPECT_TRUE(fs::exists(Temp(3)));
     PAVISTREAM slot = ws.slotStreams[3];
     PAVISTREAM current = ws.currentStream;
     ASSERT_NE(slot, nullptr);
@@ -348,7 +310,7 @@ TEST_P(ReloadFromBrokenTemp, KeepsTheWorkingStreamAndGivesTheSlotAClone) {
     ws.slotStreams[2] = nullptr; // released by the plug-in before it reported
     startBuffer.assign(kFrameBytes, 7);
 
-    EXPECT_EQ(ReloadSlotFromTemp(ws, 2), 1);
+    EXPECT_NE(ReplaceSlotFile(ws, Temp(2)), AviError::None);
     EXPECT_EQ(PAVISTREAM{ws.currentStream}, working);
     PAVISTREAM slot = ws.slotStreams[2];
     ASSERT_NE(slot, nullptr);
@@ -359,7 +321,6 @@ TEST_P(ReloadFromBrokenTemp, KeepsTheWorkingStreamAndGivesTheSlotAClone) {
     EXPECT_EQ(value, 45);
     EXPECT_EQ(ws.streamInfo.dwLength, 6u);
     EXPECT_EQ(startBuffer, std::vector<uint8_t>(kFrameBytes, 7));
-    EXPECT_TRUE(ui_script::ShownMessages().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ReloadFromBrokenTemp,

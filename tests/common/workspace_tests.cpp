@@ -1,5 +1,5 @@
-// The temporary-file naming and deletion, and path copying into the record's buffers.
-#include "workspace.h"
+// The temporary-file naming and removal, and path copying into the record's buffers.
+#include "avi_io.h"
 
 #include <gtest/gtest.h>
 
@@ -29,44 +29,23 @@ class TempFileTest : public testing::Test {
     fs::path folder;
 };
 
-TEST_F(TempFileTest, NamesAreTheFolderAndTwoDigits) {
+TEST_F(TempFileTest, NamesAreTheFolderAndTwoDigitsAndLeaveTheRecordAlone) {
     const std::pair<int, const char*> cases[] = {
         {0, "00.avi"}, {7, "07.avi"}, {42, "42.avi"}, {98, "98.avi"}, {99, "99.avi"}};
-    std::strcpy(ws.savePath, "untouched");
-    for (const auto& [n, name] : cases) {
-        TempAviName(n, ws);
-        EXPECT_EQ(std::string(ws.tempPath), (folder / name).string());
-    }
-    EXPECT_STREQ(ws.savePath, "untouched");
+    std::strcpy(ws.tempPath, "untouched");
+    for (const auto& [n, name] : cases)
+        EXPECT_EQ(TempFilePath(ws, n), folder / name);
+    EXPECT_STREQ(ws.tempPath, "untouched");
 }
 
-TEST_F(TempFileTest, DeleteByNumberRemovesOnlyThatFileAndKeepsTheBuffer) {
+TEST_F(TempFileTest, RemovingByNumberRemovesOnlyThatFile) {
     Touch("05.avi");
     Touch("06.avi");
-    std::strcpy(ws.tempPath, "whatever was here");
-    DeleteTempFile(ws.tempPath, 5, ws);
+    RemoveTempFile(ws, 5);
     EXPECT_FALSE(fs::exists(folder / "05.avi"));
     EXPECT_TRUE(fs::exists(folder / "06.avi"));
-    EXPECT_STREQ(ws.tempPath, "whatever was here");
-
-    DeleteTempFile(ws.tempPath, 5, ws); // already gone: nothing happens
+    RemoveTempFile(ws, 5); // already gone: nothing happens
     EXPECT_TRUE(fs::exists(folder / "06.avi"));
-    EXPECT_STREQ(ws.tempPath, "whatever was here");
-
-    std::strcpy(ws.savePath, (folder / "06.avi").c_str()); // a number names its file only
-    DeleteTempFile(ws.savePath, 7, ws);
-    EXPECT_TRUE(fs::exists(folder / "06.avi"));
-}
-
-TEST_F(TempFileTest, DeleteMinusOneRemovesTheNamedFile) {
-    Touch("saved.avi");
-    Touch("other.avi");
-    const std::string path = (folder / "saved.avi").string();
-    std::memcpy(ws.savePath, path.c_str(), path.size() + 1);
-    DeleteTempFile(ws.savePath, -1, ws);
-    EXPECT_FALSE(fs::exists(folder / "saved.avi"));
-    EXPECT_TRUE(fs::exists(folder / "other.avi"));
-    EXPECT_EQ(std::string(ws.savePath), path);
 }
 
 TEST(CopyPath, RefusesTextThatDoesNotFitAndKeepsTheBuffer) {

@@ -2,7 +2,9 @@
 // and message boxes answered through the scripting seam.
 #pragma once
 
+#include "clipboard_checker.h"
 #include "host.h"
+#include "main_window.h"
 #include "panels.h"
 
 #include "../common/tiny_avi.h"

@@ -2,7 +2,6 @@
 #include "host_fixture.h"
 
 #include "player.h"
-#include "slots.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -52,7 +51,7 @@ void SetRate(DWORD rate, DWORD scale) {
     info.dwRate = rate;
     info.dwScale = scale;
     ASSERT_EQ(EditStreamSetInfoA(workspace.currentStream, &info, sizeof info), AVIERR_OK);
-    SwitchSlot(workspace.currentSlot);
+    SwitchToSlot(workspace.currentSlot);
 }
 
 std::pair<DWORD, DWORD> RateOf(PAVISTREAM stream) {
@@ -270,10 +269,10 @@ TEST_P(PlayerReplaced, StreamsAreReplacedOnlyWithPlaybackStopped) {
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, PlayerReplaced,
-    testing::Values(ReplaceCase{"Switch", [] { SwitchSlot(0); }, "1", 1},
-                    ReplaceCase{"CloseCurrent", [] { CloseSlot(1); }, "1", 1},
-                    ReplaceCase{"CloseOther", [] { CloseSlot(0); }, "1", 1},
-                    ReplaceCase{"CloseAll", [] { CloseSlot(1), CloseSlot(0); }, "", 0},
+    testing::Values(ReplaceCase{"Switch", [] { SwitchToSlot(0); }, "1", 1},
+                    ReplaceCase{"CloseCurrent", [] { CloseStream(1); }, "1", 1},
+                    ReplaceCase{"CloseOther", [] { CloseStream(0); }, "1", 1},
+                    ReplaceCase{"CloseAll", [] { CloseStream(1), CloseStream(0); }, "", 0},
                     ReplaceCase{"Cut", [] { DispatchCommand(kCmdCut); }, "0", 1},
                     ReplaceCase{"Reverse", [] { DispatchCommand(kCmdStreamReverse); }, "0", 1},
                     ReplaceCase{"Exit", [] { DestroyMainWindow(); }, "", 0}),

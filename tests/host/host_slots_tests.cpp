@@ -2,7 +2,6 @@
 #include "host_fixture.h"
 
 #include "editor_panel.h"
-#include "slots.h"
 #include "stream_list.h"
 
 #include "avifile/stream.h"
@@ -406,7 +405,7 @@ TEST_F(Host, EditsStayInTheirSlotWhenAnotherSlotBecomesCurrent) {
         DWORD length;
         int editedRow; // the edited slot's row afterwards
     } cases[] = {
-        {"switch", [] { SwitchSlot(0); }, "a.avi", 10, 2},
+        {"switch", [] { SwitchToSlot(0); }, "a.avi", 10, 2},
         {"close another slot",
          [] {
              StreamListPanel()->setCurrentRow(kStreamList, 1);
@@ -427,7 +426,7 @@ TEST_F(Host, EditsStayInTheirSlotWhenAnotherSlotBecomesCurrent) {
         EXPECT_EQ(workspace.streamInfo.dwLength, c.length);
         EXPECT_EQ(workspace.frameFormat->biWidth, 8);
 
-        SwitchSlot(c.editedRow);
+        SwitchToSlot(c.editedRow);
         EXPECT_EQ(workspace.currentSlot, c.editedRow);
         EXPECT_EQ(EditorText(kEditorSlotName), "c.avi");
         EXPECT_EQ(workspace.streamInfo.dwLength, 25u);
@@ -444,7 +443,7 @@ TEST_F(Host, ASlotWhoseFramesCannotBeHeldIsRefusedAndTheCurrentOneStays) {
         const char* change;
         std::function<void()> makeHugeSlotCurrent;
     } cases[] = {
-        {"switch", [] { SwitchSlot(1); }},
+        {"switch", [] { SwitchToSlot(1); }},
         {"close the current slot",
          [] {
              StreamListPanel()->setCurrentRow(kStreamList, 0);
@@ -456,7 +455,7 @@ TEST_F(Host, ASlotWhoseFramesCannotBeHeldIsRefusedAndTheCurrentOneStays) {
         ASSERT_NE(CreateMainWindow(), nullptr);
         Open(MakeAvi("a.avi", 8, 6, 10));
         Open(MakeAvi("huge.avi", 8, 6, 10));
-        SwitchSlot(0);
+        SwitchToSlot(0);
         AVIStreamRelease(workspace.slotStreams[1]);
         workspace.slotStreams[1] = new HugeFrameStream;
         ui_script::ClearShownMessages();

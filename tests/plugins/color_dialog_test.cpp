@@ -102,7 +102,7 @@ TEST_F(ColorDialogTest, OkRampsTheOffsetsOverTheRangeAndTheFrameBeforeIt) {
         c.settings(d);
         Click(d, dlg::kIdOk);
         ASSERT_TRUE(ui_script::ShownMessages().empty());
-        ReloadSlotFromTemp(workspace, workspace.currentSlot);
+        session::ReloadAfterEffect();
         ASSERT_EQ(AVIStreamLength(workspace.currentStream), kFrames);
         for (int n = 0; n < kFrames; ++n) {
             std::vector<uint8_t> expected(workspace.frameFormat->biSizeImage,

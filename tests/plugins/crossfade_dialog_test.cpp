@@ -92,7 +92,7 @@ class Crossfade : public HostFixture {
     }
     // The current slot's frames after the render, reloaded as the host does.
     std::vector<Frame> Output() {
-        ReloadSlotFromTemp(workspace, workspace.currentSlot);
+        session::ReloadAfterEffect();
         return fixtures::ReadAll(workspace.currentStream, LONG(workspace.frameFormat->biSizeImage));
     }
     std::string SlotFileBytes() {

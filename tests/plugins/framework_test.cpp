@@ -132,7 +132,7 @@ TEST_F(Framework, RenderReplacesTheSlotFileWithTheProducedFrames) {
         other.biXPelsPerMeter = 1;
 
         ASSERT_EQ(RunTestDialog(5, c.slotFormat ? nullptr : &other, InvertSource), 1);
-        ReloadSlotFromTemp(workspace, workspace.currentSlot);
+        session::ReloadAfterEffect();
 
         const std::vector<int> expected = {Inverted(0), Inverted(1), Inverted(2), Inverted(3),
                                            Inverted(4)};

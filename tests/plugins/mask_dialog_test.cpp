@@ -6,7 +6,6 @@
 #include "avi_io.h"
 #include "key_replace.h"
 #include "mask_dialog.h"
-#include "slots.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -120,7 +119,7 @@ class MaskDialogTest : public HostFixture {
         ASSERT_NE(CreateMainWindow(), nullptr);
         for (const std::string& path : paths)
             Open(path);
-        SwitchSlot(current);
+        SwitchToSlot(current);
         ws = workspace;
         dialog = std::make_unique<MaskDialog>(nullptr, ws);
         dialog->show();
@@ -161,7 +160,7 @@ class MaskDialogTest : public HostFixture {
 
     // The slot's frames after a render, reloaded as the host does.
     std::vector<Frame> SlotFrames() {
-        ReloadSlotFromTemp(workspace, workspace.currentSlot);
+        session::ReloadAfterEffect();
         return fixtures::ReadAll(workspace.currentStream, LONG(workspace.frameFormat->biSizeImage));
     }
 

@@ -193,7 +193,7 @@ TEST_F(ZoomDialogTest, OkZoomsTheRangeFromTheStartKeyToTheEndKey) {
             Drive(d, Steps{{dlg::kIdOk}});
         }
         EXPECT_TRUE(ui_script::ShownMessages().empty());
-        ReloadSlotFromTemp(workspace, workspace.currentSlot);
+        session::ReloadAfterEffect();
         const Frames written = ReadAll(workspace.currentStream);
         ASSERT_EQ(written.size(), source.size());
         const Frames expected = Rendered(source, c.first, c.last, c.start, c.end, taps);

@@ -1,0 +1,17 @@
+// The host's file dialogs: the title, the filters and the filter the user chose last.
+#pragma once
+
+#include "workspace.h"
+
+class QWidget;
+
+enum class FileDialogMode { Save = 0, Open = 1 };
+
+// Pairs of description and pattern, double-NUL terminated.
+extern const char kAviFilters[];
+extern const char kBitmapFilters[];
+
+// Shows the open or save dialog; the buffer offers the initial name and receives the chosen
+// path. 1 when the user chose a file, 0 when cancelled or refused (a path too long for the
+// buffer is refused with a message).
+int AskFileName(QWidget* owner, char (&path)[kPathSize], const char* filters, FileDialogMode mode);

@@ -1,0 +1,9 @@
+// Tells the user what an operation of the session said, in a message box.
+#pragma once
+
+#include "session.h"
+
+class QWidget;
+
+// Shows the outcome's message, when it has one, in a box owned by owner.
+void ShowOutcome(QWidget* owner, const Outcome& outcome);

@@ -1,0 +1,563 @@
+#include "session.h"
+
+#include "bitmap_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+EditWorkspace workspace;
+PAVISTREAM clipboardStream;
+
+namespace session {
+
+namespace {
+
+const char kTooManySlots[] = "ストリームは10個までしか開けません";
+const char kPathTooLong[] = "ファイルのパスが長すぎます（99バイトまで）";
+const char kStreamUnreadable[] = "ストリームを開けませんでした";
+const char kOutOfMemory[] = "メモリが足りません";
+const char kTempDirTooLong[] = "作業フォルダのパスが長すぎて起動できません";
+const char kCutFailed[] = "ストリームのカットに失敗しました";
+const char kCopyFailed[] = "ストリームのコピーに失敗しました";
+const char kPasteFailed[] = "ストリームのペーストに失敗しました";
+const char kReverseFailed[] = "ストリームの反転に失敗しました";
+const char kRateNotSet[] = "フレームレートを書き込めませんでした";
+const char kTempSaveFailed[] = "一時保存できませんでした。";
+const char kInsertFailed[] = "フレームを挿入できませんでした。";
+const char kDepthDiffers[] = "カラービットが現在のストリームと異なります。";
+const char kSizeDiffers[] = "縦横サイズが現在のストリームと異なります。";
+const char kCompressionDiffers[] = "圧縮形式が現在のストリームと異なります。";
+const char kImageSizeDiffers[] = "画像サイズが現在のストリームと異なります。";
+const char kSaved[] = "ファイルを保存しました。";
+const char kNotSaved[] = "ファイルを保存できませんでした。";
+
+constexpr DWORD kBitmapRate = 30;
+// "ﾋﾞﾃﾞｵ" (video) in half-width katakana, as the system code page stores it.
+constexpr char kBitmapStreamName[] = "\xCB\xDE\xC3\xDE\xB5";
+// Names tried for the file being saved before giving up.
+constexpr int kTemporaryNames = 100;
+// New files get every read and write permission the user's umask leaves.
+constexpr mode_t kNewFileMode = 0666;
+
+Observer observer;
+
+void Notify(unsigned changes) {
+    if (observer) observer(changes);
+}
+
+// The view that delivers every opened file's frames uncompressed.
+AVICOMPRESSOPTIONS UncompressedView() {
+    AVICOMPRESSOPTIONS options{};
+    options.fccType = streamtypeVIDEO;
+    options.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+    options.dwFlags = AVICOMPRESSF_VALID;
+    return options;
+}
+
+bool IsSlot(int slot) {
+    return slot >= 0 && slot < workspace.slotCount;
+}
+
+LONG FrameBytes() {
+    return workspace.frameFormat ? LONG(workspace.frameFormat->biSizeImage) : 0;
+}
+
+void ReadRangeFrames() {
+    ReadFrame(workspace.currentStream, workspace.rangeStart, workspace.startFrameBuffer);
+    ReadFrame(workspace.currentStream, workspace.rangeEnd, workspace.endFrameBuffer);
+}
+
+// The record is packed: its handles are assigned, never bound to references.
+void ReplaceCurrentStream(PAVISTREAM stream) {
+    if (workspace.currentStream) AVIStreamRelease(workspace.currentStream);
+    workspace.currentStream = stream;
+}
+
+void ReplaceSlotStream(int slot, PAVISTREAM stream) {
+    if (workspace.slotStreams[slot]) AVIStreamRelease(workspace.slotStreams[slot]);
+    workspace.slotStreams[slot] = stream;
+}
+
+void ReplaceClipboard(PAVISTREAM stream) {
+    if (clipboardStream) AVIStreamRelease(clipboardStream);
+    clipboardStream = stream;
+}
+
+void FreeFrameBuffers() {
+    std::free(workspace.startFrameBuffer);
+    std::free(workspace.endFrameBuffer);
+    workspace.startFrameBuffer = nullptr;
+    workspace.endFrameBuffer = nullptr;
+}
+
+// Edits live in the working stream until another slot is made current: keep them in the slot.
+void StoreWorkingStream() {
+    const int slot = workspace.currentSlot;
+    if (!workspace.currentStream || !IsSlot(slot)) return;
+    if (StreamRef saved = CloneOf(workspace.currentStream))
+        ReplaceSlotStream(slot, saved.release());
+}
+
+void RemoveSlot(int slot) {
+    ReplaceSlotStream(slot, nullptr);
+    workspace.slotCount -= 1;
+    for (int j = slot; j < workspace.slotCount; ++j) {
+        workspace.slotStreams[j] = workspace.slotStreams[j + 1];
+        std::memcpy(workspace.slotNames[j], workspace.slotNames[j + 1], kPathSize);
+    }
+    workspace.slotStreams[workspace.slotCount] = nullptr;
+    std::memset(workspace.slotNames[workspace.slotCount], 0, kPathSize);
+}
+
+// Makes a slot current: the working stream becomes a fresh clone of the slot's stream (the
+// edits of the slot left are stored into it first), with its format, information, the range
+// 0..1 and frame buffers of its frame size. When the buffers or the clone cannot be had,
+// nothing changes.
+Outcome ActivateSlot(int slot) {
+    if (!IsSlot(slot)) return Outcome::Nothing();
+    StoreWorkingStream();
+    StreamRef stream = CloneOf(workspace.slotStreams[slot]);
+    AVISTREAMINFOA info{};
+    if (!stream || AVIStreamInfoA(stream.get(), &info, sizeof info) != AVIERR_OK)
+        return Outcome::Failed(kStreamUnreadable);
+    BITMAPINFOHEADER format{};
+    LONG formatSize = sizeof format;
+    AVIStreamReadFormat(stream.get(), 0, &format, &formatSize);
+
+    // New buffers first: when they cannot be had, the old ones and the old stream stay.
+    const std::size_t size = std::max<std::size_t>(format.biSizeImage, 1);
+    auto* start = static_cast<uint8_t*>(std::calloc(1, size));
+    auto* end = static_cast<uint8_t*>(std::calloc(1, size));
+    if (!start || !end) {
+        std::free(start);
+        std::free(end);
+        return Outcome::Failed(kOutOfMemory);
+    }
+    FreeFrameBuffers();
+    workspace.startFrameBuffer = start;
+    workspace.endFrameBuffer = end;
+    ReplaceCurrentStream(stream.release());
+    *workspace.frameFormat = format;
+    workspace.streamInfo = info;
+    workspace.rangeStart = 0;
+    workspace.rangeEnd = 1;
+    workspace.currentSlot = slot;
+    ReadRangeFrames();
+    return Outcome::Done();
+}
+
+// Adds stream as the last slot, named after the file in openPath, and makes it current. When
+// it cannot be made current the slots stay as they were.
+Outcome AppendSlot(StreamRef stream) {
+    const int slot = workspace.slotCount;
+    workspace.slotStreams[slot] = stream.release();
+    workspace.slotCount = slot + 1;
+    Outcome activated = ActivateSlot(slot);
+    if (!activated.done) {
+        RemoveSlot(slot);
+        return activated;
+    }
+    std::memcpy(workspace.slotNames[slot], workspace.openPath, kPathSize);
+    StripPath(workspace.slotNames[slot], 1);
+    Notify(kSlotsChanged);
+    return activated;
+}
+
+// The chosen file's name goes into openPath, where the record keeps it.
+Outcome TakeOpenPath(const char* path) {
+    if (!CopyPath(workspace.openPath, path)) return Outcome::Failed(kPathTooLong, "Check");
+    return Outcome::Done();
+}
+
+// An edit is made on a clone of the working stream. The working stream, the slot's entry and
+// the stream information take the result together, so a failure leaves all three as they were.
+bool Commit(StreamRef edited) {
+    AVISTREAMINFOA info{};
+    StreamRef slotCopy = CloneOf(edited.get());
+    if (!slotCopy || AVIStreamInfoA(edited.get(), &info, sizeof info) != AVIERR_OK) return false;
+    ReplaceCurrentStream(edited.release());
+    ReplaceSlotStream(workspace.currentSlot, slotCopy.release());
+    workspace.streamInfo = info;
+    return true;
+}
+
+// Moving the frame at `last` to p, for p = first, first + 1, ..., last - 1, leaves
+// first .. last in reverse order.
+bool ReverseFrames(PAVISTREAM stream, LONG first, LONG last) {
+    for (LONG p = first; p < last; ++p) {
+        LONG at = last, one = 1;
+        StreamRef frame;
+        if (EditStreamCut(stream, &at, &one, frame.out()) != AVIERR_OK) return false;
+        LONG position = p, inserted = 1;
+        if (EditStreamPaste(stream, &position, &inserted, frame.get(), 0, 1) != AVIERR_OK)
+            return false;
+    }
+    return true;
+}
+
+const char* RefusalText(bitmap::Check check) {
+    using bitmap::Check;
+    switch (check) {
+    case Check::Unreadable:
+        return "ファイルを読み込めませんでした。";
+    case Check::NotBitmap:
+        return "ビットマップファイルではありません。";
+    case Check::HeaderShort:
+        return "ビットマップのヘッダーが途中で切れています。";
+    case Check::HeaderSize:
+        return "このビットマップのヘッダー形式には対応していません。";
+    case Check::Dimensions:
+        return "ビットマップの縦横サイズが不正です（1～16384）。";
+    case Check::BitCount:
+        return "16ビットと24ビットのビットマップしか使えません。";
+    case Check::Compressed:
+        return "圧縮されたビットマップは使えません。";
+    case Check::ColourTable:
+        return "カラーテーブル付きのビットマップは使えません。";
+    case Check::PixelOffset:
+        return "ビットマップの画素データの位置が不正です。";
+    case Check::PixelsShort:
+        return "ビットマップの画素データが足りません。";
+    case Check::OutOfMemory:
+    case Check::Usable:
+        break;
+    }
+    return kOutOfMemory;
+}
+
+// The bitmap named in openPath as a frame, or why not.
+Outcome LoadChosenBitmap(bitmap::Frame& frame) {
+    const bitmap::Check check = bitmap::LoadBitmap(workspace.openPath, frame);
+    if (check == bitmap::Check::Usable) return Outcome::Done();
+    return Outcome::Failed(RefusalText(check),
+                           check == bitmap::Check::OutOfMemory ? "Error" : "Check");
+}
+
+// What the user is told when the bitmap cannot be a frame of the current stream, or null.
+const char* FormatDifference(const BITMAPINFOHEADER& picture, const BITMAPINFOHEADER& stream) {
+    if (picture.biBitCount != stream.biBitCount) return kDepthDiffers;
+    if (picture.biWidth != stream.biWidth || picture.biHeight != stream.biHeight)
+        return kSizeDiffers;
+    if (picture.biCompression != stream.biCompression) return kCompressionDiffers;
+    if (picture.biSizeImage != stream.biSizeImage) return kImageSizeDiffers;
+    return nullptr;
+}
+
+AVISTREAMINFOA BitmapStreamInfo(const BITMAPINFOHEADER& format) {
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+    info.dwScale = 1;
+    info.dwRate = kBitmapRate;
+    info.dwLength = 1;
+    info.dwQuality = DWORD(-1);
+    info.rcFrame = {0, 0, format.biWidth, format.biHeight};
+    std::copy(std::begin(kBitmapStreamName), std::end(kBitmapStreamName), info.szName);
+    return info;
+}
+
+// Temporary file n holding the bitmap as its one frame, opened for reading; null on failure.
+StreamRef WriteFrameFile(int n, const AVISTREAMINFOA& info, bitmap::Frame& frame) {
+    const fs::path path = TempFilePath(workspace, n);
+    AviError error = AviError::None;
+    StreamRef out = CreateStreamFile(path, info, error);
+    const bool written = out && WriteFrame(out.get(), 0, frame.format, frame.pixels.data(),
+                                           LONG(frame.pixels.size()));
+    out.reset(); // the writer's last reference: the file is finished
+    StreamRef stream = written ? OpenChecked(path, 1) : StreamRef();
+    if (!stream) RemoveTempFile(workspace, n);
+    return stream;
+}
+
+// The working stream with the frame inserted at the range start, as a new editable stream.
+// File 98 carries the frame and is gone afterwards.
+Outcome InsertFrame(bitmap::Frame& frame, StreamRef& edited) {
+    AVISTREAMINFOA info{};
+    AVIStreamInfoA(workspace.currentStream, &info, sizeof info);
+    StreamRef one = WriteFrameFile(kScratchOutput, info, frame);
+    if (!one) return Outcome::Failed(kTempSaveFailed);
+    edited = CloneOf(workspace.currentStream);
+    LONG position = workspace.rangeStart, length = 1;
+    const bool pasted =
+        edited && EditStreamPaste(edited.get(), &position, &length, one.get(), 0, 1) == AVIERR_OK;
+    // The pasted frame is read through the open file, which outlives its name.
+    RemoveTempFile(workspace, kScratchOutput);
+    if (!pasted) return Outcome::Failed(kInsertFailed);
+    return Outcome::Done();
+}
+
+// The temporary folder is temp/ below the working directory at start-up, resolved once.
+bool ResolveTempDir() {
+    std::error_code error;
+    const fs::path dir = fs::absolute("temp", error);
+    if (error) return false;
+    fs::create_directories(dir, error);
+    // The longest name built from it is tempDir + "99.avi".
+    const std::string text = dir.string() + "/";
+    if (text.size() + std::strlen("99.avi") >= kPathSize) return false;
+    std::memcpy(workspace.tempDir, text.c_str(), text.size() + 1);
+    return CopyPath(workspace.tempPath, TempFilePath(workspace, 0).c_str());
+}
+
+void RemoveTempFiles() {
+    for (int n = 0; n <= kScratchOutput; ++n)
+        RemoveTempFile(workspace, n);
+}
+
+// A new empty file in the target's folder, hidden and named after the target; empty when none
+// can be made there.
+fs::path CreateFileBeside(const fs::path& target) {
+    const std::string stem = "." + target.filename().string() + "." + std::to_string(::getpid());
+    for (int n = 0; n < kTemporaryNames; ++n) {
+        const fs::path candidate = target.parent_path() / (stem + "." + std::to_string(n));
+        const int fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd >= 0) {
+            ::close(fd);
+            return candidate;
+        }
+        if (errno != EEXIST) break;
+    }
+    return {};
+}
+
+} // namespace
+
+void SetObserver(Observer newObserver) {
+    observer = std::move(newObserver);
+}
+
+Outcome Start() {
+    workspace = EditWorkspace{};
+    workspace.frameFormat =
+        static_cast<BITMAPINFOHEADER*>(std::calloc(1, sizeof(BITMAPINFOHEADER)));
+    if (!workspace.frameFormat) return Outcome::Failed(kOutOfMemory);
+    if (!ResolveTempDir()) {
+        std::free(workspace.frameFormat);
+        workspace.frameFormat = nullptr;
+        return Outcome::Failed(kTempDirTooLong);
+    }
+    RemoveTempFiles();
+    // The clipboard exists from start-up on, with or without an open stream.
+    ReplaceClipboard(CloneOf(nullptr).release());
+    return Outcome::Done();
+}
+
+void End() {
+    for (int i = 0; i < workspace.slotCount; ++i)
+        ReplaceSlotStream(i, nullptr);
+    ReplaceCurrentStream(nullptr);
+    ReplaceClipboard(nullptr);
+    std::free(workspace.frameFormat);
+    workspace.frameFormat = nullptr;
+    FreeFrameBuffers();
+    if (workspace.tempDir[0]) RemoveTempFiles();
+    workspace = EditWorkspace{};
+}
+
+void ReadFrame(PAVISTREAM stream, LONG n, uint8_t* buffer) {
+    if (stream && buffer) ::ReadFrame(stream, n, buffer, FrameBytes());
+}
+
+bool HasSlots() {
+    return workspace.slotCount > 0;
+}
+
+Outcome CheckRoomForSlot() {
+    if (workspace.slotCount < kMaxSlots) return Outcome::Done();
+    return Outcome::Failed(kTooManySlots, "Check");
+}
+
+Outcome OpenVideo(const char* path) {
+    if (Outcome room = CheckRoomForSlot(); !room.done) return room;
+    if (Outcome taken = TakeOpenPath(path); !taken.done) return taken;
+    SourceVideo video;
+    if (const AviError error = OpenAviSource(workspace.openPath, video); error != AviError::None)
+        return Outcome::Failed(error);
+    AVICOMPRESSOPTIONS options = UncompressedView();
+    StreamRef view;
+    if (AVIMakeCompressedStream(view.out(), video.stream.get(), &options, nullptr) != AVIERR_OK)
+        view.reset();
+    StreamRef stream = CloneOf(view.get());
+    if (!stream) return Outcome::Failed(kStreamUnreadable);
+    return AppendSlot(std::move(stream));
+}
+
+Outcome OpenBitmap(const char* path) {
+    if (Outcome room = CheckRoomForSlot(); !room.done) return room;
+    if (Outcome taken = TakeOpenPath(path); !taken.done) return taken;
+    bitmap::Frame frame;
+    if (Outcome loaded = LoadChosenBitmap(frame); !loaded.done) return loaded;
+    const int slot = workspace.slotCount;
+    StreamRef written = WriteFrameFile(slot, BitmapStreamInfo(frame.format), frame);
+    StreamRef stream = CloneOf(written.get());
+    if (!written || !stream) {
+        RemoveTempFile(workspace, slot);
+        return Outcome::Failed(kTempSaveFailed);
+    }
+    Outcome appended = AppendSlot(std::move(stream));
+    if (!appended.done) RemoveTempFile(workspace, slot);
+    return appended;
+}
+
+Outcome AddBitmap(const char* path) {
+    if (!HasSlots()) return Outcome::Nothing();
+    if (Outcome taken = TakeOpenPath(path); !taken.done) return taken;
+    bitmap::Frame frame;
+    if (Outcome loaded = LoadChosenBitmap(frame); !loaded.done) return loaded;
+    if (const char* difference = FormatDifference(frame.format, *workspace.frameFormat))
+        return Outcome::Failed(difference, "Check");
+
+    StreamRef edited;
+    if (Outcome inserted = InsertFrame(frame, edited); !inserted.done) return inserted;
+    // Flattened into a file of its own, the slot no longer depends on the files it was cut from.
+    AviError error = AviError::None;
+    AVISTREAMINFOA info{};
+    AVIStreamInfoA(edited.get(), &info, sizeof info);
+    const fs::path flat = TempFilePath(workspace, kScratchFlatten);
+    StreamRef written = WriteStreamFile(flat, edited.get(), AVIStreamLength(edited.get()), info,
+                                        *workspace.frameFormat, error);
+    written.reset();
+    if (error != AviError::None || ReplaceSlotFile(workspace, flat) != AviError::None) {
+        RemoveTempFile(workspace, kScratchFlatten);
+        return Outcome::Failed(kTempSaveFailed);
+    }
+    Notify(kSlotsChanged);
+    return Outcome::Done();
+}
+
+Outcome CloseSlot(int slot) {
+    if (!IsSlot(slot)) return Outcome::Nothing();
+    if (workspace.slotCount == 1) {
+        RemoveSlot(0);
+        ReplaceCurrentStream(nullptr);
+        FreeFrameBuffers();
+        workspace.currentSlot = 0;
+    } else {
+        // The first slot that stays becomes current; it must be ready before anything closes.
+        if (Outcome activated = ActivateSlot(slot == 0 ? 1 : 0); !activated.done) return activated;
+        RemoveSlot(slot);
+        workspace.currentSlot = 0;
+    }
+    RemoveTempFile(workspace, slot);
+    Notify(kSlotsChanged);
+    return Outcome::Done();
+}
+
+Outcome SwitchSlot(int slot) {
+    Outcome activated = ActivateSlot(slot);
+    if (activated.done) Notify(kSlotsChanged);
+    return activated;
+}
+
+void SetRange(int32_t start, int32_t end) {
+    workspace.rangeStart = start;
+    workspace.rangeEnd = end;
+}
+
+Outcome Cut() {
+    StreamRef edited = CloneOf(workspace.currentStream);
+    if (!edited) return Outcome::Failed(kCutFailed);
+    LONG start = workspace.rangeStart, length = workspace.rangeEnd - workspace.rangeStart;
+    StreamRef taken;
+    if (EditStreamCut(edited.get(), &start, &length, taken.out()) != AVIERR_OK ||
+        !Commit(std::move(edited)))
+        return Outcome::Failed(kCutFailed);
+    ReplaceClipboard(taken.release());
+    workspace.rangeEnd = workspace.rangeStart + 1;
+    Notify(kFramesChanged | kClipboardChanged);
+    return Outcome::Done();
+}
+
+Outcome Copy() {
+    LONG start = workspace.rangeStart, length = workspace.rangeEnd - workspace.rangeStart;
+    StreamRef copied;
+    AVISTREAMINFOA info{};
+    if (EditStreamCopy(workspace.currentStream, &start, &length, copied.out()) != AVIERR_OK ||
+        AVIStreamInfoA(workspace.currentStream, &info, sizeof info) != AVIERR_OK)
+        return Outcome::Failed(kCopyFailed);
+    ReplaceClipboard(copied.release());
+    workspace.streamInfo = info;
+    Notify(kRangeChanged | kClipboardChanged);
+    return Outcome::Done();
+}
+
+Outcome Paste() {
+    StreamRef edited = CloneOf(workspace.currentStream);
+    if (!edited) return Outcome::Failed(kPasteFailed);
+    LONG position = workspace.rangeStart, inserted = AVIStreamLength(clipboardStream);
+    if (EditStreamPaste(edited.get(), &position, &inserted, clipboardStream, 0, inserted) !=
+            AVIERR_OK ||
+        !Commit(std::move(edited)))
+        return Outcome::Failed(kPasteFailed);
+    workspace.rangeStart = position;
+    workspace.rangeEnd = position + inserted;
+    Notify(kFramesChanged);
+    return Outcome::Done();
+}
+
+Outcome Reverse() {
+    StreamRef edited = CloneOf(workspace.currentStream);
+    if (!edited || !ReverseFrames(edited.get(), workspace.rangeStart, workspace.rangeEnd) ||
+        !Commit(std::move(edited)))
+        return Outcome::Failed(kReverseFailed);
+    Notify(kFramesChanged);
+    return Outcome::Done();
+}
+
+Outcome SetRate(DWORD rate) {
+    if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
+    AVISTREAMINFOA info = workspace.streamInfo;
+    info.dwRate = rate;
+    info.dwScale = 1;
+    if (EditStreamSetInfoA(workspace.currentStream, &info, sizeof info) != AVIERR_OK ||
+        EditStreamSetInfoA(workspace.slotStreams[workspace.currentSlot], &info, sizeof info) !=
+            AVIERR_OK)
+        return Outcome::Failed(kRateNotSet);
+    workspace.streamInfo = info;
+    Notify(kRateChanged);
+    return Outcome::Done();
+}
+
+Outcome ReloadAfterEffect() {
+    if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
+    // The effect released the slot's stream along with its old file.
+    workspace.slotStreams[workspace.currentSlot] = nullptr;
+    const AviError error =
+        ReplaceSlotFile(workspace, TempFilePath(workspace, workspace.currentSlot));
+    Notify(kFramesChanged);
+    return error == AviError::None ? Outcome::Done() : Outcome::Failed(error);
+}
+
+void RememberSaveName(const char* path) {
+    if (CopyPath(workspace.savePath, path)) StripPath(workspace.savePath, 1);
+}
+
+Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBACK progress) {
+    if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
+    const fs::path written = CreateFileBeside(target);
+    if (written.empty()) return Outcome::Failed(kNotSaved);
+    AVICOMPRESSOPTIONS* optionList[] = {&options};
+    PAVISTREAM streams[] = {workspace.slotStreams[workspace.currentSlot]};
+    const HRESULT result = AVISaveVA(written.c_str(), nullptr, progress, 1, streams, optionList);
+    std::error_code error;
+    if (result == AVIERR_OK) fs::rename(written, target, error);
+    if (result != AVIERR_OK || error) {
+        std::error_code ignored;
+        fs::remove(written, ignored);
+    }
+    if (result == AVIERR_USERABORT) return Outcome::Nothing();
+    if (result != AVIERR_OK || error) return Outcome::Failed(kNotSaved);
+    return {true, kSaved, "Check"};
+}
+
+} // namespace session

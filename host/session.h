@@ -1,0 +1,101 @@
+// The editing session: the record shared with the plug-ins, the slots, the clipboard, and every
+// operation that changes them. Operations never show anything, stop the player or touch a
+// widget: they return an Outcome, and every change is announced to one observer (the windows),
+// which brings what the user sees in line.
+#pragma once
+
+#include "avi_io.h"
+#include "workspace.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+// The record handed to every plug-in by address, and the clipboard's frames.
+extern EditWorkspace workspace;
+extern PAVISTREAM clipboardStream;
+
+// What an operation did, and what the user is to be told.
+struct Outcome {
+    bool done = false;   // the operation did what was asked
+    std::string message; // empty: nothing to tell
+    const char* caption = "Error";
+
+    static Outcome Done() { return {true, {}, "Error"}; }
+    static Outcome Failed(std::string text, const char* caption = "Error") {
+        return {false, std::move(text), caption};
+    }
+    static Outcome Failed(AviError error) {
+        const ErrorMessage m = MessageOf(error);
+        return {false, m.text, m.caption};
+    }
+    // Nothing was done and there is nothing to tell (a cancelled or impossible request).
+    static Outcome Nothing() { return {}; }
+};
+
+namespace session {
+
+// What changed, for the observer.
+enum Change : unsigned {
+    kSlotsChanged = 1u << 0,     // slots opened, closed or switched: the whole view
+    kFramesChanged = 1u << 1,    // the current slot's frames (an edit or an effect)
+    kRangeChanged = 1u << 2,     // the range only
+    kClipboardChanged = 1u << 3, // the clipboard's frames
+    kRateChanged = 1u << 4,      // the current slot's frame rate
+};
+using Observer = std::function<void(unsigned changes)>;
+void SetObserver(Observer observer);
+
+// Prepares an empty session whose temporary files live in temp/ below the working directory
+// (left-over files of an earlier run are removed). Fails with the text to show.
+Outcome Start();
+// Releases every stream and buffer and removes the temporary files; the record is empty again.
+void End();
+
+bool HasSlots();
+
+// Reads frame n of stream into buffer, one frame of the current slot's format. A failed read
+// leaves the buffer as it was.
+void ReadFrame(PAVISTREAM stream, LONG n, uint8_t* buffer);
+// Refuses (with the text to show) when every slot is in use.
+Outcome CheckRoomForSlot();
+
+// File Open: the video file at path becomes the last slot and current.
+Outcome OpenVideo(const char* path);
+// Bmp File Open: the bitmap becomes a new one-frame slot at 30 frames per second.
+Outcome OpenBitmap(const char* path);
+// Bmp File Add: the bitmap becomes the frame at the range start of the current slot.
+Outcome AddBitmap(const char* path);
+
+// Closes a slot; the first remaining slot becomes current.
+Outcome CloseSlot(int slot);
+// Makes a slot current, keeping the edits of the slot left; the range becomes 0..1.
+Outcome SwitchSlot(int slot);
+
+// The range the editor shows: frames rangeStart .. rangeEnd.
+void SetRange(int32_t start, int32_t end);
+
+// The Edit menu: through the clipboard, on the current slot's range.
+Outcome Cut();
+Outcome Copy();
+Outcome Paste();
+Outcome Reverse();
+
+// Stores `rate` frames per second (scale 1) as the current slot's rate.
+Outcome SetRate(DWORD rate);
+
+// After an effect replaced the current slot's temporary file (and released the slot's stream):
+// the slot and the working stream are read again from it.
+Outcome ReloadAfterEffect();
+
+// The file name the user chose to save under: the next save offers the name alone.
+void RememberSaveName(const char* path);
+
+// File Save: writes the current slot to target through a file beside it, renamed over target
+// only when complete. `progress` gets the percentage and returns non-zero to cancel. A cancelled
+// save is Nothing(); the old file is then untouched.
+Outcome Save(const std::filesystem::path& target, AVICOMPRESSOPTIONS& options,
+             AVISAVECALLBACK progress);
+
+} // namespace session

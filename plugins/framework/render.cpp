@@ -1,0 +1,113 @@
+#include "render.h"
+
+#include "avi_io.h"
+
+#include <cstring>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace plugin {
+
+namespace {
+
+constexpr const char* kNoCurrentSlot = "現在のスロットがありません";
+constexpr const char* kBadFrames = "書き込むフレームがありません";
+
+using State = RenderOutcome::State;
+
+RenderOutcome Failed(std::string text) {
+    return {State::Failed, std::move(text)};
+}
+RenderOutcome Failed(AviError error) {
+    return Failed(MessageOf(error).text);
+}
+
+bool SameHeader(const BITMAPINFOHEADER& a, const BITMAPINFOHEADER* b) {
+    return b && std::memcmp(&a, b, sizeof a) == 0;
+}
+
+void RemoveFile(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+RenderOutcome WriteScratch(const fs::path& path, const EditWorkspace& ws, Renderer& renderer,
+                           const RenderProgress& progress) {
+    AviError error = AviError::None;
+    StreamRef out = CreateStreamFile(path, ws.streamInfo, error);
+    // A scratch file that cannot even be opened is reported as the temporary file it is.
+    if (error == AviError::CannotOpenFile) error = AviError::CannotWriteTemp;
+    if (!out) return Failed(error);
+
+    const BITMAPINFOHEADER format = renderer.format();
+    const int64_t frames = renderer.frameCount();
+    std::vector<uint8_t> pixels(format.biSizeImage);
+    const LONG bytes = static_cast<LONG>(format.biSizeImage);
+    for (int64_t i = 0; i < frames; ++i) {
+        if (progress && !progress(i)) return {State::Cancelled, {}};
+        const FrameResult result = renderer.render(i, pixels.data());
+        if (!result.ok) return Failed(result.error);
+        if (!WriteFrame(out.get(), static_cast<LONG>(i), format, pixels.data(), bytes))
+            return Failed(AviError::CannotWriteFrame);
+    }
+    out.reset(); // closes the file
+    if (progress && !progress(frames)) return {State::Cancelled, {}};
+    // A write that failed only when the file was closed (a full disk) shows here.
+    if (!OpenChecked(path, static_cast<LONG>(frames))) return Failed(AviError::CannotWriteFrame);
+    return {State::Rendered, {}};
+}
+
+// Frames in another header than the slot's: the slot gets the frame-by-frame copy in its own
+// header, made beside it first so that a failed copy leaves the slot's file whole.
+RenderOutcome ReplaceSlotFile(const fs::path& scratch, const EditWorkspace& ws, LONG frames,
+                              const BITMAPINFOHEADER& format) {
+    fs::path source = scratch;
+    if (!SameHeader(format, ws.frameFormat)) {
+        source = TempFilePath(ws, kScratchFlatten);
+        StreamRef written = OpenChecked(scratch, frames);
+        AviError error = AviError::CannotWriteTemp;
+        if (written) {
+            AVISTREAMINFOA info = ws.streamInfo;
+            info.dwLength = static_cast<DWORD>(frames);
+            written = WriteStreamFile(source, written.get(), frames, info, *ws.frameFormat, error);
+        }
+        if (!written) return Failed(error);
+    }
+    std::error_code renamed;
+    fs::rename(source, TempFilePath(ws, ws.currentSlot), renamed);
+    if (renamed) {
+        RemoveFile(source);
+        return Failed(AviError::CannotReplaceFile);
+    }
+    return {State::Rendered, {}};
+}
+
+} // namespace
+
+RenderOutcome RenderIntoSlot(EditWorkspace& ws, Renderer& renderer,
+                             const RenderProgress& progress) {
+    const int slot = ws.currentSlot;
+    if (slot < 0 || slot >= kMaxSlots || slot >= ws.slotCount) return Failed(kNoCurrentSlot);
+    const int64_t frames = renderer.frameCount();
+    const BITMAPINFOHEADER format = renderer.format();
+    if (frames <= 0 || frames > std::numeric_limits<LONG>::max() || format.biSizeImage == 0 ||
+        format.biSizeImage > uint32_t(std::numeric_limits<LONG>::max()))
+        return Failed(kBadFrames);
+
+    const fs::path scratch = TempFilePath(ws, kScratchOutput);
+    RenderOutcome outcome = WriteScratch(scratch, ws, renderer, progress);
+    if (outcome.state == State::Rendered)
+        outcome = ReplaceSlotFile(scratch, ws, static_cast<LONG>(frames), format);
+    RemoveFile(scratch);
+    if (outcome.state != State::Rendered) return outcome;
+
+    // The host's stream kept the old file; the host reloads the slot.
+    if (PAVISTREAM old = ws.slotStreams[slot]) AVIStreamRelease(old);
+    ws.slotStreams[slot] = nullptr;
+    return outcome;
+}
+
+} // namespace plugin
