@@ -118,12 +118,13 @@ MaskDialog::MaskDialog(QWidget* parent, EditWorkspace& ws)
     base_.info = ws.streamInfo;
     loadStream(mask_);
     loadStream(back_);
+    backPicture_.assign(back_.format.biSizeImage, 0);
     basePicture_.assign(FrameRoom(format), 0);
     maskPicture_.assign(FrameRoom(format), 0);
     pickView_.assign(FrameRoom(format), 0);
     readFrame(base_, 0, basePicture_);
     readFrame(mask_, 0, maskPicture_);
-    readFrame(back_, 0, back_.frame);
+    readFrame(back_, 0, backPicture_);
     showAllRanges();
     plugin::FillSlotList(*this, kMaskBackSlots, ws);
     plugin::FillSlotList(*this, kMaskMaskSlots, ws);
@@ -171,7 +172,7 @@ PAVISTREAM MaskDialog::streamOf(const StreamRange& range) {
     return &range == &base_ ? workspace().currentStream : workspace().slotStreams[range.slot];
 }
 
-// The slot's format, information and a zeroed frame buffer of its size.
+// The slot's format and information.
 void MaskDialog::loadStream(StreamRange& range) {
     PAVISTREAM stream = streamOf(range);
     range.format = {};
@@ -179,7 +180,6 @@ void MaskDialog::loadStream(StreamRange& range) {
     AVIStreamReadFormat(stream, 0, &range.format, &size);
     range.info = {};
     AVIStreamInfoA(stream, &range.info, sizeof range.info);
-    range.frame.assign(range.format.biSizeImage, 0);
 }
 
 // Frame n of the range's stream, as far as the buffer holds it: a frame larger than the buffer
@@ -239,7 +239,7 @@ void MaskDialog::syncRange(StreamRange& linked, std::vector<uint8_t>& buffer) {
 }
 
 void MaskDialog::syncLinkedRanges() {
-    syncRange(back_, back_.frame);
+    syncRange(back_, backPicture_);
     syncRange(mask_, maskPicture_);
 }
 
@@ -256,7 +256,7 @@ void MaskDialog::baseMoved() {
         if (oneFrameFlags_ & kBackHolds)
             back_.end = back_.start + 1;
         else
-            syncRange(back_, back_.frame);
+            syncRange(back_, backPicture_);
         setPosition(kMaskBackEnd, back_.end);
         setText(kMaskBackInfo, RangeText(back_.length(), back_.start, back_.end));
     }
@@ -310,7 +310,7 @@ void MaskDialog::toggleMaskHold() {
         mask_.end = mask_.start + 1;
     } else {
         syncRange(mask_, maskPicture_);
-        if (useBackground_ == 1) syncRange(back_, back_.frame);
+        if (useBackground_ == 1) syncRange(back_, backPicture_);
         refreshBaseLength();
     }
     showRange(base_);
@@ -339,10 +339,11 @@ void MaskDialog::toggleBackground() {
 void MaskDialog::backgroundChosen(int slot) {
     back_.slot = slot;
     loadStream(back_);
+    backPicture_.assign(back_.format.biSizeImage, 0);
     syncLinkedRanges();
     applyHolds();
     refreshBaseLength();
-    readFrame(back_, back_.start, back_.frame);
+    readFrame(back_, back_.start, backPicture_);
     showAllRanges();
     invalidate();
 }
@@ -351,7 +352,7 @@ void MaskDialog::maskChosen(int slot) {
     mask_.slot = slot;
     loadStream(mask_);
     syncRange(mask_, maskPicture_);
-    if (useBackground_ == 1) syncRange(back_, back_.frame);
+    if (useBackground_ == 1) syncRange(back_, backPicture_);
     refreshBaseLength();
     applyHolds();
     readFrame(mask_, mask_.start, maskPicture_);
@@ -472,7 +473,7 @@ void MaskDialog::onScroll(int id) {
         if (useBackground_ != 1) break;
         [[fallthrough]];
     case kMaskBackStart:
-        linkedMoved(back_, kBackHolds, back_.frame);
+        linkedMoved(back_, kBackHolds, backPicture_);
         break;
     case kMaskMaskStart:
     case kMaskMaskEnd:
@@ -531,7 +532,7 @@ void MaskDialog::onNotify(int id, int code) {
 void MaskDialog::onPaint() {
     PaintFrame(*this, kMaskBasePreview, basePicture_.data(), &base_.format, FrameScaling::Nearest);
     if (useBackground_ == 1)
-        PaintFrame(*this, kMaskBackPreview, back_.frame.data(), &back_.format,
+        PaintFrame(*this, kMaskBackPreview, backPicture_.data(), &back_.format,
                    FrameScaling::Nearest);
     paintMaskAndKey();
     if (useBackground_ == 0) setText(kMaskBackInfo, "No Use");

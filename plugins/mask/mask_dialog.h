@@ -70,7 +70,6 @@ class MaskDialog : public plugin::PluginDialog {
         int slot = 0; // in slotStreams; the base is the current stream
         AVISTREAMINFOA info{};
         BITMAPINFOHEADER format{};
-        std::vector<uint8_t> frame; // one frame in this stream's own format
         int32_t length() const { return static_cast<int32_t>(info.dwLength); }
     };
 
@@ -128,6 +127,7 @@ class MaskDialog : public plugin::PluginDialog {
     int32_t slackH_ = 0;
 
     std::vector<uint8_t> basePicture_; // frame base_.start
+    std::vector<uint8_t> backPicture_; // frame back_.start in the background's own format
     std::vector<uint8_t> maskPicture_; // frame mask_.start in the base's format: the pick source
     std::vector<uint8_t> pickView_;    // the magnified view, in the base's format
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct Case {
     const char* kinds;
     // Byte c (0 blue, 1 green, 2 red) of pixel p of frame n.
     std::function<int(int n, int p, int c)> byte;
+
+    // Test listings name a case instead of dumping its bytes.
+    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
 class ColorRenderTest : public testing::TestWithParam<Case> {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,9 @@ struct Case {
     // Per frame, per column: o the base's pixel, k the key, a digit background frame's pixel.
     const char* columns;
     const char* kinds;
+
+    // Test listings name a case instead of dumping its bytes.
+    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
 class MaskRenderTest : public testing::TestWithParam<Case> {
