@@ -3,7 +3,6 @@
 #include "paint_frame.h"
 
 #include <QRect>
-#include <QString>
 
 #include <algorithm>
 #include <cstring>
@@ -50,43 +49,40 @@ const dlg::ControlDef kControls136[] = {
     {kColorPixelYValue, Kind::Edit, "", 172, 115, 25, 12, dlg::kCentre},
 };
 
-constexpr int kDialogWidth = 242;
-constexpr int kDialogHeight = 173;
 // Without the picture panel the dialog shows only the colour groups on its left.
 constexpr int kLeftPartWidth = 150;
 
-constexpr const char* kCannotReadFrame = "フレーム %1 を読み込めませんでした";
-
-BITMAPINFOHEADER FormatOf(const EditWorkspace& ws) {
-    BITMAPINFOHEADER format{};
-    if (ws.frameFormat) std::memcpy(&format, ws.frameFormat, sizeof format);
-    return format;
-}
-
-PAVISTREAM SlotStream(const EditWorkspace& ws) {
-    if (ws.currentSlot < 0 || ws.currentSlot >= kMaxSlots) return nullptr;
-    return ws.slotStreams[ws.currentSlot];
+// What the render reads from the record: the current slot's stream (not the working stream),
+// its format, length and range.
+ColorParams ParamsFor(const EditWorkspace& ws) {
+    ColorParams params;
+    if (ws.frameFormat) std::memcpy(&params.format, ws.frameFormat, sizeof params.format);
+    if (ws.currentSlot >= 0 && ws.currentSlot < kMaxSlots)
+        params.source = ws.slotStreams[ws.currentSlot];
+    params.frameCount = ws.streamInfo.dwLength;
+    params.rangeStart = ws.rangeStart;
+    params.rangeEnd = ws.rangeEnd;
+    InitColorMasks(params.state, params.format);
+    return params;
 }
 
 } // namespace
 
 ColorDialog::ColorDialog(QWidget* parent, EditWorkspace& ws)
-    : PluginDialog({"カラーチェンジ Ver 1.00", kDialogWidth, kDialogHeight, kControls136}, parent,
-                   ws),
-      format_(FormatOf(ws)) {
+    : PluginDialog({"カラーチェンジ Ver 1.00", 242, 173, kControls136}, parent, ws),
+      params_(ParamsFor(ws)) {
     setRange(plugin::kIdProgress, 0, dlg::Low16(int(ws.streamInfo.dwLength)));
     setStep(plugin::kIdProgress, 1);
-    InitColorMasks(state_, format_);
     // One pixel; a 1 x 1 frame needs no row padding.
-    const size_t pixelBytes = std::max(state_.bytesPerPixel, 1);
-    swatchFormat_ = format_;
+    const size_t pixelBytes = std::max(params_.state.bytesPerPixel, 1);
+    swatchFormat_ = params_.format;
     swatchFormat_.biWidth = 1;
     swatchFormat_.biHeight = 1;
     swatchFormat_.biSizeImage = DWORD(pixelBytes);
     offsetSwatch_.assign(pixelBytes, 0);
     stepSwatch_.assign(pixelBytes, 0);
-    preview_.assign(format_.biSizeImage, 0);
-    channelMax_ = 255 >> ((8 - state_.bitsPerChannel) & 31);
+    preview_.assign(params_.format.biSizeImage, 0);
+    channelMax_ = 255 >> ((8 - params_.state.bitsPerChannel) & 31);
     initSliders();
     fullSize_ = size();
     showPicturePanel(false);
@@ -101,14 +97,14 @@ void ColorDialog::initSliders() {
     for (int id : {kColorOffsetRedValue, kColorOffsetGreenValue, kColorOffsetBlueValue,
                    kColorStepRedValue, kColorStepGreenValue, kColorStepBlueValue})
         setNumber(id, 0);
-    pixelX_ = format_.biWidth;
-    pixelY_ = format_.biHeight;
-    setRange(kColorPixelX, 0, dlg::Low16(pixelX_));
-    setPosition(kColorPixelX, dlg::Low16(pixelX_));
-    setRange(kColorPixelY, 0, dlg::Low16(pixelY_));
-    setPosition(kColorPixelY, dlg::Low16(pixelY_));
-    setNumber(kColorPixelXValue, pixelX_);
-    setNumber(kColorPixelYValue, pixelY_);
+    params_.pixelX = params_.format.biWidth;
+    params_.pixelY = params_.format.biHeight;
+    setRange(kColorPixelX, 0, dlg::Low16(params_.pixelX));
+    setPosition(kColorPixelX, dlg::Low16(params_.pixelX));
+    setRange(kColorPixelY, 0, dlg::Low16(params_.pixelY));
+    setPosition(kColorPixelY, dlg::Low16(params_.pixelY));
+    setNumber(kColorPixelXValue, params_.pixelX);
+    setNumber(kColorPixelYValue, params_.pixelY);
 }
 
 void ColorDialog::onScroll(int id) {
@@ -118,17 +114,18 @@ void ColorDialog::onScroll(int id) {
     static const SliderGroup kSteps{
         {kColorStepRed, kColorStepGreen, kColorStepBlue},
         {kColorStepRedValue, kColorStepGreenValue, kColorStepBlueValue}};
+    ColorChangeState& state = params_.state;
     if (std::ranges::count(kOffsets.sliders, id))
-        readSliders(kOffsets, state_.offsetR, state_.offsetG, state_.offsetB, offsetSwatch_);
+        readSliders(kOffsets, state.offsetR, state.offsetG, state.offsetB, offsetSwatch_);
     if (std::ranges::count(kSteps.sliders, id))
-        readSliders(kSteps, state_.stepR, state_.stepG, state_.stepB, stepSwatch_);
+        readSliders(kSteps, state.stepR, state.stepG, state.stepB, stepSwatch_);
     if (id == kColorPixelX) {
-        pixelX_ = position(kColorPixelX);
-        setNumber(kColorPixelXValue, pixelX_);
+        params_.pixelX = position(kColorPixelX);
+        setNumber(kColorPixelXValue, params_.pixelX);
     }
     if (id == kColorPixelY) {
-        pixelY_ = position(kColorPixelY);
-        setNumber(kColorPixelYValue, pixelY_);
+        params_.pixelY = position(kColorPixelY);
+        setNumber(kColorPixelYValue, params_.pixelY);
     }
     invalidate();
 }
@@ -142,18 +139,21 @@ void ColorDialog::readSliders(const SliderGroup& group, int32_t& red, int32_t& g
         setNumber(group.values[c], settings[c]);
     }
     int32_t packed[3];
-    PackColorTriple(state_, settings, packed);
-    MakeSwatchPixel(state_, packed, swatch.data());
+    PackColorTriple(params_.state, settings, packed);
+    MakeSwatchPixel(params_.state, packed, swatch.data());
     red = packed[0];
     green = packed[1];
     blue = packed[2];
 }
 
 void ColorDialog::onControl(int id) {
-    if (id == dlg::kIdOk) render();
+    if (id == dlg::kIdOk) {
+        ColorRenderer renderer(params_);
+        renderToSlot(renderer);
+    }
     if (id == kColorNotLooping) {
-        notLooping_ = !notLooping_;
-        setCheck(kColorNotLooping, notLooping_);
+        params_.notLooping = !params_.notLooping;
+        setCheck(kColorNotLooping, params_.notLooping);
     }
     if (id == kColorPicturePanel) {
         showPicturePanel(!panelShown_);
@@ -180,26 +180,7 @@ void ColorDialog::onPaint() {
     if (!panelShown_) return;
     // What the offsets and the in-frame steps add to a black frame.
     std::fill(preview_.begin(), preview_.end(), 0);
-    TransformFrame(preview_.data(), state_, format_, mode(), pixelX_, pixelY_);
-    PaintFrame(*this, kColorPreview, preview_.data(), &format_, FrameScaling::Nearest);
-}
-
-// Frames rangeStart - 1 .. rangeEnd are processed, the first with the plain offsets; the ramp
-// starts afresh at every Ok, so a failed run leaves nothing behind.
-void ColorDialog::render() {
-    const EditWorkspace& ws = workspace();
-    PAVISTREAM source = SlotStream(ws);
-    ColorChangeState ramp = state_;
-    const int64_t first = int64_t{ws.rangeStart} - 1;
-    const int64_t last = ws.rangeEnd;
-    renderToSlot(ws.streamInfo.dwLength, format_, [&](int64_t i, uint8_t* pixels) {
-        if (!plugin::ReadFrame(source, i, pixels, format_)) {
-            reportError(QString::fromUtf8(kCannotReadFrame).arg(i).toStdString().c_str());
-            return false;
-        }
-        if (i < first || i > last) return true;
-        TransformFrame(pixels, ramp, format_, mode(), pixelX_, pixelY_);
-        AdvanceColorOffsets(ramp, mode());
-        return true;
-    });
+    TransformFrame(preview_.data(), params_.state, params_.format, params_.mode(), params_.pixelX,
+                   params_.pixelY);
+    PaintFrame(*this, kColorPreview, preview_.data(), &params_.format, FrameScaling::Nearest);
 }

@@ -2,7 +2,7 @@
 // current slot's range and, optionally, from pixel to pixel inside each frame.
 #pragma once
 
-#include "color_transform.h"
+#include "color_render.h"
 #include "framework.h"
 
 #include <QSize>
@@ -54,16 +54,10 @@ class ColorDialog : public plugin::PluginDialog {
     void readSliders(const SliderGroup& group, int32_t& red, int32_t& green, int32_t& blue,
                      std::vector<uint8_t>& swatch);
     void showPicturePanel(bool shown);
-    void render();
-    int32_t mode() const { return notLooping_ ? 1 : 0; }
 
-    BITMAPINFOHEADER format_;
-    ColorChangeState state_{};
+    ColorParams params_;
     int32_t channelMax_ = 0;
-    bool notLooping_ = false;
     bool panelShown_ = false;
-    int32_t pixelX_ = 0;
-    int32_t pixelY_ = 0;
     BITMAPINFOHEADER swatchFormat_;
     std::vector<uint8_t> offsetSwatch_;
     std::vector<uint8_t> stepSwatch_;

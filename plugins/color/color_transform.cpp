@@ -186,6 +186,20 @@ void TransformFrame(uint8_t* frame, ColorChangeState state, const BITMAPINFOHEAD
     }
 }
 
+bool TransformKeepsFrame(const ColorChangeState& state, const BITMAPINFOHEADER& header,
+                         int32_t mode, int32_t pixelX, int32_t pixelY) {
+    const int32_t bitCount = header.biBitCount;
+    if (mode != 0 && mode != 1) return true;
+    if ((bitCount != 16 && bitCount != 24) || state.bytesPerPixel != bitCount / 8) return true;
+    if (bitCount == 16) return false;
+    const bool zeroOffsets = state.offsetR == 0 && state.offsetG == 0 && state.offsetB == 0;
+    const bool zeroSteps = state.stepR == 0 && state.stepG == 0 && state.stepB == 0;
+    const int64_t pixels = header.biSizeImage / 3;
+    const int64_t n = int64_t{pixelY} * header.biWidth + pixelX;
+    const bool stepsInside = n >= 0 && n + 1 < pixels;
+    return zeroOffsets && (zeroSteps || !stepsInside);
+}
+
 void MakeSwatchPixel(const ColorChangeState& state, int32_t packed[3], uint8_t* pixel) {
     const int32_t masks[3] = {state.channelMaskR, state.channelMaskG, state.channelMaskB};
     uint32_t value = 0;

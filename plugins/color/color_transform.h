@@ -39,6 +39,12 @@ void AdvanceColorOffsets(ColorChangeState& state, int32_t mode);
 void TransformFrame(uint8_t* frame, ColorChangeState state, const BITMAPINFOHEADER& header,
                     int32_t mode, int32_t pixelX, int32_t pixelY);
 
+// Whether TransformFrame leaves every frame of the header's format as it is under these
+// arguments: a format it does not change, or 24-bit pixels whose offsets are 0 and stay 0
+// inside the frame. (The 16-bit paths always clear each pixel's unused top bit.)
+bool TransformKeepsFrame(const ColorChangeState& state, const BITMAPINFOHEADER& header,
+                         int32_t mode, int32_t pixelX, int32_t pixelY);
+
 // Writes the one-pixel swatch of a packed triple (bytesPerPixel bytes). A negative entry -k
 // shows intensity k - 1. `packed` is left as it is, so the transform keeps the signed settings.
 void MakeSwatchPixel(const ColorChangeState& state, int32_t packed[3], uint8_t* pixel);

@@ -12,75 +12,76 @@ namespace {
 
 using dlg::Kind;
 
-constexpr int kNo = dlg::kNoId;
 constexpr unsigned kPicture = dlg::kDisabled | dlg::kBorder;
 constexpr unsigned kInfo = dlg::kCentre | dlg::kBorder;
 
-const dlg::ControlDef kControls[] = {
+const dlg::ControlDef kControls138[] = {
     {dlg::kIdOk, Kind::PushButton, "Ok", 0, 231, 40, 14},
     {dlg::kIdCancel, Kind::PushButton, "Cansel", 40, 231, 40, 14},
     {plugin::kIdProgress, Kind::Progress, "", 82, 231, 155, 10, dlg::kBorder},
-    {kNo, Kind::GroupBox, "Mask Bass Pic", 0, 0, 85, 110},
-    {kBasePreview, Kind::Edit, "", 7, 12, 70, 60, kPicture},
-    {kNo, Kind::Static, "Start", 7, 73, 15, 8},
-    {kNo, Kind::Static, "End", 8, 81, 12, 8},
-    {kBaseStart, Kind::HSlider, "", 25, 74, 55, 10},
-    {kBaseEnd, Kind::HSlider, "", 25, 81, 55, 10},
-    {kBaseInfo, Kind::Edit, "", 7, 91, 71, 12, kInfo},
-    {kNo, Kind::GroupBox, "Mask Back Graund", 85, 0, 153, 110},
-    {kBackPreview, Kind::Edit, "", 92, 12, 70, 60, kPicture},
-    {kNo, Kind::Static, "Start", 92, 74, 15, 8},
-    {kNo, Kind::Static, "End", 93, 82, 12, 8},
-    {kBackStart, Kind::HSlider, "", 110, 74, 55, 10},
-    {kBackEnd, Kind::HSlider, "", 110, 82, 55, 10},
-    {kBackInfo, Kind::Edit, "", 92, 92, 71, 12, kInfo},
-    {kBackSlots, Kind::ListView, "", 173, 12, 60, 60},
-    {kBackOneFrame, Kind::RadioButton, "1 Frame Only", 174, 77, 55, 10, dlg::kFlat},
-    {kNoUseBackground, Kind::RadioButton, "No Use BG", 174, 91, 49, 10, dlg::kFlat | dlg::kAuto},
-    {kNo, Kind::GroupBox, "Mask Control", 0, 110, 239, 120},
-    {kMaskPreview, Kind::Edit, "", 92, 122, 70, 60, kPicture},
-    {kCrossRow, Kind::VScrollBar, "", 163, 122, 8, 60},
-    {kCrossColumn, Kind::HScrollBar, "", 92, 183, 70, 8},
-    {kNo, Kind::Static, "Start", 94, 192, 15, 8},
-    {kNo, Kind::Static, "End", 95, 200, 12, 8},
-    {kMaskStart, Kind::HSlider, "", 111, 191, 55, 10},
-    {kMaskEnd, Kind::HSlider, "", 111, 200, 55, 10},
-    {kMaskInfo, Kind::Edit, "", 92, 210, 71, 12, kInfo},
-    {kMaskSlots, Kind::ListView, "", 173, 122, 60, 60},
-    {kMaskOneFrame, Kind::RadioButton, "1 Frame Only", 174, 191, 55, 10, dlg::kFlat},
-    {kNo, Kind::GroupBox, "Display Color Get", 5, 146, 85, 26},
-    {kGetDispColor, Kind::RadioButton, "Get Disp Color", 9, 126, 54, 12, dlg::kFlat | dlg::kCentre},
-    {kMagnification, Kind::DropDown, "", 9, 155, 25, 30},
-    {kPickInfo, Kind::Edit, "", 34, 156, 52, 12, kInfo},
-    {kSwatch, Kind::Edit, "", 68, 122, 18, 18, kPicture | dlg::kCentre},
-    {kNo, Kind::GroupBox, "Manual Color Set", 5, 175, 85, 48},
-    {kNo, Kind::Static, "R", 7, 187, 8, 8},
-    {kNo, Kind::Static, "G", 7, 199, 8, 8},
-    {kNo, Kind::Static, "B", 7, 211, 8, 8},
-    {kRedBar, Kind::HScrollBar, "", 15, 185, 55, 11},
-    {kGreenBar, Kind::HScrollBar, "", 15, 197, 55, 11},
-    {kBlueBar, Kind::HScrollBar, "", 15, 209, 55, 11},
-    {kRedLevel, Kind::Edit, "", 70, 185, 16, 12, kInfo},
-    {kGreenLevel, Kind::Edit, "", 70, 197, 16, 12, kInfo},
-    {kBlueLevel, Kind::Edit, "", 70, 209, 16, 12, kInfo},
+    {dlg::kNoId, Kind::GroupBox, "Mask Bass Pic", 0, 0, 85, 110},
+    {kMaskBasePreview, Kind::Edit, "", 7, 12, 70, 60, kPicture},
+    {dlg::kNoId, Kind::Static, "Start", 7, 73, 15, 8},
+    {dlg::kNoId, Kind::Static, "End", 8, 81, 12, 8},
+    {kMaskBaseStart, Kind::HSlider, "", 25, 74, 55, 10},
+    {kMaskBaseEnd, Kind::HSlider, "", 25, 81, 55, 10},
+    {kMaskBaseInfo, Kind::Edit, "", 7, 91, 71, 12, kInfo},
+    {dlg::kNoId, Kind::GroupBox, "Mask Back Graund", 85, 0, 153, 110},
+    {kMaskBackPreview, Kind::Edit, "", 92, 12, 70, 60, kPicture},
+    {dlg::kNoId, Kind::Static, "Start", 92, 74, 15, 8},
+    {dlg::kNoId, Kind::Static, "End", 93, 82, 12, 8},
+    {kMaskBackStart, Kind::HSlider, "", 110, 74, 55, 10},
+    {kMaskBackEnd, Kind::HSlider, "", 110, 82, 55, 10},
+    {kMaskBackInfo, Kind::Edit, "", 92, 92, 71, 12, kInfo},
+    {kMaskBackSlots, Kind::ListView, "", 173, 12, 60, 60},
+    {kMaskBackOneFrame, Kind::RadioButton, "1 Frame Only", 174, 77, 55, 10, dlg::kFlat},
+    {kMaskNoUseBackground, Kind::RadioButton, "No Use BG", 174, 91, 49, 10,
+     dlg::kFlat | dlg::kAuto},
+    {dlg::kNoId, Kind::GroupBox, "Mask Control", 0, 110, 239, 120},
+    {kMaskMaskPreview, Kind::Edit, "", 92, 122, 70, 60, kPicture},
+    {kMaskCrossRow, Kind::VScrollBar, "", 163, 122, 8, 60},
+    {kMaskCrossColumn, Kind::HScrollBar, "", 92, 183, 70, 8},
+    {dlg::kNoId, Kind::Static, "Start", 94, 192, 15, 8},
+    {dlg::kNoId, Kind::Static, "End", 95, 200, 12, 8},
+    {kMaskMaskStart, Kind::HSlider, "", 111, 191, 55, 10},
+    {kMaskMaskEnd, Kind::HSlider, "", 111, 200, 55, 10},
+    {kMaskMaskInfo, Kind::Edit, "", 92, 210, 71, 12, kInfo},
+    {kMaskMaskSlots, Kind::ListView, "", 173, 122, 60, 60},
+    {kMaskMaskOneFrame, Kind::RadioButton, "1 Frame Only", 174, 191, 55, 10, dlg::kFlat},
+    {dlg::kNoId, Kind::GroupBox, "Display Color Get", 5, 146, 85, 26},
+    {kMaskGetDispColor, Kind::RadioButton, "Get Disp Color", 9, 126, 54, 12,
+     dlg::kFlat | dlg::kCentre},
+    {kMaskMagnification, Kind::DropDown, "", 9, 155, 25, 30},
+    {kMaskPickInfo, Kind::Edit, "", 34, 156, 52, 12, kInfo},
+    {kMaskSwatch, Kind::Edit, "", 68, 122, 18, 18, kPicture | dlg::kCentre},
+    {dlg::kNoId, Kind::GroupBox, "Manual Color Set", 5, 175, 85, 48},
+    {dlg::kNoId, Kind::Static, "R", 7, 187, 8, 8},
+    {dlg::kNoId, Kind::Static, "G", 7, 199, 8, 8},
+    {dlg::kNoId, Kind::Static, "B", 7, 211, 8, 8},
+    {kMaskRedBar, Kind::HScrollBar, "", 15, 185, 55, 11},
+    {kMaskGreenBar, Kind::HScrollBar, "", 15, 197, 55, 11},
+    {kMaskBlueBar, Kind::HScrollBar, "", 15, 209, 55, 11},
+    {kMaskRedLevel, Kind::Edit, "", 70, 185, 16, 12, kInfo},
+    {kMaskGreenLevel, Kind::Edit, "", 70, 197, 16, 12, kInfo},
+    {kMaskBlueLevel, Kind::Edit, "", 70, 209, 16, 12, kInfo},
 };
 
 // oneFrameFlags bits: the group holds its start frame for the whole range.
 constexpr uint16_t kBackHolds = 1u << 0;
 constexpr uint16_t kMaskHolds = 1u << 1;
 
-constexpr int kLevelBars[] = {kRedBar, kGreenBar, kBlueBar};
-constexpr int kPickControls[] = {kCrossColumn, kCrossRow, kMagnification};
-constexpr int kBackgroundControls[] = {kBackStart, kBackEnd, kBackOneFrame, kBackSlots};
+constexpr int kLevelBars[] = {kMaskRedBar, kMaskGreenBar, kMaskBlueBar};
+constexpr int kPickControls[] = {kMaskCrossColumn, kMaskCrossRow, kMaskMagnification};
+constexpr int kBackgroundControls[] = {kMaskBackStart, kMaskBackEnd, kMaskBackOneFrame,
+                                       kMaskBackSlots};
 
 constexpr const char* kNot24Bit = "マスク合成は24ビットの映像にだけ使えます";
 constexpr const char* kBackDiffers = "背景の映像の大きさか色数が元の映像と違います";
 constexpr const char* kMaskDiffers = "マスクの映像の大きさか色数が元の映像と違います";
-constexpr const char* kFrameUnreadable = "フレームを読み込めませんでした";
 
 // Byte of keyColor_ (blue, green, red) that a level bar sets, and the edit showing it.
 int ChannelOf(int bar) {
-    return bar == kRedBar ? 2 : bar == kGreenBar ? 1 : 0;
+    return bar == kMaskRedBar ? 2 : bar == kMaskGreenBar ? 1 : 0;
 }
 int LevelEditOf(int bar) {
     return bar + 1;
@@ -106,7 +107,7 @@ QString RangeText(int32_t length, int32_t start, int32_t end) {
 } // namespace
 
 MaskDialog::MaskDialog(QWidget* parent, EditWorkspace& ws)
-    : PluginDialog({"マスク Ver 1.00", 239, 245, kControls}, parent, ws) {
+    : PluginDialog({"マスク Ver 1.00", 239, 245, kControls138}, parent, ws) {
     const BITMAPINFOHEADER& format = *ws.frameFormat;
     width_ = format.biWidth;
     height_ = format.biHeight;
@@ -117,22 +118,23 @@ MaskDialog::MaskDialog(QWidget* parent, EditWorkspace& ws)
     base_.info = ws.streamInfo;
     loadStream(mask_);
     loadStream(back_);
+    backPicture_.assign(back_.format.biSizeImage, 0);
     basePicture_.assign(FrameRoom(format), 0);
     maskPicture_.assign(FrameRoom(format), 0);
     pickView_.assign(FrameRoom(format), 0);
     readFrame(base_, 0, basePicture_);
     readFrame(mask_, 0, maskPicture_);
-    readFrame(back_, 0, back_.frame);
+    readFrame(back_, 0, backPicture_);
     showAllRanges();
-    plugin::FillSlotList(*this, kBackSlots, ws);
-    plugin::FillSlotList(*this, kMaskSlots, ws);
+    plugin::FillSlotList(*this, kMaskBackSlots, ws);
+    plugin::FillSlotList(*this, kMaskMaskSlots, ws);
     initKeyControls();
 }
 
 // The view starts at 100 % with the cross-hair in the middle of the frame; the preview's size
 // decides how much of the frame the view shows.
 void MaskDialog::initPickView() {
-    const QSize preview = clientSize(kBasePreview);
+    const QSize preview = clientSize(kMaskBasePreview);
     previewW_ = preview.width();
     previewH_ = preview.height();
     slackW_ = width_ - previewW_;
@@ -154,13 +156,13 @@ void MaskDialog::initKeyControls() {
     swatchFormat_.biSizeImage = sizeof keyColor_;
     for (int bar : kLevelBars)
         setRange(bar, 0, 255);
-    setRange(kCrossColumn, 0, width_ - 1);
-    setRange(kCrossRow, 0, height_ - 1);
-    setPosition(kCrossColumn, cross_.x);
-    setPosition(kCrossRow, cross_.y);
+    setRange(kMaskCrossColumn, 0, width_ - 1);
+    setRange(kMaskCrossRow, 0, height_ - 1);
+    setPosition(kMaskCrossColumn, cross_.x);
+    setPosition(kMaskCrossRow, cross_.y);
     for (int zoom = 1; zoom <= 8; ++zoom)
-        addRow(kMagnification, QString::asprintf("X %d", zoom));
-    setCurrentRow(kMagnification, 0);
+        addRow(kMaskMagnification, QString::asprintf("X %d", zoom));
+    setCurrentRow(kMaskMagnification, 0);
     for (int control : kPickControls)
         setControlEnabled(control, false);
     showLevels();
@@ -170,7 +172,7 @@ PAVISTREAM MaskDialog::streamOf(const StreamRange& range) {
     return &range == &base_ ? workspace().currentStream : workspace().slotStreams[range.slot];
 }
 
-// The slot's format, information and a zeroed frame buffer of its size.
+// The slot's format and information.
 void MaskDialog::loadStream(StreamRange& range) {
     PAVISTREAM stream = streamOf(range);
     range.format = {};
@@ -178,7 +180,6 @@ void MaskDialog::loadStream(StreamRange& range) {
     AVIStreamReadFormat(stream, 0, &range.format, &size);
     range.info = {};
     AVIStreamInfoA(stream, &range.info, sizeof range.info);
-    range.frame.assign(range.format.biSizeImage, 0);
 }
 
 // Frame n of the range's stream, as far as the buffer holds it: a frame larger than the buffer
@@ -238,7 +239,7 @@ void MaskDialog::syncRange(StreamRange& linked, std::vector<uint8_t>& buffer) {
 }
 
 void MaskDialog::syncLinkedRanges() {
-    syncRange(back_, back_.frame);
+    syncRange(back_, backPicture_);
     syncRange(mask_, maskPicture_);
 }
 
@@ -248,26 +249,26 @@ void MaskDialog::applyHolds() {
 }
 
 void MaskDialog::baseMoved() {
-    base_.start = position(kBaseStart);
-    base_.end = position(kBaseEnd);
+    base_.start = position(kMaskBaseStart);
+    base_.end = position(kMaskBaseEnd);
     clampBaseRange();
     if (useBackground_ == 1) {
         if (oneFrameFlags_ & kBackHolds)
             back_.end = back_.start + 1;
         else
-            syncRange(back_, back_.frame);
-        setPosition(kBackEnd, back_.end);
-        setText(kBackInfo, RangeText(back_.length(), back_.start, back_.end));
+            syncRange(back_, backPicture_);
+        setPosition(kMaskBackEnd, back_.end);
+        setText(kMaskBackInfo, RangeText(back_.length(), back_.start, back_.end));
     }
     if (oneFrameFlags_ & kMaskHolds)
         mask_.end = mask_.start + 1;
     else
         syncRange(mask_, maskPicture_);
-    setPosition(kMaskEnd, mask_.end);
-    setText(kMaskInfo, RangeText(mask_.length(), mask_.start, mask_.end));
+    setPosition(kMaskMaskEnd, mask_.end);
+    setText(kMaskMaskInfo, RangeText(mask_.length(), mask_.start, mask_.end));
     refreshBaseLength();
     readFrame(base_, base_.start, basePicture_);
-    setText(kBaseInfo, RangeText(base_.length(), base_.start, base_.end));
+    setText(kMaskBaseInfo, RangeText(base_.length(), base_.start, base_.end));
     invalidate();
 }
 
@@ -299,7 +300,7 @@ void MaskDialog::toggleBackHold() {
         refreshBaseLength();
     }
     showAllRanges();
-    plugin::SetToggleCheck(*this, kBackOneFrame, oneFrameFlags_ & kBackHolds);
+    plugin::SetToggleCheck(*this, kMaskBackOneFrame, oneFrameFlags_ & kBackHolds);
     invalidate();
 }
 
@@ -309,13 +310,13 @@ void MaskDialog::toggleMaskHold() {
         mask_.end = mask_.start + 1;
     } else {
         syncRange(mask_, maskPicture_);
-        if (useBackground_ == 1) syncRange(back_, back_.frame);
+        if (useBackground_ == 1) syncRange(back_, backPicture_);
         refreshBaseLength();
     }
     showRange(base_);
     if (useBackground_ == 1) showRange(back_);
     showRange(mask_);
-    plugin::SetToggleCheck(*this, kMaskOneFrame, oneFrameFlags_ & kMaskHolds);
+    plugin::SetToggleCheck(*this, kMaskMaskOneFrame, oneFrameFlags_ & kMaskHolds);
     invalidate();
 }
 
@@ -329,19 +330,20 @@ void MaskDialog::toggleBackground() {
         showAllRanges();
     } else {
         oneFrameFlags_ &= ~kBackHolds;
-        setCheck(kBackOneFrame, false);
+        setCheck(kMaskBackOneFrame, false);
     }
-    setCheck(kNoUseBackground, useBackground_ == 0);
+    setCheck(kMaskNoUseBackground, useBackground_ == 0);
     invalidate();
 }
 
 void MaskDialog::backgroundChosen(int slot) {
     back_.slot = slot;
     loadStream(back_);
+    backPicture_.assign(back_.format.biSizeImage, 0);
     syncLinkedRanges();
     applyHolds();
     refreshBaseLength();
-    readFrame(back_, back_.start, back_.frame);
+    readFrame(back_, back_.start, backPicture_);
     showAllRanges();
     invalidate();
 }
@@ -350,7 +352,7 @@ void MaskDialog::maskChosen(int slot) {
     mask_.slot = slot;
     loadStream(mask_);
     syncRange(mask_, maskPicture_);
-    if (useBackground_ == 1) syncRange(back_, back_.frame);
+    if (useBackground_ == 1) syncRange(back_, backPicture_);
     refreshBaseLength();
     applyHolds();
     readFrame(mask_, mask_.start, maskPicture_);
@@ -391,7 +393,7 @@ void MaskDialog::levelMoved(int id) {
 }
 
 void MaskDialog::crossMoved(int id) {
-    if (id == kCrossColumn)
+    if (id == kMaskCrossColumn)
         cross_.x = stepScrollPosition(id, 0, width_ - 1, cross_.x);
     else
         cross_.y = stepScrollPosition(id, 0, height_ - 1, cross_.y);
@@ -412,12 +414,12 @@ void MaskDialog::togglePickMode() {
         for (int bar : kLevelBars)
             setPosition(bar, keyColor_[ChannelOf(bar)]);
     }
-    setCheck(kGetDispColor, pickMode_);
+    setCheck(kMaskGetDispColor, pickMode_);
     invalidate();
 }
 
 void MaskDialog::magnificationChosen() {
-    const int row = currentRow(kMagnification);
+    const int row = currentRow(kMaskMagnification);
     if (row < 0) return;
     pickKey_.xZoom = pickKey_.yZoom = (row + 1) * 100.0;
     pickKey_.xSize = width_ * pickKey_.xZoom / 100;
@@ -463,27 +465,27 @@ void MaskDialog::showLevels() {
 
 void MaskDialog::onScroll(int id) {
     switch (id) {
-    case kBaseStart:
-    case kBaseEnd:
+    case kMaskBaseStart:
+    case kMaskBaseEnd:
         baseMoved();
         break;
-    case kBackEnd:
+    case kMaskBackEnd:
         if (useBackground_ != 1) break;
         [[fallthrough]];
-    case kBackStart:
-        linkedMoved(back_, kBackHolds, back_.frame);
+    case kMaskBackStart:
+        linkedMoved(back_, kBackHolds, backPicture_);
         break;
-    case kMaskStart:
-    case kMaskEnd:
+    case kMaskMaskStart:
+    case kMaskMaskEnd:
         linkedMoved(mask_, kMaskHolds, maskPicture_);
         break;
-    case kRedBar:
-    case kGreenBar:
-    case kBlueBar:
+    case kMaskRedBar:
+    case kMaskGreenBar:
+    case kMaskBlueBar:
         levelMoved(id);
         break;
-    case kCrossColumn:
-    case kCrossRow:
+    case kMaskCrossColumn:
+    case kMaskCrossRow:
         crossMoved(id);
         break;
     default:
@@ -494,21 +496,24 @@ void MaskDialog::onScroll(int id) {
 void MaskDialog::onControl(int id) {
     switch (id) {
     case dlg::kIdOk:
-        runComposite();
+        if (streamsFitBase()) {
+            MaskRenderer renderer(params());
+            renderToSlot(renderer);
+        }
         break;
-    case kBackOneFrame:
+    case kMaskBackOneFrame:
         toggleBackHold();
         break;
-    case kMaskOneFrame:
+    case kMaskMaskOneFrame:
         toggleMaskHold();
         break;
-    case kNoUseBackground:
+    case kMaskNoUseBackground:
         toggleBackground();
         break;
-    case kGetDispColor:
+    case kMaskGetDispColor:
         togglePickMode();
         break;
-    case kMagnification:
+    case kMaskMagnification:
         magnificationChosen();
         break;
     default:
@@ -520,16 +525,17 @@ void MaskDialog::onNotify(int id, int code) {
     if (code != dlg::kNotifyItemActivate) return;
     const int slot = currentRow(id);
     if (slot < 0 || slot >= workspace().slotCount) return;
-    if (id == kBackSlots) backgroundChosen(slot);
-    if (id == kMaskSlots) maskChosen(slot);
+    if (id == kMaskBackSlots) backgroundChosen(slot);
+    if (id == kMaskMaskSlots) maskChosen(slot);
 }
 
 void MaskDialog::onPaint() {
-    PaintFrame(*this, kBasePreview, basePicture_.data(), &base_.format, FrameScaling::Nearest);
+    PaintFrame(*this, kMaskBasePreview, basePicture_.data(), &base_.format, FrameScaling::Nearest);
     if (useBackground_ == 1)
-        PaintFrame(*this, kBackPreview, back_.frame.data(), &back_.format, FrameScaling::Nearest);
+        PaintFrame(*this, kMaskBackPreview, backPicture_.data(), &back_.format,
+                   FrameScaling::Nearest);
     paintMaskAndKey();
-    if (useBackground_ == 0) setText(kBackInfo, "No Use");
+    if (useBackground_ == 0) setText(kMaskBackInfo, "No Use");
 }
 
 // The cross-hair is drawn into the pick source only while the view is rendered, so that
@@ -541,15 +547,16 @@ void MaskDialog::paintMaskAndKey() {
         ZoomFrame(pickKey_, maskPicture_.data(), pickView_.data(), width_, height_, bitCount_,
                   ZoomVariant::PickView);
         XorCrossHair(maskPicture_.data(), previewW_, previewH_, width_, height_, bitCount_, cross_);
-        PaintFramePart(*this, kMaskPreview, pickView_.data(), &base_.format, slackW_, slackH_, 0,
-                       0);
+        PaintFramePart(*this, kMaskMaskPreview, pickView_.data(), &base_.format, slackW_, slackH_,
+                       0, 0);
         info = QString::asprintf("%.3d%% (%.3d,%.3d)", int(pickKey_.xZoom), cross_.x, cross_.y);
     } else {
-        PaintFrame(*this, kMaskPreview, maskPicture_.data(), &base_.format, FrameScaling::Nearest);
+        PaintFrame(*this, kMaskMaskPreview, maskPicture_.data(), &base_.format,
+                   FrameScaling::Nearest);
         info = QStringLiteral("Manual Color");
     }
-    PaintFrame(*this, kSwatch, keyColor_, &swatchFormat_, FrameScaling::Nearest);
-    setText(kPickInfo, info);
+    PaintFrame(*this, kMaskSwatch, keyColor_, &swatchFormat_, FrameScaling::Nearest);
+    setText(kMaskPickInfo, info);
 }
 
 // The pixel pass addresses the three frames with the same offsets, so the streams in use must
@@ -566,47 +573,24 @@ bool MaskDialog::streamsFitBase() {
     return !refusal;
 }
 
-void MaskDialog::runComposite() {
-    if (!streamsFitBase()) return;
-    const uint8_t keyRGB[3] = {keyColor_[2], keyColor_[1], keyColor_[0]};
-    // A group holding its start frame uses this one for the whole range.
-    const bool ready = readLinkedFrame(mask_, mask_.start) &&
-                       (useBackground_ != 1 || readLinkedFrame(back_, back_.start));
-    if (!ready) {
-        reportUnreadable();
-        return;
-    }
-    renderToSlot(base_.length(), base_.format, [this, &keyRGB](int64_t n, uint8_t* pixels) {
-        return compositeFrame(n, pixels, keyRGB);
-    });
+// A group holding its start frame uses that one for the whole range.
+LinkedStream MaskDialog::linked(const StreamRange& range, uint16_t holdBit) {
+    return {streamOf(range), range.format, range.length(), range.start,
+            (oneFrameFlags_ & holdBit) != 0};
 }
 
-// Base frame n, keyed when it lies in the base range. The mask and background advance with
-// it from their own starts.
-bool MaskDialog::compositeFrame(int64_t n, uint8_t* pixels, const uint8_t keyRGB[3]) {
-    if (!plugin::ReadFrame(streamOf(base_), n, pixels, base_.format)) return reportUnreadable();
-    if (n < base_.start || n > base_.end) return true;
-    const int64_t k = n - base_.start;
-    if (!(oneFrameFlags_ & kMaskHolds) && !readLinkedFrame(mask_, mask_.start + k))
-        return reportUnreadable();
-    if (useBackground_ == 1 && !(oneFrameFlags_ & kBackHolds) &&
-        !readLinkedFrame(back_, back_.start + k))
-        return reportUnreadable();
-    KeyReplace(pixels, mask_.frame.data(), back_.frame.data(), keyRGB, base_.format.biSizeImage,
-               useBackground_);
-    return true;
-}
-
-// Frame n of a linked stream into its buffer; a range reaching past the stream's end (a
-// one-frame stream under the default range) repeats the stream's last frame.
-bool MaskDialog::readLinkedFrame(StreamRange& range, int64_t n) {
-    const int64_t inside = std::max<int64_t>(0, std::min<int64_t>(n, range.length() - 1));
-    return readFrame(range, inside, range.frame);
-}
-
-bool MaskDialog::reportUnreadable() {
-    reportError(kFrameUnreadable);
-    return false;
+MaskParams MaskDialog::params() {
+    MaskParams params;
+    params.base = streamOf(base_);
+    params.format = base_.format;
+    params.frameCount = base_.length();
+    params.start = base_.start;
+    params.end = base_.end;
+    params.mask = linked(mask_, kMaskHolds);
+    params.back = linked(back_, kBackHolds);
+    params.useBackground = useBackground_ == 1;
+    std::copy(std::begin(keyColor_), std::end(keyColor_), params.key);
+    return params;
 }
 
 } // namespace mask

@@ -6,45 +6,46 @@
 
 #include "framework.h"
 #include "key_replace.h"
+#include "mask_render.h"
 #include "zoom_resample.h"
 
 #include <cstdint>
 #include <vector>
 
-namespace mask {
-
-// Control ids of the dialog.
-enum ControlId : int {
-    kBasePreview = 1002,
-    kMaskPreview = 1003,
-    kBackPreview = 1004,
-    kBaseEnd = 1031,
-    kBackStart = 1032,
-    kMaskStart = 1033,
-    kCrossRow = 1034,
-    kBaseStart = 1036,
-    kBackEnd = 1037,
-    kMaskEnd = 1038,
-    kBaseInfo = 1039,
-    kBackInfo = 1040,
-    kMaskInfo = 1041,
-    kPickInfo = 1044,
-    kSwatch = 1045,
-    kBackSlots = 1046,
-    kMaskSlots = 1047,
-    kRedBar = 1049,
-    kRedLevel = 1050,
-    kGreenBar = 1051,
-    kGreenLevel = 1052,
-    kBlueBar = 1053,
-    kBlueLevel = 1054,
-    kGetDispColor = 1055,
-    kCrossColumn = 1057,
-    kMagnification = 1059,
-    kBackOneFrame = 1060,
-    kMaskOneFrame = 1061,
-    kNoUseBackground = 1062,
+// Control ids of the dialog (dialog 138).
+enum MaskControl : int {
+    kMaskBasePreview = 1002,
+    kMaskMaskPreview = 1003,
+    kMaskBackPreview = 1004,
+    kMaskBaseEnd = 1031,
+    kMaskBackStart = 1032,
+    kMaskMaskStart = 1033,
+    kMaskCrossRow = 1034,
+    kMaskBaseStart = 1036,
+    kMaskBackEnd = 1037,
+    kMaskMaskEnd = 1038,
+    kMaskBaseInfo = 1039,
+    kMaskBackInfo = 1040,
+    kMaskMaskInfo = 1041,
+    kMaskPickInfo = 1044,
+    kMaskSwatch = 1045,
+    kMaskBackSlots = 1046,
+    kMaskMaskSlots = 1047,
+    kMaskRedBar = 1049,
+    kMaskRedLevel = 1050,
+    kMaskGreenBar = 1051,
+    kMaskGreenLevel = 1052,
+    kMaskBlueBar = 1053,
+    kMaskBlueLevel = 1054,
+    kMaskGetDispColor = 1055,
+    kMaskCrossColumn = 1057,
+    kMaskMagnification = 1059,
+    kMaskBackOneFrame = 1060,
+    kMaskMaskOneFrame = 1061,
+    kMaskNoUseBackground = 1062,
 };
+
+namespace mask {
 
 class MaskDialog : public plugin::PluginDialog {
   public:
@@ -69,7 +70,6 @@ class MaskDialog : public plugin::PluginDialog {
         int slot = 0; // in slotStreams; the base is the current stream
         AVISTREAMINFOA info{};
         BITMAPINFOHEADER format{};
-        std::vector<uint8_t> frame; // one frame in this stream's own format
         int32_t length() const { return static_cast<int32_t>(info.dwLength); }
     };
 
@@ -107,14 +107,12 @@ class MaskDialog : public plugin::PluginDialog {
     void paintMaskAndKey();
 
     bool streamsFitBase();
-    void runComposite();
-    bool compositeFrame(int64_t n, uint8_t* pixels, const uint8_t keyRGB[3]);
-    bool readLinkedFrame(StreamRange& range, int64_t n);
-    bool reportUnreadable();
+    LinkedStream linked(const StreamRange& range, uint16_t holdBit);
+    MaskParams params();
 
-    StreamRange base_{kBaseStart, kBaseEnd, kBaseInfo};
-    StreamRange back_{kBackStart, kBackEnd, kBackInfo};
-    StreamRange mask_{kMaskStart, kMaskEnd, kMaskInfo};
+    StreamRange base_{kMaskBaseStart, kMaskBaseEnd, kMaskBaseInfo};
+    StreamRange back_{kMaskBackStart, kMaskBackEnd, kMaskBackInfo};
+    StreamRange mask_{kMaskMaskStart, kMaskMaskEnd, kMaskMaskInfo};
     int32_t baseLength_ = 1;
     uint16_t oneFrameFlags_ = 0;
     int32_t useBackground_ = 1;
@@ -129,6 +127,7 @@ class MaskDialog : public plugin::PluginDialog {
     int32_t slackH_ = 0;
 
     std::vector<uint8_t> basePicture_; // frame base_.start
+    std::vector<uint8_t> backPicture_; // frame back_.start in the background's own format
     std::vector<uint8_t> maskPicture_; // frame mask_.start in the base's format: the pick source
     std::vector<uint8_t> pickView_;    // the magnified view, in the base's format
 

@@ -112,9 +112,9 @@ bool RenderThroughDialog(Span& span) {
     mask::MaskDialog dialog(nullptr, copy);
     dialog.show();
     QCoreApplication::processEvents();
-    Activate(dialog, mask::kMaskSlots, 1);
-    Activate(dialog, mask::kBackSlots, 2);
-    static_cast<QSlider*>(dialog.control(mask::kBaseEnd))->setValue(kFrames - 1);
+    Activate(dialog, kMaskMaskSlots, 1);
+    Activate(dialog, kMaskBackSlots, 2);
+    static_cast<QSlider*>(dialog.control(kMaskBaseEnd))->setValue(kFrames - 1);
     QCoreApplication::processEvents();
     auto* ok = static_cast<QAbstractButton*>(dialog.control(dlg::kIdOk));
     span = Measure([ok] { ok->click(); });

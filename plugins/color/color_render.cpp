@@ -1,0 +1,42 @@
+#include "color_render.h"
+
+#include <cstdio>
+#include <limits>
+#include <string>
+
+namespace {
+
+constexpr const char* kCannotReadFrame = "フレーム %lld を読み込めませんでした";
+
+bool ReadSourceFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer,
+                     const BITMAPINFOHEADER& format) {
+    constexpr int64_t kMaxLong = std::numeric_limits<LONG>::max();
+    if (!stream || n < 0 || n >= kMaxLong || format.biSizeImage == 0 ||
+        format.biSizeImage > uint64_t(kMaxLong))
+        return false;
+    const LONG at = static_cast<LONG>(n);
+    return AVIStreamRead(stream, at, at + 1, buffer, static_cast<LONG>(format.biSizeImage), nullptr,
+                         nullptr) == AVIERR_OK;
+}
+
+std::string CannotRead(int64_t n) {
+    char text[96];
+    std::snprintf(text, sizeof text, kCannotReadFrame, static_cast<long long>(n));
+    return text;
+}
+
+} // namespace
+
+ColorRenderer::ColorRenderer(const ColorParams& params) : params_(params), ramp_(params.state) {}
+
+plugin::FrameResult ColorRenderer::render(int64_t index, uint8_t* pixels) {
+    const ColorParams& p = params_;
+    if (!ReadSourceFrame(p.source, index, pixels, p.format))
+        return plugin::FrameResult::Failed(CannotRead(index));
+    if (index < int64_t{p.rangeStart} - 1 || index > p.rangeEnd)
+        return plugin::FrameResult::Passed();
+    const bool changes = !TransformKeepsFrame(ramp_, p.format, p.mode(), p.pixelX, p.pixelY);
+    if (changes) TransformFrame(pixels, ramp_, p.format, p.mode(), p.pixelX, p.pixelY);
+    AdvanceColorOffsets(ramp_, p.mode());
+    return changes ? plugin::FrameResult::Made() : plugin::FrameResult::Passed();
+}
