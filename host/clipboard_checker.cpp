@@ -1,7 +1,7 @@
 #include "clipboard_checker.h"
 
 #include "dialog.h"
-#include "main_window.h"
+#include "window.h"
 #include "paint_frame.h"
 
 #include <QAction>

@@ -2,7 +2,7 @@
 
 #include "clipboard_checker.h"
 #include "file_dialogs.h"
-#include "main_window.h"
+#include "window.h"
 #include "outcome_box.h"
 #include "panels.h"
 #include "plugins.h"

@@ -1,6 +1,6 @@
 #include "editor_panel.h"
 
-#include "main_window.h"
+#include "window.h"
 #include "paint_frame.h"
 #include "session.h"
 

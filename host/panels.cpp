@@ -1,13 +1,14 @@
 #include "panels.h"
 
 #include "clipboard_checker.h"
-#include "main_window.h"
+#include "window.h"
 #include "outcome_box.h"
 
 #include <QFile>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QTabBar>
 
 #include <cstring>
@@ -174,4 +175,31 @@ void ShowEditorTab() {
 
 void ShowPlayerTab() {
     ShowOne(playerPanel, editorPanel);
+}
+
+void SelectTab(int index) {
+    {
+        // One call of the handling whether or not the index changes.
+        const QSignalBlocker blocker(TabBar());
+        TabBar()->setCurrentIndex(index);
+    }
+    OnTabSelected(index);
+}
+
+void OnTabSelected(int index) {
+    if (index == kTabEditor) {
+        UseKeyTable(kTabEditor);
+        SetPopupsEnabled(true);
+        MenuItem(kCmdFileSave)->setEnabled(true);
+        RestoreClipboardChecker();
+        ShowEditorTab();
+        RefreshEditorPanel();
+    } else if (index == kTabPlayer) {
+        UseKeyTable(kTabPlayer);
+        SetPopupsEnabled(false);
+        MenuItem(kCmdFileSave)->setEnabled(false);
+        HideClipboardChecker();
+        ShowPlayerTab();
+    }
+    TabControl()->update();
 }

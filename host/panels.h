@@ -44,6 +44,11 @@ void LayoutPanels();
 // Destroys whichever panels exist.
 void DestroyPanels();
 
+// The tab control's selection-changed handling: the panels, key table and menus of the tab.
+void OnTabSelected(int index);
+// Selects a tab from code with the same handling as the user's click.
+void SelectTab(int index);
+
 // Shows, enables and hides the panels for the selected tab.
 void ShowEditorTab();
 void ShowPlayerTab();

@@ -1,7 +1,7 @@
 #include "plugins.h"
 
 #include "entry.h"
-#include "main_window.h"
+#include "window.h"
 #include "outcome_box.h"
 #include "panels.h"
 

@@ -1,6 +1,6 @@
 #include "stream_list.h"
 
-#include "main_window.h"
+#include "window.h"
 #include "session.h"
 
 #include <QFont>

@@ -1,5 +1,7 @@
 #include "color_render.h"
 
+#include "render.h"
+
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -7,17 +9,6 @@
 namespace {
 
 constexpr const char* kCannotReadFrame = "フレーム %lld を読み込めませんでした";
-
-bool ReadSourceFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer,
-                     const BITMAPINFOHEADER& format) {
-    constexpr int64_t kMaxLong = std::numeric_limits<LONG>::max();
-    if (!stream || n < 0 || n >= kMaxLong || format.biSizeImage == 0 ||
-        format.biSizeImage > uint64_t(kMaxLong))
-        return false;
-    const LONG at = static_cast<LONG>(n);
-    return AVIStreamRead(stream, at, at + 1, buffer, static_cast<LONG>(format.biSizeImage), nullptr,
-                         nullptr) == AVIERR_OK;
-}
 
 std::string CannotRead(int64_t n) {
     char text[96];
@@ -31,7 +22,7 @@ ColorRenderer::ColorRenderer(const ColorParams& params) : params_(params), ramp_
 
 plugin::FrameResult ColorRenderer::render(int64_t index, uint8_t* pixels) {
     const ColorParams& p = params_;
-    if (!ReadSourceFrame(p.source, index, pixels, p.format))
+    if (!plugin::ReadFrame(p.source, index, pixels, p.format))
         return plugin::FrameResult::Failed(CannotRead(index));
     if (index < int64_t{p.rangeStart} - 1 || index > p.rangeEnd)
         return plugin::FrameResult::Passed();

@@ -1,7 +1,5 @@
 #include "framework.h"
 
-#include "avi_io.h"
-#include "render.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -132,13 +130,6 @@ void FillSlotList(dlg::Dialog& dialog, int listId, const EditWorkspace& ws) {
 
 void SetToggleCheck(dlg::Dialog& dialog, int id, int state) {
     dialog.setCheck(id, (state & 0xFFFF) != 0);
-}
-
-bool ReadFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer, const BITMAPINFOHEADER& format) {
-    if (!stream || !buffer || n < 0 || n >= std::numeric_limits<LONG>::max() ||
-        format.biSizeImage == 0 || format.biSizeImage > uint32_t(std::numeric_limits<LONG>::max()))
-        return false;
-    return ::ReadFrame(stream, static_cast<LONG>(n), buffer, static_cast<LONG>(format.biSizeImage));
 }
 
 int RunDialog(HWND owner, const EditWorkspace* hostRecord, const DialogMaker& make) {

@@ -12,7 +12,7 @@
 
 #include "dialog.h"
 #include "entry.h"
-#include "renderer.h"
+#include "render.h"
 #include "ui/ui.h"
 #include "workspace.h"
 
@@ -79,10 +79,6 @@ void FillSlotList(dlg::Dialog& dialog, int listId, const EditWorkspace& ws);
 
 // Sets a toggle button's check mark from the low 16 bits of state.
 void SetToggleCheck(dlg::Dialog& dialog, int id, int state);
-
-// Reads frame n of stream into a buffer of format.biSizeImage bytes; false when the stream
-// cannot deliver it. Nothing is shown to the user.
-bool ReadFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer, const BITMAPINFOHEADER& format);
 
 // One invocation of a module: copies the host's record, builds the dialog with `make` and runs
 // it modally over `owner`. Returns 1 when the dialog rendered into the slot, otherwise 0;

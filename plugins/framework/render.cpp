@@ -87,6 +87,13 @@ RenderOutcome ReplaceSlotFile(const fs::path& scratch, const EditWorkspace& ws, 
 
 } // namespace
 
+bool ReadFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer, const BITMAPINFOHEADER& format) {
+    if (!stream || !buffer || n < 0 || n >= std::numeric_limits<LONG>::max() ||
+        format.biSizeImage == 0 || format.biSizeImage > uint32_t(std::numeric_limits<LONG>::max()))
+        return false;
+    return ::ReadFrame(stream, static_cast<LONG>(n), buffer, static_cast<LONG>(format.biSizeImage));
+}
+
 RenderOutcome RenderIntoSlot(EditWorkspace& ws, Renderer& renderer,
                              const RenderProgress& progress) {
     const int slot = ws.currentSlot;

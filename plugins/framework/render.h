@@ -12,6 +12,10 @@
 
 namespace plugin {
 
+// Reads frame n of stream into a buffer of format.biSizeImage bytes; false when the stream
+// cannot deliver it.
+bool ReadFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer, const BITMAPINFOHEADER& format);
+
 // Called before each frame with the frames done so far; false stops the render (a cancel).
 using RenderProgress = std::function<bool(int64_t done)>;
 

@@ -1,6 +1,7 @@
 #include "mask_render.h"
 
 #include "key_replace.h"
+#include "render.h"
 
 #include <algorithm>
 #include <limits>
@@ -10,16 +11,6 @@ namespace mask {
 namespace {
 
 constexpr const char* kFrameUnreadable = "フレームを読み込めませんでした";
-
-bool ReadBaseFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer, const BITMAPINFOHEADER& format) {
-    constexpr int64_t kMaxLong = std::numeric_limits<LONG>::max();
-    if (!stream || n < 0 || n >= kMaxLong || format.biSizeImage == 0 ||
-        format.biSizeImage > uint64_t(kMaxLong))
-        return false;
-    const LONG at = static_cast<LONG>(n);
-    return AVIStreamRead(stream, at, at + 1, buffer, static_cast<LONG>(format.biSizeImage), nullptr,
-                         nullptr) == AVIERR_OK;
-}
 
 // Frame n of a linked stream; a range reaching past the stream's end (a one-frame stream under
 // the default range) repeats the stream's last frame.
@@ -51,7 +42,7 @@ plugin::FrameResult MaskRenderer::render(int64_t index, uint8_t* pixels) {
     if (index == 0 && !(ReadLinkedFrame(p.mask, p.mask.start, maskFrame_) &&
                         (!back || ReadLinkedFrame(p.back, p.back.start, backFrame_))))
         return plugin::FrameResult::Failed(kFrameUnreadable);
-    if (!ReadBaseFrame(p.base, index, pixels, p.format))
+    if (!plugin::ReadFrame(p.base, index, pixels, p.format))
         return plugin::FrameResult::Failed(kFrameUnreadable);
     if (index < p.start || index > p.end) return plugin::FrameResult::Passed();
     const int64_t k = index - p.start;
