@@ -1,33 +1,32 @@
-// The cross-fade dialog: blends a range of another slot (the destination) into a range of the
-// same length of the current slot (the source) with a weight that moves from "Start Trans" to
-// "End Trans", and can append the rest of the destination after the source.
+// The cross-fade dialog (dialog 136): blends a range of another slot (the destination) into a
+// range of the same length of the current slot (the source) with a weight that moves from
+// "Start Trans" to "End Trans", and can append the rest of the destination after the source.
 #pragma once
 
-#include "blend.h"
+#include "crossfade_render.h"
 #include "framework.h"
 
 #include <cstdint>
 #include <vector>
 
-namespace crossfade {
-
-// Control ids of the dialog.
-enum : int {
-    kSourcePicture = 1002,
-    kDestinationPicture = 1003,
-    kSourceText = 1008,
-    kDestinationText = 1009,
-    kDestinationStart = 1030,
-    kSourceStart = 1031,
-    kSlotList = 1032,
-    kSourceEnd = 1033,
-    kDestinationEnd = 1034,
-    kInsertOverStream = 1035,
-    kStartTrans = 1036,
-    kStartTransNumber = 1037,
-    kEndTrans = 1038,
-    kEndTransNumber = 1039,
+enum CrossfadeControl : int {
+    kCrossfadeSourcePicture = 1002,
+    kCrossfadeDestinationPicture = 1003,
+    kCrossfadeSourceText = 1008,
+    kCrossfadeDestinationText = 1009,
+    kCrossfadeDestinationStart = 1030,
+    kCrossfadeSourceStart = 1031,
+    kCrossfadeSlotList = 1032,
+    kCrossfadeSourceEnd = 1033,
+    kCrossfadeDestinationEnd = 1034,
+    kCrossfadeInsertOverStream = 1035,
+    kCrossfadeStartTrans = 1036,
+    kCrossfadeStartTransNumber = 1037,
+    kCrossfadeEndTrans = 1038,
+    kCrossfadeEndTransNumber = 1039,
 };
+
+namespace crossfade {
 
 class CrossfadeDialog : public plugin::PluginDialog {
   public:
@@ -40,10 +39,7 @@ class CrossfadeDialog : public plugin::PluginDialog {
     void onPaint() override;
 
   private:
-    int32_t sourceFrames() { return int32_t(workspace().streamInfo.dwLength); }
-    int32_t destinationFrames() const { return int32_t(destInfo_.dwLength); }
-    int32_t rangeLength() { return workspace().rangeEnd - workspace().rangeStart; }
-    PAVISTREAM destinationStream() { return workspace().slotStreams[destSlot_]; }
+    int32_t rangeLength() const { return params_.rangeEnd - params_.rangeStart; }
 
     void readDestination(int slot);
     void chooseDestination();
@@ -58,23 +54,10 @@ class CrossfadeDialog : public plugin::PluginDialog {
     void render();
     bool sizesMatch();
     bool confirmOutput(int64_t lastFrame);
-    bool produceFrame(int64_t index, uint8_t* pixels);
-    bool blendDestinationInto(int64_t index, uint8_t* pixels);
-    bool appendDestination(int64_t index, uint8_t* pixels);
-    bool readDestinationFrame(int32_t frame);
-    void copyInSourceDepth(uint8_t* out, size_t outSize);
 
-    BITMAPINFOHEADER sourceFormat_;
-    int32_t destSlot_ = 0;
-    int32_t destStart_ = 0;
-    int32_t destEnd_ = 1;
-    bool insertOverStream_ = false;
-    AVISTREAMINFOA destInfo_{};
-    BITMAPINFOHEADER destFormat_{};
-    BlendParams blend_{0.0, 0.0, 0, 100, 0};
+    CrossfadeParams params_;
     std::vector<uint8_t> sourceFrame_;
     std::vector<uint8_t> destFrame_;
-    std::vector<uint8_t> converted_;
 };
 
 } // namespace crossfade

@@ -24,23 +24,6 @@ bool StaysEnabled(const dlg::Dialog& dialog, const QWidget* widget) {
     return widget == dialog.control(dlg::kIdCancel) || widget == dialog.control(kIdProgress);
 }
 
-// The producer of the old interface as a renderer; it reports its own failures.
-class ProducerRenderer : public Renderer {
-  public:
-    ProducerRenderer(int64_t frames, const BITMAPINFOHEADER& format, const FrameProducer& produce)
-        : frames_(frames), format_(format), produce_(produce) {}
-    int64_t frameCount() const override { return frames_; }
-    const BITMAPINFOHEADER& format() const override { return format_; }
-    FrameResult render(int64_t index, uint8_t* pixels) override {
-        return produce_(index, pixels) ? FrameResult::Made() : FrameResult::Failed({});
-    }
-
-  private:
-    int64_t frames_;
-    BITMAPINFOHEADER format_;
-    const FrameProducer& produce_;
-};
-
 } // namespace
 
 // The dialog's other controls stay disabled for exactly as long as a render runs.
@@ -86,12 +69,6 @@ void PluginDialog::onControl(int) {}
 
 void PluginDialog::reportError(const char* text) {
     MessageBoxA(this, text, "Error", MB_OK);
-}
-
-bool PluginDialog::renderToSlot(int64_t frameCount, const BITMAPINFOHEADER& format,
-                                const FrameProducer& produce) {
-    ProducerRenderer renderer(frameCount, format, produce);
-    return renderToSlot(renderer);
 }
 
 bool PluginDialog::renderToSlot(Renderer& renderer) {

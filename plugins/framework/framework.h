@@ -30,10 +30,6 @@ namespace plugin {
 // Ids every effect dialog shares.
 constexpr int kIdProgress = 1023;
 
-// Produces output frame `index` into `pixels` (the render format's biSizeImage bytes).
-// Returns false on a failure it has already reported to the user; the render then stops.
-using FrameProducer = std::function<bool(int64_t index, uint8_t* pixels)>;
-
 class PluginDialog : public dlg::Dialog {
   public:
     // `ws` is the module's copy of the host's record; it outlives the dialog.
@@ -45,15 +41,10 @@ class PluginDialog : public dlg::Dialog {
   protected:
     EditWorkspace& workspace() { return ws_; }
 
-    // The Ok sequence: writes frameCount frames made by `produce` into scratch file 98 in
-    // `format`, replaces the current slot's temporary file with it, releases the host's stream of
-    // the current slot and ends the dialog with 1. While it runs the progress bar advances, the
-    // dialog repaints and only Cancel reacts. A failure (reported in a message box) or a Cancel
-    // leaves the slot's file and the host's stream untouched, deletes file 98 and returns false
-    // with the dialog still open.
-    bool renderToSlot(int64_t frameCount, const BITMAPINFOHEADER& format,
-                      const FrameProducer& produce);
-    // The same with an effect's renderer: its frames, its format, its failures' texts.
+    // The Ok sequence: renders the renderer's frames into the current slot (RenderIntoSlot) and
+    // ends the dialog with 1. While it runs the progress bar advances, the dialog repaints and
+    // only Cancel reacts. A failure (its text in a message box) or a Cancel leaves the slot's
+    // file and the host's stream untouched and returns false with the dialog still open.
     bool renderToSlot(Renderer& renderer);
 
     // Cancel (the button, Esc, the close box) ends the dialog with 2, or stops a running

@@ -80,13 +80,14 @@ class Crossfade : public HostFixture {
                 static_cast<QSlider*>(dialog->control(id))->setValue(position);
     }
     void Activate(int row) {
-        auto* list = static_cast<QTreeWidget*>(dialog->control(kSlotList));
+        auto* list = static_cast<QTreeWidget*>(dialog->control(kCrossfadeSlotList));
         list->setCurrentItem(list->topLevelItem(row));
         QTest::keyClick(list, Qt::Key_Return);
     }
     std::vector<int> Positions() {
         std::vector<int> positions;
-        for (int id : {kSourceStart, kSourceEnd, kDestinationStart, kDestinationEnd})
+        for (int id : {kCrossfadeSourceStart, kCrossfadeSourceEnd, kCrossfadeDestinationStart,
+                       kCrossfadeDestinationEnd})
             positions.push_back(dialog->position(id));
         return positions;
     }
@@ -115,13 +116,13 @@ TEST_F(Crossfade, TrackbarsKeepRangesOfOneLengthInsideTheStreams) {
         const char* destinationText;
     } const cases[] = {
         {{}, {0, 1, 0, 1}, "009 / 000 To 001", "007 / 000 To 001"},
-        {{{kSourceStart, 9}}, {8, 9, 0, 1}, "009 / 008 To 009", "007 / 000 To 001"},
-        {{{kSourceEnd, 9}}, {0, 1, 0, 1}, "009 / 000 To 001", "007 / 000 To 001"},
-        {{{kSourceEnd, 3}, {kDestinationStart, 7}},
+        {{{kCrossfadeSourceStart, 9}}, {8, 9, 0, 1}, "009 / 008 To 009", "007 / 000 To 001"},
+        {{{kCrossfadeSourceEnd, 9}}, {0, 1, 0, 1}, "009 / 000 To 001", "007 / 000 To 001"},
+        {{{kCrossfadeSourceEnd, 3}, {kCrossfadeDestinationStart, 7}},
          {0, 3, 4, 7},
          "009 / 000 To 003",
          "007 / 004 To 007"},
-        {{{kSourceEnd, 3}, {kDestinationEnd, 1}},
+        {{{kCrossfadeSourceEnd, 3}, {kCrossfadeDestinationEnd, 1}},
          {0, 3, 0, 3},
          "009 / 000 To 003",
          "007 / 000 To 003"},
@@ -132,8 +133,8 @@ TEST_F(Crossfade, TrackbarsKeepRangesOfOneLengthInsideTheStreams) {
         Show();
         Take(c.steps);
         EXPECT_EQ(Positions(), c.positions);
-        EXPECT_EQ(dialog->text(kSourceText).toStdString(), c.sourceText);
-        EXPECT_EQ(dialog->text(kDestinationText).toStdString(), c.destinationText);
+        EXPECT_EQ(dialog->text(kCrossfadeSourceText).toStdString(), c.sourceText);
+        EXPECT_EQ(dialog->text(kCrossfadeDestinationText).toStdString(), c.destinationText);
     }
 }
 
@@ -178,56 +179,59 @@ INSTANTIATE_TEST_SUITE_P(
                     RenderCase{"InsertOverStream",
                                10,
                                8,
-                               {{kDestinationEnd, 3}, {kInsertOverStream, -1}},
+                               {{kCrossfadeDestinationEnd, 3}, {kCrossfadeInsertOverStream, -1}},
                                13,
                                Pictures(D + 2, D + 3) + Pictures(2, 9) + Pictures(D + 4, D + 7)},
                     RenderCase{"CurrentSlotAsDestination",
                                10,
                                0,
-                               {{kDestinationStart, 5}},
+                               {{kCrossfadeDestinationStart, 5}},
                                9,
                                Pictures(5, 6) + Pictures(2, 9)},
                     RenderCase{"OneFrameSource",
                                1,
                                8,
-                               {{kInsertOverStream, -1}},
+                               {{kCrossfadeInsertOverStream, -1}},
                                6,
                                Pictures(D, D) + Pictures(D + 2, D + 7)},
                     RenderCase{"OneFrameDestination",
                                10,
                                1,
-                               {{kInsertOverStream, -1}},
+                               {{kCrossfadeInsertOverStream, -1}},
                                9,
                                Pictures(D, D) + Pictures(1, 9)}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A destination chosen after the source range was widened starts at 0..1 again; Ok blends its
-// frames from 0 on over the whole source range.
+// A destination chosen after the source range was widened starts at 0..1 again; Ok renders
+// its frames from 0 on over the whole source range.
 TEST_F(Crossfade, RowActivatedAfterWideningTheSource) {
     OpenStream(8, kDestination);
     OpenStream(8, kOther);
     OpenStream(10, 0);
     Show();
-    Take({{kSourceEnd, 5}});
+    Take({{kCrossfadeSourceEnd, 5}});
     Activate(1);
     EXPECT_EQ(Positions(), (std::vector<int>{0, 5, 0, 1}));
-    EXPECT_EQ(dialog->text(kDestinationText).toStdString(), "007 / 000 To 001");
+    EXPECT_EQ(dialog->text(kCrossfadeDestinationText).toStdString(), "007 / 000 To 001");
+
+    CrossfadeParams params;
+    params.source = workspace.currentStream;
+    params.sourceFormat = fixtures::DibHeader(kWidth, kHeight, 24);
+    params.sourceFrames = 10;
+    params.rangeEnd = 5;
+    params.destination = workspace.slotStreams[1];
+    params.destinationFormat = params.sourceFormat;
+    params.destinationFrames = 8;
+    CrossfadeRenderer renderer(params);
+    std::vector<Frame> expected(10, Frame(params.sourceFormat.biSizeImage));
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(renderer.render(i, expected[size_t(i)].data()).ok);
 
     Click(dlg::kIdOk);
-    const BITMAPINFOHEADER format = fixtures::DibHeader(kWidth, kHeight, 24);
-    BlendParams blend{0.0, 0.0, 0, 100, 0};
-    SetupBlend(blend, 0, 5);
     const std::vector<Frame> output = Output();
     ASSERT_EQ(output.size(), 10u);
-    for (int i = 0; i < 10; ++i) {
-        Frame expected = Picture(i);
-        if (i <= 5) {
-            const Frame other = Picture(kOther + i);
-            BlendFrames(expected.data(), other.data(), other.size(), AdvanceBlendWeight(blend),
-                        format);
-        }
-        EXPECT_EQ(output[i], expected) << "frame " << i;
-    }
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(output[i], expected[size_t(i)]) << "frame " << i;
 }
 
 // Cancel in the Info box, or a destination of another size ("Check"), writes nothing and
@@ -256,7 +260,7 @@ TEST_F(Crossfade, OkWithoutRenderKeepsTheSlot) {
 TEST_F(Crossfade, OtherDepthIsConvertedToTheSources) {
     OpenPair(3, 4, 16);
     Show();
-    Click(kInsertOverStream);
+    Click(kCrossfadeInsertOverStream);
     Click(dlg::kIdOk);
     const auto widened = [](int n) {
         const Frame words = Picture(kDestination + n, 16);
@@ -283,7 +287,7 @@ TEST_F(Crossfade, OtherDepthIsConvertedToTheSources) {
 
 // The module the host loads names its menu item.
 TEST(WexelModule, GivesItsMenuCaption) {
-    void* module = dlopen(WEXEL_MODULE, RTLD_NOW | RTLD_LOCAL);
+    void* module = dlopen(CROSSFADE_MODULE, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(module, nullptr) << dlerror();
     const auto getMenuName = reinterpret_cast<char* (*)(char*)>(dlsym(module, "GetMenuName"));
     ASSERT_NE(getMenuName, nullptr);

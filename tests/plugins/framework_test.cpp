@@ -35,6 +35,26 @@ class TestDialog;
 // Makes output frame i; may act on the dialog as a user would while the render runs.
 using Producer = std::function<bool(TestDialog&, int64_t i, uint8_t* pixels)>;
 
+// The producer as the renderer the framework runs; a failing producer has said why itself.
+class TestRenderer : public plugin::Renderer {
+  public:
+    TestRenderer(TestDialog& dialog, int64_t frames, const BITMAPINFOHEADER& format,
+                 const Producer& produce)
+        : dialog_(dialog), frames_(frames), format_(format), produce_(produce) {}
+    int64_t frameCount() const override { return frames_; }
+    const BITMAPINFOHEADER& format() const override { return format_; }
+    plugin::FrameResult render(int64_t i, uint8_t* pixels) override {
+        return produce_(dialog_, i, pixels) ? plugin::FrameResult::Made()
+                                            : plugin::FrameResult::Failed({});
+    }
+
+  private:
+    TestDialog& dialog_;
+    int64_t frames_;
+    BITMAPINFOHEADER format_;
+    const Producer& produce_;
+};
+
 // Ok renders `frames` frames in `format` (the slot's format when null).
 class TestDialog : public plugin::PluginDialog {
   public:
@@ -49,8 +69,8 @@ class TestDialog : public plugin::PluginDialog {
   protected:
     void onControl(int id) override {
         if (id != dlg::kIdOk) return;
-        renderToSlot(frames_, format_,
-                     [this](int64_t i, uint8_t* pixels) { return produce_(*this, i, pixels); });
+        TestRenderer renderer(*this, frames_, format_, produce_);
+        renderToSlot(renderer);
     }
 
   private:

@@ -9,74 +9,6 @@
 
 namespace {
 
-// The resampler one source pixel at a time, with every write checked.
-void ReferenceZoom(ZoomKey K, const std::vector<uint8_t>& s, std::vector<uint8_t>& d, int W, int H,
-                   int bitCount, bool pick) {
-    const int bpp = bitCount == 16 ? 2 : (bitCount == 24 ? 3 : 0);
-    if (bpp == 0) return;
-    const int rowBytes = W * bpp;
-    std::fill(d.begin(), d.begin() + rowBytes * H, 0);
-    if (K.xSize == 0 || K.ySize == 0) return;
-    double xr = rowBytes + 1;
-    const int tx = int(K.xZoom / 100);
-    if (K.xSize - W * tx != 0) xr = W / (K.xSize - W * tx);
-    double yr = pick ? H : H + 1;
-    const int ty = int(K.yZoom / 100);
-    if (K.ySize - H * ty != 0) yr = (H / (K.ySize - H * ty)) * (K.yZoom / 100);
-    double yi = 1.0;
-    int mode = 0;
-    if (K.ySize != H) {
-        if (H < K.ySize) {
-            yi = 1.0 / ty;
-        } else {
-            yi = 1.0 / (K.yZoom / 100);
-            mode = 1;
-        }
-    }
-    if (W < K.xSize) K.xPos = K.xPos / (K.xZoom / 100);
-    if (H < K.ySize) K.yPos = K.yPos / (K.yZoom / 100);
-    double nextY = H - yr;
-    int srcRow = H - (int(K.yPos) + 1);
-    double ySrc = pick ? srcRow : H - int(K.yPos);
-    int xSkip = 0, ySkip = 0;
-    if (W > K.xSize) {
-        xSkip = int(-K.xPos);
-        K.xPos = 0;
-    }
-    if (H > K.ySize) {
-        ySkip = int(-K.yPos);
-        K.yPos = 0;
-        srcRow = H - 1;
-        ySrc = pick ? H - 1 : H;
-    }
-    auto copy = [&](int dstRow, int dstX, int srcX) {
-        if (srcRow >= 0 && srcRow < H && srcX >= 0 && dstRow >= 0 && dstRow < H && dstX >= 0)
-            for (int b = 0; b < bpp; ++b)
-                d[dstRow * rowBytes + dstX + b] = s[srcRow * rowBytes + srcX + b];
-    };
-    for (int dstRow = H - 1 - ySkip; dstRow >= (pick ? 1 : 0); --dstRow) {
-        double nextX = int(K.xPos) + xr;
-        int dstX = W > K.xSize ? xSkip * bpp : 0;
-        for (int srcX = int(K.xPos) * bpp; srcX < rowBytes; srcX += bpp) {
-            if (srcRow < (pick ? 0 : 1)) return;
-            for (int r = 0; r < int(K.xZoom) / 100 && dstX < rowBytes; ++r, dstX += bpp)
-                copy(dstRow, dstX, srcX);
-            if (srcX / bpp >= int(nextX)) {
-                if (dstX >= rowBytes) break;
-                copy(dstRow, dstX, srcX);
-                dstX += bpp;
-                nextX += xr;
-            }
-        }
-        if ((int(nextY) < dstRow) == (mode == 0)) {
-            ySrc -= yi;
-            srcRow = int(ySrc);
-        } else {
-            nextY -= yr;
-        }
-    }
-}
-
 // The filter one byte at a time in pixel order, with a division each; d and s may be the same
 // buffer.
 void ReferenceSmooth(uint8_t* d, const uint8_t* s, uint16_t taps, int W, int H) {
@@ -243,34 +175,56 @@ TEST(ZoomFrame, PickViewShowsTheViewFromItsTopLeft) {
     }
 }
 
-TEST(ZoomFrame, MatchesTheReferenceOnRandomKeys) {
-    std::mt19937 random(11);
-    auto uniform = [&](double lo, double hi) {
-        return std::uniform_real_distribution<double>(lo, hi)(random);
+// Rows from the top: the picture sits one line low, its top line shown once more.
+TEST(ZoomFrame, VerticalZooms) {
+    struct Case {
+        double yZoom;
+        std::vector<int> rows; // source rows from the top; -1 is black
     };
-    for (int round = 0; round < 3000; ++round) {
-        const int W = 1 + int(random() % 40), H = 1 + int(random() % 30);
-        const int bitCount = round % 2 ? 16 : 24;
-        const bool pick = round % 5 == 0;
-        ZoomKey key;
-        if (pick) {
-            const double f = 1 + int(random() % 8);
-            key = Key(W, H, 100 * f, 100 * f, f * int(uniform(-2, W + 2)),
-                      f * int(uniform(-2, H + 2)));
-        } else {
-            const bool whole = round % 3 == 0;
-            double xZoom = whole ? 25 * int(uniform(0, 17)) : uniform(0, 400);
-            double yZoom = whole ? 25 * int(uniform(0, 17)) : uniform(0, 400);
-            key = Key(W, H, xZoom, yZoom, uniform(-2.0 * W, 2.0 * W), uniform(-2.0 * H, 2.0 * H));
+    const int W = 3, H = 8;
+    const Case cases[] = {
+        {100, {0, 0, 1, 2, 3, 4, 5, 6}},
+        {200, {0, 0, 0, 1, 1, 2, 2, 3}},
+        {400, {0, 0, 0, 0, 0, 1, 1, 1}},
+        {50, {0, 1, 3, 5, -1, -1, -1, -1}},
+    };
+    for (int bitCount : {16, 24}) {
+        const int bpp = bitCount / 8;
+        for (const Case& c : cases) {
+            const auto source = LabelledFrame(W, H, bitCount);
+            std::vector<uint8_t> out(source.size(), 0xEE);
+            ZoomFrame(Key(W, H, 100, c.yZoom), source.data(), out.data(), W, H, bitCount);
+            std::vector<int> rows;
+            for (int top = 0; top < H; ++top) {
+                const int shown = RowShown(out, W, H - 1 - top, bpp);
+                rows.push_back(shown < 0 ? -1 : H - 1 - shown);
+            }
+            EXPECT_EQ(rows, c.rows) << c.yZoom << "% " << bitCount;
         }
+    }
+}
+
+// A whole zoom k repeats each source pixel k times across and down, on every frame size: pixel
+// (x, top) shows column x / k and, one line low, row (top - 1) / k from the top. (A frame of
+// one line shows nothing: its only line is the one left out.)
+TEST(ZoomFrame, WholeZoomsRepeatEachPixel) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 300; ++round) {
+        const int W = 1 + int(random() % 40), H = 2 + int(random() % 29);
+        const int bitCount = round % 2 ? 16 : 24, bpp = bitCount / 8;
+        const int k = 1 << (round % 3);
         const auto source = LabelledFrame(W, H, bitCount);
-        std::vector<uint8_t> expected(source.size(), 0xEE), out(source.size(), 0xEE);
-        ReferenceZoom(key, source, expected, W, H, bitCount, pick);
-        ZoomFrame(key, source.data(), out.data(), W, H, bitCount,
-                  pick ? ZoomVariant::PickView : ZoomVariant::Effect);
-        ASSERT_EQ(out, expected) << "round " << round << " W " << W << " H " << H << " zoom "
-                                 << key.xZoom << "x" << key.yZoom << " pos " << key.xPos << ","
-                                 << key.yPos;
+        std::vector<uint8_t> out(source.size(), 0xEE);
+        ZoomFrame(Key(W, H, 100 * k, 100 * k), source.data(), out.data(), W, H, bitCount);
+        for (int top = 0; top < H; ++top) {
+            const int row = H - 1 - top, sourceTop = top == 0 ? 0 : (top - 1) / k;
+            ASSERT_EQ(RowShown(out, W, row, bpp), H - 1 - sourceTop)
+                << k << "x, " << W << "x" << H << ", line " << top;
+            std::vector<int> columns;
+            for (int x = 0; x < W; ++x)
+                columns.push_back(x / k);
+            ASSERT_EQ(ColumnsOfRow(out, W, row, bpp), columns) << k << "x, line " << top;
+        }
     }
 }
 

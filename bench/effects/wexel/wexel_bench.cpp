@@ -36,7 +36,7 @@ bool Render() {
     EditWorkspace ws = workspace;
     crossfade::CrossfadeDialog dialog(nullptr, ws);
     dialog.show();
-    static_cast<QSlider*>(dialog.control(crossfade::kSourceEnd))->setValue(kFrames - 1);
+    static_cast<QSlider*>(dialog.control(kCrossfadeSourceEnd))->setValue(kFrames - 1);
     static_cast<QAbstractButton*>(dialog.control(dlg::kIdOk))->click();
     return dialog.result() == 1;
 }

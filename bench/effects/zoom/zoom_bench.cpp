@@ -72,12 +72,12 @@ double RenderThroughDialog(int frames) {
     EditWorkspace ws = workspace;
     zoom::ZoomDialog dialog(nullptr, ws);
     dialog.show();
-    for (int id : {zoom::kEndXZoom, zoom::kEndYZoom})
+    for (int id : {kZoomEndXZoom, kZoomEndYZoom})
         static_cast<QSlider*>(dialog.control(id))->setValue(150);
     auto click = [&](int id) { static_cast<QAbstractButton*>(dialog.control(id))->click(); };
-    click(zoom::kFiltering);
+    click(kZoomFiltering);
     for (int k = 0; k < zoom::kTapCount; ++k)
-        click(zoom::kFirstTap + k);
+        click(kZoomFirstTap + k);
     QCoreApplication::processEvents();
     ui_script::ClearShownMessages();
     const auto start = Clock::now();

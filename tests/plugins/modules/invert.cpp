@@ -10,6 +10,25 @@ const dlg::ControlDef kControls[] = {
     {plugin::kIdProgress, dlg::Kind::Progress, "", 5, 24, 85, 8, dlg::kBorder},
 };
 
+class InvertRenderer : public plugin::Renderer {
+  public:
+    explicit InvertRenderer(const EditWorkspace& ws) : ws_(ws), format_(*ws.frameFormat) {}
+    int64_t frameCount() const override { return ws_.streamInfo.dwLength; }
+    const BITMAPINFOHEADER& format() const override { return format_; }
+    plugin::FrameResult render(int64_t i, uint8_t* pixels) override {
+        if (!plugin::ReadFrame(ws_.currentStream, i, pixels, format_))
+            return plugin::FrameResult::Failed("フレームを読めませんでした");
+        if (i < ws_.rangeStart || i > ws_.rangeEnd) return plugin::FrameResult::Passed();
+        for (DWORD b = 0; b < format_.biSizeImage; ++b)
+            pixels[b] = uint8_t(255 - pixels[b]);
+        return plugin::FrameResult::Made();
+    }
+
+  private:
+    const EditWorkspace& ws_;
+    BITMAPINFOHEADER format_;
+};
+
 class InvertDialog : public plugin::PluginDialog {
   public:
     InvertDialog(QWidget* parent, EditWorkspace& ws)
@@ -18,18 +37,8 @@ class InvertDialog : public plugin::PluginDialog {
   protected:
     void onControl(int id) override {
         if (id != dlg::kIdOk) return;
-        const EditWorkspace& ws = workspace();
-        const BITMAPINFOHEADER format = *ws.frameFormat;
-        renderToSlot(ws.streamInfo.dwLength, format, [&](int64_t i, uint8_t* pixels) {
-            if (!plugin::ReadFrame(ws.currentStream, i, pixels, format)) {
-                reportError("フレームを読めませんでした");
-                return false;
-            }
-            if (i >= ws.rangeStart && i <= ws.rangeEnd)
-                for (DWORD b = 0; b < format.biSizeImage; ++b)
-                    pixels[b] = uint8_t(255 - pixels[b]);
-            return true;
-        });
+        InvertRenderer renderer(workspace());
+        renderToSlot(renderer);
     }
 };
 
