@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -43,6 +44,8 @@ inline Summary Summarize(std::vector<double> values) {
 
 // One side of a comparison: does its work once and says whether it succeeded.
 struct Side {
+    Side(std::string name, std::function<bool()> run)
+        : name(std::move(name)), run(std::move(run)) {}
     std::string name;
     std::function<bool()> run;
     std::vector<double> cpu, wall; // seconds, one per round

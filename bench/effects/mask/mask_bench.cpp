@@ -5,6 +5,7 @@
 // the base's frames written again with no filter, the I/O limit. Runs interleave (bench/timing.h).
 // Usage: mask_bench <work folder>; the folder is made and removed.
 #include "avi_fixtures.h"
+#include "avi_io.h"
 #include "host.h"
 #include "mask_dialog.h"
 #include "slots.h"
