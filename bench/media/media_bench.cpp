@@ -1,12 +1,13 @@
 // Speed of the AVI reader against baselines measured in the same run: plain read() of the
-// file's bytes, the ffmpeg command line decoding the same file (also converting to 24-bit with
-// the view's thread count, which is what the view does), and one frame's decode.
+// file's bytes and the ffmpeg command line decoding the same file (also converting to 24-bit with
+// the view's thread count, which is what the view does), each interleaved with the view
+// (bench/timing.h); and seeking and scrubbing against one frame's decode.
 // Usage: media_bench <work folder>; the test files are made there on the first run.
 #include "avifile.h"
 #include "dib.h"
 #include "objects.h"
 
-#include "cpu_clock.h"
+#include "timing.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,8 +17,6 @@ extern "C" {
 }
 
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -44,18 +43,6 @@ constexpr int kScrubMoves = 50;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-struct Span {
-    double wall = 0, cpu = 0;
-};
-
-// Wall and CPU time of `work`.
-template <typename Work> Span Measure(Work work) {
-    const auto start = Clock::now();
-    const double cpu = CpuSeconds();
-    work();
-    return Span{Seconds(start), CpuSeconds() - cpu};
 }
 
 bool MakeRawFile() {
@@ -126,73 +113,30 @@ struct View {
     std::vector<uint8_t> frame;
 };
 
-Span PlainRead(const std::string& path) {
-    return Measure([&] {
-        const int fd = open(path.c_str(), O_RDONLY);
-        std::vector<char> buffer(1 << 20);
-        while (read(fd, buffer.data(), buffer.size()) > 0) {
-        }
-        close(fd);
-    });
+bool PlainRead(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    std::vector<char> buffer(1 << 20);
+    ssize_t got = 0;
+    while ((got = read(fd, buffer.data(), buffer.size())) > 0) {
+    }
+    close(fd);
+    return got == 0;
 }
 
-// Results of the measurements, printed as ratios after the benchmarks ran.
+// Opening is part of what ffmpeg does too.
+bool ReadAllThroughView(const std::string& path, LONG frames) {
+    View view(path);
+    for (LONG i = 0; i < frames; ++i)
+        if (!view.Read(i)) return false;
+    return AVIStreamLength(view.stream) == frames;
+}
+
+// Results of the measurements, printed after the benchmarks ran.
 struct Results {
-    Span plainRead, viewRaw;
-    LONG rawFrames = 0;
-    Span ffmpegDecode, ffmpegToBgr, viewDecode;
     double interval = 0, randomMiddle = 0;
     double scrubTime = 0, scrubDecoded = 0;
 } results;
-
-void BM_RawSequentialPlainRead(benchmark::State& state) {
-    PlainRead(RawPath()); // same page-cache state for both
-    for (auto _ : state)
-        results.plainRead = PlainRead(RawPath());
-}
-
-void BM_RawSequentialView(benchmark::State& state) {
-    for (auto _ : state) {
-        View view(RawPath());
-        results.rawFrames = AVIStreamLength(view.stream);
-        results.viewRaw = Measure([&] {
-            for (LONG i = 0; i < 2000; ++i)
-                if (!view.Read(i)) state.SkipWithError("read failed");
-        });
-    }
-}
-
-void BM_H264FfmpegCommandLine(benchmark::State& state) {
-    // Thread count 0: automatic, as the view's decoder is set up.
-    const std::string command = "ffmpeg -v error -threads 0 -i " + H264Path() + " -f null - ";
-    for (auto _ : state) {
-        results.ffmpegDecode = Measure([&] {
-            if (std::system(command.c_str()) != 0) state.SkipWithError("ffmpeg failed");
-        });
-    }
-}
-
-// Like for like: the view decodes with one thread per core and converts every picture to
-// 24-bit BGR with as many threads.
-void BM_H264FfmpegToBgr(benchmark::State& state) {
-    const std::string command = "ffmpeg -v error -threads " + std::to_string(av_cpu_count()) +
-                                " -i " + H264Path() + " -pix_fmt bgr24 -f null - ";
-    for (auto _ : state) {
-        results.ffmpegToBgr = Measure([&] {
-            if (std::system(command.c_str()) != 0) state.SkipWithError("ffmpeg failed");
-        });
-    }
-}
-
-void BM_H264SequentialView(benchmark::State& state) {
-    for (auto _ : state) {
-        results.viewDecode = Measure([&] { // opening is part of what ffmpeg does too
-            View view(H264Path());
-            for (LONG i = 0; i < kH264Frames; ++i)
-                if (!view.Read(i)) state.SkipWithError("read failed");
-        });
-    }
-}
 
 void BM_H264DecodeInterval(benchmark::State& state) {
     for (auto _ : state) {
@@ -252,49 +196,57 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not make the test files in %s\n", workDir.c_str());
         return 1;
     }
-    for (auto* bm :
-         {benchmark::RegisterBenchmark("raw 640x480x24 x2000: plain read()",
-                                       BM_RawSequentialPlainRead),
-          benchmark::RegisterBenchmark("raw 640x480x24 x2000: view, in order",
-                                       BM_RawSequentialView),
-          benchmark::RegisterBenchmark("h264 1080p: ffmpeg -f null", BM_H264FfmpegCommandLine),
-          benchmark::RegisterBenchmark("h264 1080p: ffmpeg -pix_fmt bgr24 -f null",
-                                       BM_H264FfmpegToBgr),
-          benchmark::RegisterBenchmark("h264 1080p: view, in order", BM_H264SequentialView),
-          benchmark::RegisterBenchmark("h264 1080p: decode one 250-frame interval",
-                                       BM_H264DecodeInterval),
-          benchmark::RegisterBenchmark("h264 1080p: random frame mid-interval",
-                                       BM_H264RandomMiddleOfInterval),
-          benchmark::RegisterBenchmark("h264 1080p: scrub 50 moves", BM_H264Scrub)})
+    for (auto* bm : {benchmark::RegisterBenchmark("h264 1080p: decode one 250-frame interval",
+                                                  BM_H264DecodeInterval),
+                     benchmark::RegisterBenchmark("h264 1080p: random frame mid-interval",
+                                                  BM_H264RandomMiddleOfInterval),
+                     benchmark::RegisterBenchmark("h264 1080p: scrub 50 moves", BM_H264Scrub)})
         bm->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    const double frameDecode = results.viewDecode.wall / kH264Frames;
-    std::printf("\n");
-    std::printf("raw file written through the API (OpenDML):     %.2f GiB, %ld frames\n",
-                double(std::filesystem::file_size(RawPath())) / (1 << 30), long(results.rawFrames));
-    std::printf(
-        "sequential raw read, view vs plain read():      %.2f wall, %.2f cpu (goal >= 0.5)\n",
-        results.plainRead.wall / results.viewRaw.wall, results.plainRead.cpu / results.viewRaw.cpu);
-    std::printf("sequential 1080p H.264 decode, view vs ffmpeg:  %.2f wall, %.2f cpu (goal >= 0.9; "
-                "threads: auto, %d cores)\n",
-                results.ffmpegDecode.wall / results.viewDecode.wall,
-                results.ffmpegDecode.cpu / results.viewDecode.cpu, av_cpu_count());
-    std::printf(
-        "the same, view vs ffmpeg -pix_fmt bgr24:         %.2f wall, %.2f cpu (goal >= 1.0; "
-        "threads: %d)\n",
-        results.ffmpegToBgr.wall / results.viewDecode.wall,
-        results.ffmpegToBgr.cpu / results.viewDecode.cpu, av_cpu_count());
+    std::vector<bench::Side> raw{
+        {"raw 640x480x24 x2000: view, in order",
+         [] { return ReadAllThroughView(RawPath(), 2000); }},
+        {"raw 640x480x24 x2000: plain read()", [] { return PlainRead(RawPath()); }},
+    };
+    // Thread count 0: automatic, as the view's decoder is set up. Like for like: the view decodes
+    // with one thread per core and converts every picture to 24-bit BGR with as many threads.
+    const std::string ffmpeg = "ffmpeg -nostdin -v error -threads ";
+    std::vector<bench::Side> h264{
+        {"h264 1080p: view, in order", [] { return ReadAllThroughView(H264Path(), kH264Frames); }},
+        {"h264 1080p: ffmpeg -f null",
+         [&] { return bench::Command(ffmpeg + "0 -i " + H264Path() + " -f null -"); }},
+        {"h264 1080p: ffmpeg -pix_fmt bgr24 -f null",
+         [&] {
+             return bench::Command(ffmpeg + std::to_string(av_cpu_count()) + " -i " + H264Path() +
+                                   " -pix_fmt bgr24 -f null -");
+         }},
+    };
+    if (!bench::Interleave(raw) || !bench::Interleave(h264)) return 1;
+    std::printf("\nframes per second\n");
+    for (const bench::Side& side : raw)
+        bench::PrintRate(side, 2000);
+    for (const bench::Side& side : h264)
+        bench::PrintRate(side, kH264Frames);
+
+    const double frameDecode = bench::Summarize(h264[0].wall).median / kH264Frames;
+    std::printf("raw file written through the API (OpenDML): %.2f GiB\n",
+                double(std::filesystem::file_size(RawPath())) / (1 << 30));
+    bench::PrintSpeedGoal("media", "sequential raw read, view vs plain read()", raw[0], raw[1],
+                          0.5);
+    bench::PrintSpeedGoal("media", "1080p H.264 decode, view vs ffmpeg (auto threads)", h264[0],
+                          h264[1], 0.9);
+    bench::PrintSpeedGoal("media", "1080p H.264 decode, view vs ffmpeg -pix_fmt bgr24", h264[0],
+                          h264[2], 1.0);
     std::printf("random frame mid-interval vs decoding interval: %.2f (%.0f ms vs %.0f ms)\n",
                 results.randomMiddle / results.interval, results.randomMiddle * 1e3,
                 results.interval * 1e3);
-    std::printf("scrub: decoded frames per move:                 %.2f (goal <= 2)\n",
-                results.scrubDecoded);
-    std::printf("scrub: time per move vs one frame's decode:     %.2f (%.1f ms vs %.1f ms)\n",
+    bench::PrintGoal("media", "scrub: decoded frames per move", results.scrubDecoded, "one run",
+                     "<= 2", results.scrubDecoded <= 2);
+    std::printf("scrub: time per move vs one frame's decode: %.2f (%.1f ms vs %.1f ms)\n",
                 results.scrubTime / frameDecode, results.scrubTime * 1e3, frameDecode * 1e3);
     double load[1] = {0};
-    if (getloadavg(load, 1) == 1)
-        std::printf("load average during the run:                   %.1f\n", load[0]);
+    if (getloadavg(load, 1) == 1) std::printf("load average during the run: %.1f\n", load[0]);
     return 0;
 }

@@ -1,7 +1,7 @@
 // Renders every frame of an uncompressed slot into the slot through renderToSlot with an effect
 // that leaves the frames as they are, and prints frames per second and the peak resident memory
-// of the process. With --ffmpeg it first times ffmpeg copying the same file's frames into an
-// AVI (-c:v rawvideo) and prints our frames per second over ffmpeg's.
+// of the process. With --ffmpeg it interleaves the render with ffmpeg writing the same file's
+// frames into a raw AVI (bench/timing.h) and prints the ratio.
 //
 //   render_bench <width> <height> <frames> [--ffmpeg]
 #include "avi_fixtures.h"
@@ -10,14 +10,16 @@
 #include "host.h"
 #include "ui/ui_script.h"
 
+#include "timing.h"
+
 #include <QApplication>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -25,26 +27,37 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 const dlg::ControlDef kControls[] = {
     {dlg::kIdOk, dlg::Kind::PushButton, "Ok", 5, 5, 40, 14},
     {dlg::kIdCancel, dlg::Kind::PushButton, "Cansel", 50, 5, 40, 14},
     {plugin::kIdProgress, dlg::Kind::Progress, "", 5, 24, 85, 8, dlg::kBorder},
 };
 
-// The identity effect: every output frame is the source frame.
+// The identity effect: every output frame is the source frame, read and written again.
+class IdentityRenderer : public plugin::Renderer {
+  public:
+    explicit IdentityRenderer(const EditWorkspace& ws) : ws_(ws), format_(*ws.frameFormat) {}
+    int64_t frameCount() const override { return ws_.streamInfo.dwLength; }
+    const BITMAPINFOHEADER& format() const override { return format_; }
+    plugin::FrameResult render(int64_t i, uint8_t* pixels) override {
+        if (!plugin::ReadFrame(ws_.currentStream, i, pixels, format_))
+            return plugin::FrameResult::Failed("unreadable frame");
+        return plugin::FrameResult::Made();
+    }
+
+  private:
+    const EditWorkspace& ws_;
+    BITMAPINFOHEADER format_;
+};
+
 class IdentityDialog : public plugin::PluginDialog {
   public:
     explicit IdentityDialog(EditWorkspace& ws)
         : PluginDialog({"Identity", 95, 37, kControls}, nullptr, ws) {}
 
     bool render() {
-        const EditWorkspace& ws = workspace();
-        const BITMAPINFOHEADER format = *ws.frameFormat;
-        return renderToSlot(ws.streamInfo.dwLength, format, [&](int64_t i, uint8_t* pixels) {
-            return plugin::ReadFrame(ws.currentStream, i, pixels, format);
-        });
+        IdentityRenderer renderer(workspace());
+        return renderToSlot(renderer);
     }
 };
 
@@ -72,27 +85,28 @@ bool WriteSource(const fs::path& path, int width, int height, int frames) {
     return ok;
 }
 
-// Both timed runs start with no dirty pages left from making the source: its write-back would
-// otherwise slow whichever run comes first.
-void Settle() {
-    if (std::system("sync") != 0) std::fprintf(stderr, "sync failed\n");
-}
-
-double Seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Wall-clock seconds of ffmpeg reading the file and writing its frames raw into an AVI, or a
-// negative number when it failed.
-double FfmpegSeconds(const fs::path& source, const fs::path& target) {
-    Settle();
-    const std::string command =
-        "ffmpeg -v error -y -i '" + source.string() + "' -c:v rawvideo '" + target.string() + "'";
-    const auto start = Clock::now();
-    const int status = std::system(command.c_str());
-    const double seconds = Seconds(start);
+// ffmpeg reading the file and writing its frames raw into an AVI on one thread, as the render
+// does; the output is removed again.
+bool Ffmpeg(const fs::path& source, const fs::path& target) {
+    const bool ok = bench::Command("ffmpeg -nostdin -v error -y -threads 1 -i '" + source.string() +
+                                   "' -threads 1 -c:v rawvideo -pix_fmt bgr24 " + "-f avi '" +
+                                   target.string() + "'");
     fs::remove(target);
-    return status == 0 ? seconds : -1;
+    return ok;
+}
+
+// The identity render of the whole slot, then the slot reloaded from its file.
+bool Render() {
+    EditWorkspace copy = workspace;
+    bool rendered = false;
+    {
+        IdentityDialog dialog(copy);
+        rendered = dialog.render();
+    }
+    if (rendered) session::ReloadAfterEffect();
+    for (const ui_script::ShownMessage& message : ui_script::ShownMessages())
+        std::fprintf(stderr, "%s\n", message.text.c_str());
+    return rendered && ui_script::ShownMessages().empty();
 }
 
 double PeakResidentMegabytes() {
@@ -121,7 +135,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const double ffmpeg = compare ? FfmpegSeconds(source, folder / "ffmpeg.avi") : 0;
     ui_script::Begin();
     if (!CreateMainWindow()) return 1;
     ui_script::QueueFileAnswer(source.string(), 1);
@@ -131,30 +144,29 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    EditWorkspace copy = workspace;
-    bool rendered = false;
-    double seconds = 0;
-    {
-        IdentityDialog dialog(copy);
-        Settle();
-        const auto start = Clock::now();
-        rendered = dialog.render();
-        seconds = Seconds(start);
+    std::vector<bench::Side> sides{
+        {"render into the slot", Render},
+        {"ffmpeg -c:v rawvideo", [&] { return Ffmpeg(source, folder / "ffmpeg.avi"); }},
+    };
+    bool ok = true;
+    if (compare) {
+        ok = bench::Interleave(sides);
+        if (ok) {
+            std::printf("render %dx%d 24-bit, %d frames, frames per second\n", width, height,
+                        frames);
+            for (const bench::Side& side : sides)
+                bench::PrintRate(side, frames);
+            bench::PrintSpeedGoal("render", "identity render vs ffmpeg raw copy", sides[0],
+                                  sides[1], 1.0);
+        }
+    } else {
+        ok = Render();
     }
-    if (rendered) ReloadSlotFromTemp(workspace, workspace.currentSlot);
-    for (const ui_script::ShownMessage& message : ui_script::ShownMessages())
-        std::fprintf(stderr, "%s\n", message.text.c_str());
-
-    const double fps = frames / seconds;
-    std::printf("render %dx%d 24-bit, %d frames: %.1f frames/s\n", width, height, frames, fps);
-    if (compare && ffmpeg > 0)
-        std::printf("ffmpeg -c:v rawvideo, same frames: %.1f frames/s; ratio %.2f (goal >= 1.0)\n",
-                    frames / ffmpeg, fps / (frames / ffmpeg));
     std::printf("peak resident memory: %.1f MB\n", PeakResidentMegabytes());
 
     DestroyMainWindow();
     ui_script::End();
     fs::current_path(fs::temp_directory_path());
     fs::remove_all(folder);
-    return rendered && (!compare || ffmpeg > 0) ? 0 : 1;
+    return ok ? 0 : 1;
 }

@@ -1,15 +1,15 @@
-// Speed of AVISaveVA writing 300 frames of 1920x1080 24-bit with four compressors, against the
+// Speed of AVISaveVA writing 60 frames of 1920x1080 24-bit with four compressors, against the
 // ffmpeg command line encoding the same raw frames with the same settings and threads, and full
-// frames against cp of the same bytes.
+// frames against cp of the same bytes. Runs interleave (bench/timing.h).
 // Usage: save_bench <work folder>
 #include "avi_fixtures.h"
 
 #include "avifile/avifile.h"
 #include "avifile/stream.h"
 
-#include <chrono>
+#include "timing.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,18 +19,17 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
-constexpr int kFrames = 300;
+constexpr int kFrames = 60;
 constexpr int kDistinct = 30; // pictures cycled through, to keep the source in memory
 constexpr int kRate = 30;
 constexpr DWORD kQuality = ICQUALITY_HIGH / 2;
 constexpr double kGoal = 0.9;
 constexpr double kFullFramesGoal = 0.5;
 
-// The source slot: 300 frames cycling through the distinct pictures held in memory.
+// The source slot: kFrames frames cycling through the distinct pictures held in memory.
 class MemoryStream final : public AviStream {
   public:
     explicit MemoryStream(const std::vector<fixtures::Frame>& pictures) : pictures(pictures) {}
@@ -69,34 +68,20 @@ bool WriteRaw(const std::string& path, const std::vector<fixtures::Frame>& pictu
     return bool(out);
 }
 
-double Seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
 struct Codec {
     const char* name;
     DWORD handler;
     std::string ffmpegArguments; // empty: compare with cp instead
 };
 
-double SaveSeconds(PAVISTREAM source, const Codec& codec, const std::string& path) {
+bool Save(PAVISTREAM source, const Codec& codec, const std::string& path) {
     AVICOMPRESSOPTIONS options{};
     options.fccType = streamtypeVIDEO;
     options.fccHandler = codec.handler;
     options.dwQuality = kQuality;
     options.dwFlags = AVICOMPRESSF_VALID;
     AVICOMPRESSOPTIONS* list[] = {&options};
-    const auto start = Clock::now();
-    const HRESULT result = AVISaveVA(path.c_str(), nullptr, nullptr, 1, &source, list);
-    const double seconds = Seconds(start);
-    return result == AVIERR_OK ? seconds : -1;
-}
-
-double CommandSeconds(const std::string& command) {
-    const auto start = Clock::now();
-    const int status = std::system(command.c_str());
-    const double seconds = Seconds(start);
-    return status == 0 ? seconds : -1;
+    return AVISaveVA(path.c_str(), nullptr, nullptr, 1, &source, list) == AVIERR_OK;
 }
 
 } // namespace
@@ -122,34 +107,37 @@ int main(int argc, char** argv) {
         {"FFV1", mmioFOURCC('F', 'F', 'V', '1'), "-c:v ffv1 -pix_fmt bgr0"},
         {"H.264", mmioFOURCC('H', '2', '6', '4'), "-c:v libx264 -pix_fmt yuv420p -crf 25.5"},
     };
-    const std::string input = "ffmpeg -v error -y -f rawvideo -pix_fmt bgr24 -s " +
+    const std::string input = "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgr24 -s " +
                               std::to_string(kWidth) + "x" + std::to_string(kHeight) + " -r " +
                               std::to_string(kRate) + " -stream_loop " +
                               std::to_string(kFrames / kDistinct - 1) + " -i " + raw + " ";
-    bool allMet = true;
+    bool ok = true;
     for (const Codec& codec : codecs) {
         const std::string saved = (work / "saved.avi").string();
         const std::string other = (work / "other.avi").string();
-        const double ours = SaveSeconds(source, codec, saved);
         const bool full = codec.ffmpegArguments.empty();
-        const double theirs =
-            full ? CommandSeconds("cp " + saved + " " + other)
-                 : CommandSeconds(input + codec.ffmpegArguments + " -bf 0 -threads 0 " + other);
+        std::vector<bench::Side> sides{
+            {std::string(codec.name) + ": AVISaveVA", [&] { return Save(source, codec, saved); }},
+            {std::string(codec.name) + (full ? ": cp of the saved file" : ": ffmpeg"),
+             [&] {
+                 return bench::Command(full ? "cp " + saved + " " + other
+                                            : input + codec.ffmpegArguments + " -bf 0 -threads 0 " +
+                                                  other);
+             }},
+        };
+        const bool measured = bench::Interleave(sides);
         fs::remove(saved);
         fs::remove(other);
-        if (ours <= 0 || theirs <= 0) {
-            std::printf("%-12s failed\n", codec.name);
-            allMet = false;
+        if (!measured) {
+            ok = false;
             continue;
         }
-        const double ratio = theirs / ours;
-        const double goal = full ? kFullFramesGoal : kGoal;
-        allMet = allMet && ratio >= goal;
-        std::printf("%-12s AVISaveVA %7.1f fps   %-6s %7.1f fps   ratio %.2f (goal >= %.1f)\n",
-                    codec.name, kFrames / ours, full ? "cp" : "ffmpeg", kFrames / theirs, ratio,
-                    goal);
+        for (const bench::Side& side : sides)
+            bench::PrintRate(side, kFrames);
+        bench::PrintSpeedGoal("save", std::string(codec.name) + (full ? " vs cp" : " vs ffmpeg"),
+                              sides[0], sides[1], full ? kFullFramesGoal : kGoal);
     }
     source->Release();
     fs::remove(raw);
-    return allMet ? 0 : 1;
+    return ok ? 0 : 1;
 }

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -436,7 +437,18 @@ TEST(DialogRun, PanelIsAChildThatKeepsItsPlace) {
     EXPECT_TRUE(panel.isVisible());
 }
 
-TEST(DialogScreenshot, SampleDialogIsSavedForAPerson) {
+// How many colours the rectangle holds, up to `enough`: 1 means a blank area.
+int Colours(const QImage& image, const QRect& rect, int enough = 3) {
+    std::set<QRgb> seen;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right() && int(seen.size()) < enough; ++x)
+            seen.insert(image.pixel(x, y));
+    return int(seen.size());
+}
+
+// What a person sees in the grab: the dialog's size, every control drawn where the table puts
+// it, the picture and the progress in their places, plain background between the controls.
+TEST(DialogScreenshot, GrabShowsEveryControlWhereTheTablePutsIt) {
     Recorder dialog(kSampleDialog);
     dialog.setRange(13, 0, 99);
     dialog.setPosition(13, 30);
@@ -449,12 +461,38 @@ TEST(DialogScreenshot, SampleDialogIsSavedForAPerson) {
     dialog.addRow(23, QStringLiteral("X 1"));
     dialog.setCurrentRow(23, 0);
     dialog.setCheck(17, true);
-    QImage image(4, 3, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    dialog.setControlImage(12, image, true);
+    QImage picture(4, 3, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    dialog.setControlImage(12, picture, true);
     dialog.show();
     QApplication::processEvents();
-    EXPECT_TRUE(dialog.grab().save(QStringLiteral("/tmp/dialog_sample.png")));
+    const QPixmap shot = dialog.grab();
+    ASSERT_FALSE(shot.isNull());
+    // A person may look at it.
+    EXPECT_TRUE(shot.save(QStringLiteral("/tmp/dialog_sample.png")));
+    const QImage image = shot.toImage().scaled(dialog.size()).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shot.deviceIndependentSize().toSize(), dialog.size());
+
+    const BaseUnits base = dialog.baseUnits();
+    auto at = [&](const QRect& units) { return DialogUnitsToPixels(units, base); };
+    // An empty edit without a border draws nothing; every other control shows something.
+    for (const ControlDef& c : kSample) {
+        const bool drawsNothing = c.kind == Kind::Edit && !*c.caption && !(c.style & kBorder);
+        const QRect place = at({c.x, c.y, c.width, c.height}).intersected(image.rect());
+        EXPECT_EQ(Colours(image, place) > 1, !drawsNothing)
+            << "control " << c.id << " \"" << c.caption << "\"";
+    }
+    const QRect shown = at({90, 5, 80, 60});
+    EXPECT_EQ(image.pixelColor(shown.center()), QColor(Qt::darkCyan));
+    // Four tenths done: the bar's left end is filled, its right end is not.
+    const QRect progress = at({82, 122, 90, 10});
+    const int middle = progress.center().y();
+    EXPECT_NE(image.pixel(progress.left() + progress.width() / 8, middle),
+              image.pixel(progress.right() - progress.width() / 8, middle));
+    const QColor background = dialog.palette().color(QPalette::Window);
+    for (const QPoint units : {QPoint(250, 100), QPoint(175, 130), QPoint(60, 108)})
+        EXPECT_EQ(image.pixelColor(at({units, QSize(1, 1)}).topLeft()), background)
+            << units.x() << "," << units.y();
 }
 
 } // namespace
