@@ -1,8 +1,8 @@
 #include "clipboard_checker.h"
 
 #include "dialog.h"
-#include "window.h"
 #include "paint_frame.h"
+#include "window.h"
 
 #include <QAction>
 #include <QEvent>

@@ -2,11 +2,11 @@
 
 #include "clipboard_checker.h"
 #include "file_dialogs.h"
-#include "window.h"
 #include "outcome_box.h"
 #include "panels.h"
 #include "plugins.h"
 #include "save.h"
+#include "window.h"
 
 #include "ui/ui.h"
 

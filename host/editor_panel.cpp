@@ -1,8 +1,8 @@
 #include "editor_panel.h"
 
-#include "window.h"
 #include "paint_frame.h"
 #include "session.h"
+#include "window.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSignalBlocker>
 #include <QTabBar>
@@ -77,8 +78,8 @@ bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // With its first item marked, Enter runs it and the arrow keys move on from there.
 void HostWindow::openFirstMenu() {
-    if (popups.empty()) return;
-    QMenu* first = popups.front();
+    QMenu* first = MenuPopup(kMenuFile);
+    if (!first) return;
     menuBar()->setActiveAction(first->menuAction());
     first->setActiveAction(first->actions().value(0));
 }
@@ -133,4 +134,3 @@ int HostMain() {
     window->show();
     return QApplication::exec();
 }
-

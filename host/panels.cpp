@@ -1,8 +1,8 @@
 #include "panels.h"
 
 #include "clipboard_checker.h"
-#include "window.h"
 #include "outcome_box.h"
+#include "window.h"
 
 #include <QFile>
 #include <QMainWindow>

@@ -1,9 +1,9 @@
 #include "plugins.h"
 
 #include "entry.h"
-#include "window.h"
 #include "outcome_box.h"
 #include "panels.h"
+#include "window.h"
 
 #include "ui/ui.h"
 

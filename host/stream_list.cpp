@@ -1,7 +1,7 @@
 #include "stream_list.h"
 
-#include "window.h"
 #include "session.h"
+#include "window.h"
 
 #include <QFont>
 #include <QImage>

@@ -192,4 +192,3 @@ void GrayStreamCommands(bool gray) {
         MenuItem(id)->setEnabled(!gray);
     SetPopupsEnabled(!gray);
 }
-

@@ -5,9 +5,9 @@
 // - WriteStreamFile of an uncompressed 640x480x24 file of 2000 frames against `cp` of the same
 //   file: speed ratio (cp time / WriteStreamFile time) at least 0.5.
 #include "avi_io.h"
-#include "session.h"
 #include "fake_stream.h"
 #include "host.h"
+#include "session.h"
 #include "ui/ui_script.h"
 
 #include "timing.h"
@@ -179,8 +179,8 @@ bool WriteSourceFile(CopyFixture& f) {
 
     PAVIFILE file = nullptr;
     PAVISTREAM out = nullptr;
-    if (AVIFileOpenA(&file, TempFilePath(f.ws, 0).c_str(), OF_CREATE | OF_WRITE | OF_SHARE_DENY_NONE, nullptr) !=
-        AVIERR_OK)
+    if (AVIFileOpenA(&file, TempFilePath(f.ws, 0).c_str(),
+                     OF_CREATE | OF_WRITE | OF_SHARE_DENY_NONE, nullptr) != AVIERR_OK)
         return false;
     const bool created = AVIFileCreateStreamA(file, &out, &info) == AVIERR_OK;
     AVIFileRelease(file);
@@ -238,7 +238,10 @@ void BM_WriteStreamFileAgainstCp(benchmark::State& state) {
         resultsWrong = true;
     fs::remove_all(f.dir);
 }
-BENCHMARK(BM_WriteStreamFileAgainstCp)->Unit(benchmark::kMillisecond)->Iterations(2)->UseManualTime();
+BENCHMARK(BM_WriteStreamFileAgainstCp)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseManualTime();
 
 void PrintSummary() {
     const double unmeasured = std::numeric_limits<double>::max();

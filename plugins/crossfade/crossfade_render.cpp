@@ -79,7 +79,8 @@ plugin::FrameResult CrossfadeRenderer::blendDestinationInto(int64_t index, uint8
 }
 
 bool CrossfadeRenderer::readDestination(int64_t frame) {
-    return plugin::ReadFrame(params_.destination, frame, destFrame_.data(), params_.destinationFormat);
+    return plugin::ReadFrame(params_.destination, frame, destFrame_.data(),
+                             params_.destinationFormat);
 }
 
 // The destination frame in the source's depth; row by row, so that each depth's rows keep their

@@ -1,6 +1,5 @@
 #include "framework.h"
 
-
 #include <QCoreApplication>
 #include <QPointer>
 #include <QWidget>
