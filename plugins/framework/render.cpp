@@ -62,8 +62,8 @@ RenderOutcome WriteScratch(const fs::path& path, const EditWorkspace& ws, Render
 
 // Frames in another header than the slot's: the slot gets the frame-by-frame copy in its own
 // header, made beside it first so that a failed copy leaves the slot's file whole.
-RenderOutcome ReplaceSlotFile(const fs::path& scratch, const EditWorkspace& ws, LONG frames,
-                              const BITMAPINFOHEADER& format) {
+RenderOutcome MoveIntoSlotFile(const fs::path& scratch, const EditWorkspace& ws, LONG frames,
+                               const BITMAPINFOHEADER& format) {
     fs::path source = scratch;
     if (!SameHeader(format, ws.frameFormat)) {
         source = TempFilePath(ws, kScratchFlatten);
@@ -107,7 +107,7 @@ RenderOutcome RenderIntoSlot(EditWorkspace& ws, Renderer& renderer,
     const fs::path scratch = TempFilePath(ws, kScratchOutput);
     RenderOutcome outcome = WriteScratch(scratch, ws, renderer, progress);
     if (outcome.state == State::Rendered)
-        outcome = ReplaceSlotFile(scratch, ws, static_cast<LONG>(frames), format);
+        outcome = MoveIntoSlotFile(scratch, ws, static_cast<LONG>(frames), format);
     RemoveFile(scratch);
     if (outcome.state != State::Rendered) return outcome;
 
