@@ -106,6 +106,12 @@ bool DispatchCommand(int commandId) {
     case kCmdStreamReverse:
         RunEdit(session::Reverse);
         return true;
+    case kCmdUndo:
+        RunEdit(session::Undo);
+        return true;
+    case kCmdRedo:
+        RunEdit(session::Redo);
+        return true;
     case kCmdClipboardChecker:
         ToggleClipboardChecker();
         return true;

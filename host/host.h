@@ -26,6 +26,8 @@ enum Command : int {
     kCmdClipboardChecker = 32786,
     kCmdBmpFileOpen = 32787,
     kCmdBmpFileAdd = 32788,
+    kCmdUndo = 32800,
+    kCmdRedo = 32801,
 };
 
 // hostFlags bits.

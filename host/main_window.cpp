@@ -117,6 +117,7 @@ QMainWindow* CreateMainWindow() {
     BuildAccelerators(window);
     UseKeyTable(kTabEditor);
     GrayStreamCommands(true);
+    ShowUndoState(false, false);
 
     mainWindow = window;
     SetMainWindow(window);

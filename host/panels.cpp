@@ -99,8 +99,10 @@ void RefreshEditorPanel() {
 }
 
 void ShowChanges(unsigned changes) {
+    ShowUndoState(session::CanUndo(), session::CanRedo());
     if (changes & session::kSlotsChanged) {
         RefreshPanels();
+        if (!session::HasSlots() && (session::CanUndo() || session::CanRedo())) KeepUndoReachable();
         return;
     }
     if (changes & session::kRateChanged) {

@@ -114,11 +114,12 @@ void RunModule(const std::string& path) {
     auto dlg = reinterpret_cast<DlgEntry>(dlsym(module.get(), kDlgSymbol));
     if (!dlg) {
         ReportModuleProblem(kNoDialogEntry, path);
-    } else if (dlg(MainWindow(), &workspace) == 1) {
-        ShowOutcome(MainWindow(), session::ReloadAfterEffect());
+        ShowChanges(session::kFramesChanged);
         return;
     }
-    ShowChanges(session::kFramesChanged);
+    ShowOutcome(MainWindow(), session::ApplyEffect([dlg](EditWorkspace* record) {
+                    return dlg(MainWindow(), record) == 1;
+                }));
 }
 
 } // namespace

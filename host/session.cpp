@@ -3,11 +3,14 @@
 #include "bitmap_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -49,6 +52,20 @@ constexpr int kTemporaryNames = 100;
 constexpr mode_t kNewFileMode = 0666;
 
 Observer observer;
+
+// The session as it was before a change: enough to bring it back exactly. Streams are
+// persistent clones, so a state costs the slots' piece lists, not their frames.
+struct State {
+    std::vector<StreamRef> slots;
+    std::vector<std::array<char, kPathSize>> names;
+    int currentSlot = 0;
+    int32_t rangeStart = 0;
+    int32_t rangeEnd = 1;
+    StreamRef clipboard;
+};
+
+std::vector<State> undoSteps;
+std::vector<State> redoSteps;
 
 void Notify(unsigned changes) {
     if (observer) observer(changes);
@@ -168,7 +185,6 @@ Outcome AppendSlot(StreamRef stream) {
     }
     std::memcpy(workspace.slotNames[slot], workspace.openPath, kPathSize);
     StripPath(workspace.slotNames[slot], 1);
-    Notify(kSlotsChanged);
     return activated;
 }
 
@@ -330,6 +346,87 @@ fs::path CreateFileBeside(const fs::path& target) {
     return {};
 }
 
+// The present state, or nothing when a stream cannot be cloned (the change then cannot be
+// undone, but is not refused for that).
+std::optional<State> Capture() {
+    State state;
+    for (int i = 0; i < workspace.slotCount; ++i) {
+        state.slots.push_back(CloneOf(workspace.slotStreams[i]));
+        if (!state.slots.back()) return std::nullopt;
+        std::array<char, kPathSize> name{};
+        std::memcpy(name.data(), workspace.slotNames[i], kPathSize);
+        state.names.push_back(name);
+    }
+    state.currentSlot = workspace.currentSlot;
+    state.rangeStart = workspace.rangeStart;
+    state.rangeEnd = workspace.rangeEnd;
+    state.clipboard = CloneOf(clipboardStream);
+    if (!state.clipboard) return std::nullopt;
+    return state;
+}
+
+// A change was made: the state before it can be brought back, and nothing can be redone.
+void Record(std::optional<State> before) {
+    redoSteps.clear();
+    if (before) undoSteps.push_back(std::move(*before));
+}
+
+void Restore(State& state) {
+    for (int i = 0; i < workspace.slotCount; ++i)
+        ReplaceSlotStream(i, nullptr);
+    std::memset(workspace.slotNames, 0, sizeof workspace.slotNames);
+    workspace.slotCount = int32_t(state.slots.size());
+    for (int i = 0; i < workspace.slotCount; ++i) {
+        workspace.slotStreams[i] = state.slots[size_t(i)].release();
+        std::memcpy(workspace.slotNames[i], state.names[size_t(i)].data(), kPathSize);
+    }
+    ReplaceClipboard(state.clipboard.release());
+    // The working stream belongs to the state left: it must not be kept in any slot.
+    ReplaceCurrentStream(nullptr);
+    if (workspace.slotCount == 0 || !ActivateSlot(state.currentSlot).done) {
+        FreeFrameBuffers();
+        workspace.currentSlot = 0;
+        return;
+    }
+    workspace.rangeStart = state.rangeStart;
+    workspace.rangeEnd = state.rangeEnd;
+    ReadRangeFrames();
+}
+
+// A change was made: it is recorded for Undo, then announced.
+Outcome Changed(std::optional<State>& before, unsigned changes) {
+    Record(std::move(before));
+    Notify(changes);
+    return Outcome::Done();
+}
+
+// After an effect replaced the current slot's temporary file and released the slot's stream:
+// the slot and the working stream are read again from the file.
+Outcome ReloadSlot(std::optional<State>& before) {
+    if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
+    workspace.slotStreams[workspace.currentSlot] = nullptr;
+    const AviError error =
+        ReplaceSlotFile(workspace, TempFilePath(workspace, workspace.currentSlot));
+    if (error != AviError::None) {
+        Notify(kFramesChanged);
+        return Outcome::Failed(error);
+    }
+    return Changed(before, kFramesChanged);
+}
+
+// Undo and Redo: the present state goes onto one list, the state from the other comes back.
+Outcome Step(std::vector<State>& from, std::vector<State>& to) {
+    if (from.empty()) return Outcome::Nothing();
+    std::optional<State> present = Capture();
+    if (!present) return Outcome::Failed(kOutOfMemory);
+    State back = std::move(from.back());
+    from.pop_back();
+    Restore(back);
+    to.push_back(std::move(*present));
+    Notify(kSlotsChanged | kClipboardChanged);
+    return Outcome::Done();
+}
+
 } // namespace
 
 void SetObserver(Observer newObserver) {
@@ -353,6 +450,8 @@ Outcome Start() {
 }
 
 void End() {
+    undoSteps.clear();
+    redoSteps.clear();
     for (int i = 0; i < workspace.slotCount; ++i)
         ReplaceSlotStream(i, nullptr);
     ReplaceCurrentStream(nullptr);
@@ -389,7 +488,9 @@ Outcome OpenVideo(const char* path) {
         view.reset();
     StreamRef stream = CloneOf(view.get());
     if (!stream) return Outcome::Failed(kStreamUnreadable);
-    return AppendSlot(std::move(stream));
+    std::optional<State> before = Capture();
+    if (Outcome appended = AppendSlot(std::move(stream)); !appended.done) return appended;
+    return Changed(before, kSlotsChanged);
 }
 
 Outcome OpenBitmap(const char* path) {
@@ -404,9 +505,12 @@ Outcome OpenBitmap(const char* path) {
         RemoveTempFile(workspace, slot);
         return Outcome::Failed(kTempSaveFailed);
     }
-    Outcome appended = AppendSlot(std::move(stream));
-    if (!appended.done) RemoveTempFile(workspace, slot);
-    return appended;
+    std::optional<State> before = Capture();
+    if (Outcome appended = AppendSlot(std::move(stream)); !appended.done) {
+        RemoveTempFile(workspace, slot);
+        return appended;
+    }
+    return Changed(before, kSlotsChanged);
 }
 
 Outcome AddBitmap(const char* path) {
@@ -417,6 +521,7 @@ Outcome AddBitmap(const char* path) {
     if (const char* difference = FormatDifference(frame.format, *workspace.frameFormat))
         return Outcome::Failed(difference, "Check");
 
+    std::optional<State> before = Capture();
     StreamRef edited;
     if (Outcome inserted = InsertFrame(frame, edited); !inserted.done) return inserted;
     // Flattened into a file of its own, the slot no longer depends on the files it was cut from.
@@ -431,12 +536,12 @@ Outcome AddBitmap(const char* path) {
         RemoveTempFile(workspace, kScratchFlatten);
         return Outcome::Failed(kTempSaveFailed);
     }
-    Notify(kSlotsChanged);
-    return Outcome::Done();
+    return Changed(before, kSlotsChanged);
 }
 
 Outcome CloseSlot(int slot) {
     if (!IsSlot(slot)) return Outcome::Nothing();
+    std::optional<State> before = Capture();
     if (workspace.slotCount == 1) {
         RemoveSlot(0);
         ReplaceCurrentStream(nullptr);
@@ -449,8 +554,7 @@ Outcome CloseSlot(int slot) {
         workspace.currentSlot = 0;
     }
     RemoveTempFile(workspace, slot);
-    Notify(kSlotsChanged);
-    return Outcome::Done();
+    return Changed(before, kSlotsChanged);
 }
 
 Outcome SwitchSlot(int slot) {
@@ -465,6 +569,7 @@ void SetRange(int32_t start, int32_t end) {
 }
 
 Outcome Cut() {
+    std::optional<State> before = Capture();
     StreamRef edited = CloneOf(workspace.currentStream);
     if (!edited) return Outcome::Failed(kCutFailed);
     LONG start = workspace.rangeStart, length = workspace.rangeEnd - workspace.rangeStart;
@@ -474,8 +579,7 @@ Outcome Cut() {
         return Outcome::Failed(kCutFailed);
     ReplaceClipboard(taken.release());
     workspace.rangeEnd = workspace.rangeStart + 1;
-    Notify(kFramesChanged | kClipboardChanged);
-    return Outcome::Done();
+    return Changed(before, kFramesChanged | kClipboardChanged);
 }
 
 Outcome Copy() {
@@ -492,6 +596,7 @@ Outcome Copy() {
 }
 
 Outcome Paste() {
+    std::optional<State> before = Capture();
     StreamRef edited = CloneOf(workspace.currentStream);
     if (!edited) return Outcome::Failed(kPasteFailed);
     LONG position = workspace.rangeStart, inserted = AVIStreamLength(clipboardStream);
@@ -501,21 +606,21 @@ Outcome Paste() {
         return Outcome::Failed(kPasteFailed);
     workspace.rangeStart = position;
     workspace.rangeEnd = position + inserted;
-    Notify(kFramesChanged);
-    return Outcome::Done();
+    return Changed(before, kFramesChanged);
 }
 
 Outcome Reverse() {
+    std::optional<State> before = Capture();
     StreamRef edited = CloneOf(workspace.currentStream);
     if (!edited || !ReverseFrames(edited.get(), workspace.rangeStart, workspace.rangeEnd) ||
         !Commit(std::move(edited)))
         return Outcome::Failed(kReverseFailed);
-    Notify(kFramesChanged);
-    return Outcome::Done();
+    return Changed(before, kFramesChanged);
 }
 
 Outcome SetRate(DWORD rate) {
     if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
+    std::optional<State> before = Capture();
     AVISTREAMINFOA info = workspace.streamInfo;
     info.dwRate = rate;
     info.dwScale = 1;
@@ -524,18 +629,37 @@ Outcome SetRate(DWORD rate) {
             AVIERR_OK)
         return Outcome::Failed(kRateNotSet);
     workspace.streamInfo = info;
-    Notify(kRateChanged);
-    return Outcome::Done();
+    return Changed(before, kRateChanged);
 }
 
 Outcome ReloadAfterEffect() {
-    if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
-    // The effect released the slot's stream along with its old file.
-    workspace.slotStreams[workspace.currentSlot] = nullptr;
-    const AviError error =
-        ReplaceSlotFile(workspace, TempFilePath(workspace, workspace.currentSlot));
-    Notify(kFramesChanged);
-    return error == AviError::None ? Outcome::Done() : Outcome::Failed(error);
+    std::optional<State> unknown; // what was there before is gone with the released stream
+    return ReloadSlot(unknown);
+}
+
+Outcome ApplyEffect(const std::function<bool(EditWorkspace* record)>& run) {
+    std::optional<State> before = Capture();
+    if (!run(&workspace)) {
+        Notify(kFramesChanged);
+        return Outcome::Nothing();
+    }
+    return ReloadSlot(before);
+}
+
+bool CanUndo() {
+    return !undoSteps.empty();
+}
+
+bool CanRedo() {
+    return !redoSteps.empty();
+}
+
+Outcome Undo() {
+    return Step(undoSteps, redoSteps);
+}
+
+Outcome Redo() {
+    return Step(redoSteps, undoSteps);
 }
 
 void RememberSaveName(const char* path) {

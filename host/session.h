@@ -86,8 +86,21 @@ Outcome Reverse();
 Outcome SetRate(DWORD rate);
 
 // After an effect replaced the current slot's temporary file (and released the slot's stream):
-// the slot and the working stream are read again from it.
+// the slot and the working stream are read again from it. This change cannot be undone.
 Outcome ReloadAfterEffect();
+
+// Runs an effect on the record (the module's entry point, which returns true when it replaced
+// the current slot's temporary file and released the slot's stream); the slot and the working
+// stream are then read again from that file, and the render can be undone.
+Outcome ApplyEffect(const std::function<bool(EditWorkspace* record)>& run);
+
+// Every change above except Copy and SetRange can be undone, and what was undone redone, back
+// to the state as it was: slots, frames, names, rates, order, current slot, range, clipboard.
+// A new change drops what could be redone.
+bool CanUndo();
+bool CanRedo();
+Outcome Undo();
+Outcome Redo();
 
 // The file name the user chose to save under: the next save offers the name alone.
 void RememberSaveName(const char* path);

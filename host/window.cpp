@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QTabBar>
 
@@ -30,7 +31,9 @@ const std::vector<Popup> kMenu109 = {
       {kCmdCloseStream, "Close Stream"},
       {kCmdExit, "Exit"}}},
     {"Edit",
-     {{kCmdCopy, "Copy"},
+     {{kCmdUndo, "Undo"},
+      {kCmdRedo, "Redo"},
+      {kCmdCopy, "Copy"},
       {kCmdCut, "Cut"},
       {kCmdPaste, "Paste"},
       {kCmdStreamReverse, "Stream Revers"}}},
@@ -53,7 +56,10 @@ const AcceleratorTable kTable109 = {109,
                                     {{QKeySequence(Qt::CTRL | Qt::Key_C), kCmdCopy},
                                      {QKeySequence(Qt::CTRL | Qt::Key_V), kCmdPaste},
                                      {QKeySequence(Qt::Key_Delete), kCmdCloseStream},
-                                     {QKeySequence(Qt::CTRL | Qt::Key_X), kCmdCut}}};
+                                     {QKeySequence(Qt::CTRL | Qt::Key_X), kCmdCut},
+                                     {QKeySequence(Qt::CTRL | Qt::Key_Z), kCmdUndo},
+                                     {QKeySequence(Qt::CTRL | Qt::Key_Y), kCmdRedo},
+                                     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), kCmdRedo}}};
 const AcceleratorTable kTable142 = {142, {{QKeySequence(Qt::Key_Delete), kCmdCloseStream}}};
 
 QMainWindow* mainWindow;
@@ -187,8 +193,18 @@ int CurrentAcceleratorTable() {
     return currentAccelerators->id;
 }
 
+void ShowUndoState(bool canUndo, bool canRedo) {
+    if (QAction* undo = MenuItem(kCmdUndo)) undo->setEnabled(canUndo);
+    if (QAction* redo = MenuItem(kCmdRedo)) redo->setEnabled(canRedo);
+}
+
+void KeepUndoReachable() {
+    if (QMenu* edit = MenuPopup(kMenuEdit)) edit->menuAction()->setEnabled(true);
+}
+
 void GrayStreamCommands(bool gray) {
-    for (int id : {kCmdFileSave, kCmdCloseStream, kCmdBmpFileAdd})
+    for (int id : {kCmdFileSave, kCmdCloseStream, kCmdBmpFileAdd, kCmdCopy, kCmdCut, kCmdPaste,
+                   kCmdStreamReverse})
         MenuItem(id)->setEnabled(!gray);
     SetPopupsEnabled(!gray);
 }

@@ -37,6 +37,11 @@ int CurrentAcceleratorTable();
 // Puts the key table of a tab in force.
 void UseKeyTable(int tab);
 
+// Enables Undo and Redo when there is something to undo or redo.
+void ShowUndoState(bool canUndo, bool canRedo);
+// With every slot closed, the Edit menu stays open for Undo (its stream commands stay grey).
+void KeepUndoReachable();
+
 // Grays (true) or enables the commands that need a stream.
 void GrayStreamCommands(bool gray);
 // Enables or grays the Edit, Effect and Tool popups.

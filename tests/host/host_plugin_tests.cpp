@@ -157,4 +157,34 @@ TEST_F(PluginHost, RunningAModuleChangesTheSlotOnlyWhenItRendered) {
     }
 }
 
+TEST_F(PluginHost, AnEffectIsUndoneAndRedoneFromTheEditMenu) {
+    FillPluginFolder(folder / "plgin");
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(MakeAvi("a.avi", 8, 6, 6));
+    Drag(kEditorEndSlider, 3);
+    const std::vector<int> source = FirstBytes(workspace.currentStream);
+    std::vector<int> inverted = source;
+    for (int n = 0; n <= 3; ++n)
+        inverted[n] = 255 - source[n];
+    EXPECT_FALSE(MenuItem(kCmdRedo)->isEnabled());
+
+    PressOkThenCancel();
+    DispatchCommand(2001);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(FirstBytes(workspace.currentStream), inverted);
+    EXPECT_TRUE(MenuItem(kCmdUndo)->isEnabled());
+
+    DispatchCommand(kCmdUndo);
+    EXPECT_EQ(FirstBytes(workspace.currentStream), source);
+    EXPECT_EQ(FirstBytes(workspace.slotStreams[0]), source);
+    EXPECT_EQ(workspace.rangeEnd, 3);
+    EXPECT_EQ(PlayerGrey(), source[0]);
+    EXPECT_TRUE(MenuItem(kCmdRedo)->isEnabled());
+
+    DispatchCommand(kCmdRedo);
+    EXPECT_EQ(FirstBytes(workspace.currentStream), inverted);
+    EXPECT_FALSE(MenuItem(kCmdRedo)->isEnabled());
+    EXPECT_TRUE(ui_script::ShownMessages().empty());
+}
+
 } // namespace

@@ -189,10 +189,13 @@ TEST_F(Host, ClosingTheOnlySlotReturnsToTheStartState) {
     EXPECT_EQ(hostFlags, 0);
     EXPECT_EQ(workspace.slotCount, 0);
     EXPECT_FALSE(workspace.currentStream);
-    for (int id : {kCmdFileSave, kCmdCloseStream, kCmdBmpFileAdd})
+    for (int id : {kCmdFileSave, kCmdCloseStream, kCmdBmpFileAdd, kCmdCopy, kCmdCut})
         EXPECT_FALSE(MenuItem(id)->isEnabled()) << id;
-    for (int position : {kMenuEdit, kMenuEffect, kMenuTool})
+    for (int position : {kMenuEffect, kMenuTool})
         EXPECT_FALSE(MenuPopup(position)->menuAction()->isEnabled()) << position;
+    // The close can be undone: Edit stays open for Undo alone.
+    EXPECT_TRUE(MenuPopup(kMenuEdit)->menuAction()->isEnabled());
+    EXPECT_TRUE(MenuItem(kCmdUndo)->isEnabled());
 
     Open(MakeAvi("b.avi", 32, 24, 5)); // and the next open starts over
     EXPECT_EQ(workspace.slotCount, 1);
@@ -523,7 +526,10 @@ TEST_F(Host, TheFirstOpenAfterClosingOnThePlayerTabUsesTheEditorKeys) {
     EXPECT_EQ(LiveKeys(), (std::map<std::string, int>{{"Ctrl+C", kCmdCopy},
                                                       {"Ctrl+V", kCmdPaste},
                                                       {"Del", kCmdCloseStream},
-                                                      {"Ctrl+X", kCmdCut}}));
+                                                      {"Ctrl+X", kCmdCut},
+                                                      {"Ctrl+Z", kCmdUndo},
+                                                      {"Ctrl+Y", kCmdRedo},
+                                                      {"Ctrl+Shift+Z", kCmdRedo}}));
     EXPECT_TRUE(MenuPopup(kMenuEdit)->menuAction()->isEnabled());
 }
 

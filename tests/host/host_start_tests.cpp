@@ -29,7 +29,14 @@ const std::vector<MenuCase> kMenuCases = {
       {32788, "Bmp File Add"},
       {32783, "Close Stream"},
       {105, "Exit"}}},
-    {1, "Edit", {{32781, "Copy"}, {32779, "Cut"}, {32780, "Paste"}, {32785, "Stream Revers"}}},
+    {1,
+     "Edit",
+     {{32800, "Undo"},
+      {32801, "Redo"},
+      {32781, "Copy"},
+      {32779, "Cut"},
+      {32780, "Paste"},
+      {32785, "Stream Revers"}}},
     {2, "Effect", {}}, // without a plug-in folder the Effect menu is empty
     {3, "Tool", {{32786, "Clip Borad Checker"}}},
     {4, "Help", {{104, "Version"}}},
@@ -76,7 +83,8 @@ TEST_F(HostTest, StartsWithTitleSizeAndOnlyStreamlessCommandsUsable) {
 TEST_F(HostTest, KeyTablesFollowTheTab) {
     ASSERT_NE(CreateMainWindow(), nullptr);
     const std::map<std::string, int> editor = {
-        {"Ctrl+C", 32781}, {"Ctrl+V", 32780}, {"Del", 32783}, {"Ctrl+X", 32779}};
+        {"Ctrl+C", 32781}, {"Ctrl+V", 32780}, {"Del", 32783},         {"Ctrl+X", 32779},
+        {"Ctrl+Z", 32800}, {"Ctrl+Y", 32801}, {"Ctrl+Shift+Z", 32801}};
     const std::map<std::string, int> player = {{"Del", 32783}};
 
     EXPECT_EQ(CurrentAcceleratorTable(), 109);

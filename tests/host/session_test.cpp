@@ -42,6 +42,7 @@ class Session : public testing::Test {
         return path;
     }
 
+  public:
     // The frames of a stream as the numbers of the source frames they show.
     static std::vector<int> Frames(PAVISTREAM stream) {
         std::vector<int> numbers;
@@ -56,6 +57,7 @@ class Session : public testing::Test {
         return numbers;
     }
 
+  protected:
     fs::path previous, folder;
     std::vector<unsigned> announced;
 };
@@ -180,6 +182,120 @@ TEST_F(Session, ClosingASlotMovesTheLaterOnesDownAndMakesTheFirstCurrent) {
     ASSERT_TRUE(session::CloseSlot(0).done);
     EXPECT_FALSE(session::HasSlots());
     EXPECT_EQ(PAVISTREAM{workspace.currentStream}, nullptr);
+}
+
+// What a user can see of the session: every slot's frames, name and rate, the current slot and
+// its range, and the clipboard.
+struct Look {
+    std::vector<std::vector<int>> frames;
+    std::vector<std::string> names;
+    std::vector<DWORD> rates;
+    int current = 0;
+    int32_t start = 0, end = 0;
+    std::vector<int> working, clipboard;
+    bool operator==(const Look&) const = default;
+};
+
+Look Now(const std::function<std::vector<int>(PAVISTREAM)>& frames) {
+    Look look;
+    for (int i = 0; i < workspace.slotCount; ++i) {
+        look.frames.push_back(frames(workspace.slotStreams[i]));
+        look.names.emplace_back(workspace.slotNames[i]);
+        AVISTREAMINFOA info{};
+        AVIStreamInfoA(workspace.slotStreams[i], &info, sizeof info);
+        look.rates.push_back(info.dwRate);
+    }
+    look.current = workspace.currentSlot;
+    look.start = workspace.rangeStart;
+    look.end = workspace.rangeEnd;
+    if (workspace.currentStream) look.working = frames(workspace.currentStream);
+    look.clipboard = frames(clipboardStream);
+    return look;
+}
+
+struct UndoCase {
+    const char* name;
+    std::function<Outcome(const fs::path& folder)> change; // on slots a (8 frames) and b (3)
+};
+void PrintTo(const UndoCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class SessionUndo : public Session, public testing::WithParamInterface<UndoCase> {};
+
+TEST_P(SessionUndo, BringsBackTheStateBeforeAndRedoTheStateAfter) {
+    ASSERT_TRUE(session::OpenVideo(MakeAvi("a.avi").c_str()).done);
+    ASSERT_TRUE(session::OpenVideo(MakeAvi("b.avi", 3).c_str()).done);
+    ASSERT_TRUE(session::SwitchSlot(0).done);
+    session::SetRange(2, 5);
+    ASSERT_TRUE(session::Copy().done);
+    const Look before = Now(Frames);
+
+    ASSERT_TRUE(GetParam().change(folder).done);
+    const Look after = Now(Frames);
+    ASSERT_NE(after, before);
+    EXPECT_FALSE(session::CanRedo());
+
+    ASSERT_TRUE(session::Undo().done);
+    EXPECT_EQ(Now(Frames), before);
+    ASSERT_TRUE(session::Redo().done);
+    EXPECT_EQ(Now(Frames), after);
+
+    // A new change after an undo leaves nothing to redo.
+    ASSERT_TRUE(session::Undo().done);
+    ASSERT_TRUE(session::Reverse().done);
+    EXPECT_FALSE(session::CanRedo());
+    EXPECT_TRUE(session::CanUndo());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, SessionUndo,
+    testing::Values(
+        UndoCase{"Cut", [](const fs::path&) { return session::Cut(); }},
+        UndoCase{"Paste", [](const fs::path&) { return session::Paste(); }},
+        UndoCase{"Reverse", [](const fs::path&) { return session::Reverse(); }},
+        UndoCase{"RateSet", [](const fs::path&) { return session::SetRate(50); }},
+        UndoCase{
+            "OpenAnotherFile",
+            [](const fs::path& folder) { return session::OpenVideo((folder / "b.avi").c_str()); }},
+        UndoCase{"CloseTheCurrentSlot", [](const fs::path&) { return session::CloseSlot(0); }},
+        UndoCase{"CloseAnotherSlot", [](const fs::path&) { return session::CloseSlot(1); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The range is the one set before each change, not a change of its own: left out here.
+Look Content() {
+    Look look = Now(Session::Frames);
+    look.start = look.end = 0;
+    return look;
+}
+
+TEST_F(Session, FiftyMixedChangesUndoneToTheOpenedFileAndRedoneToTheEnd) {
+    ASSERT_TRUE(session::OpenVideo(MakeAvi("a.avi").c_str()).done);
+    const Look opened = Content();
+    for (int step = 0; step < 50; ++step) {
+        const int32_t length = int32_t(workspace.streamInfo.dwLength);
+        session::SetRange(step % std::max(length - 1, 1), std::min(step % 5 + 2, length - 1));
+        if (workspace.rangeStart >= workspace.rangeEnd) session::SetRange(0, 1);
+        switch (step % 3) {
+        case 0:
+            ASSERT_TRUE(session::Reverse().done) << step;
+            break;
+        case 1:
+            ASSERT_TRUE(session::Copy().done) << step;
+            ASSERT_TRUE(session::Paste().done) << step;
+            break;
+        default:
+            ASSERT_TRUE(session::SetRate(DWORD(10 + step)).done) << step;
+        }
+    }
+    const Look last = Content();
+    for (int step = 0; step < 50; ++step)
+        ASSERT_TRUE(session::Undo().done) << step;
+    EXPECT_EQ(Content(), opened);
+    EXPECT_TRUE(session::CanUndo()); // the opening itself
+    while (session::CanRedo())
+        ASSERT_TRUE(session::Redo().done);
+    EXPECT_EQ(Content(), last);
 }
 
 } // namespace
