@@ -5,6 +5,7 @@
 #include "avi_io.h"
 #include "paint_frame.h"
 #include "zoom_dialog.h"
+#include "zoom_setting.h"
 
 #include <QAbstractButton>
 #include <QImage>
@@ -44,20 +45,6 @@ Frames ReadAll(PAVISTREAM stream) {
         AVIStreamRead(stream, LONG(n), 1, frames[n].data(), LONG(format.biSizeImage), nullptr,
                       nullptr);
     return frames;
-}
-
-// Zoom in percent and position, as a user sets them.
-struct Setting {
-    double xZoom = 100, yZoom = 100, xPos = 0, yPos = 0;
-};
-
-ZoomKey KeyOf(const Setting& s) {
-    ZoomKey key{};
-    key.xZoom = s.xZoom;
-    key.yZoom = s.yZoom;
-    key.xPos = s.xPos;
-    key.yPos = s.yPos;
-    return key;
 }
 
 // The kernels' picture of one frame under a key; taps 0 leaves the filter off.

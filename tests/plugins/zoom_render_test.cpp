@@ -3,6 +3,7 @@
 #include "avi_fixtures.h"
 #include "avifile/dib.h"
 #include "zoom_render.h"
+#include "zoom_setting.h"
 
 #include <gtest/gtest.h>
 
@@ -46,19 +47,6 @@ struct Shown {
 const Shown kPassed{};
 const Shown kBlack{{-1, -1, -1, -1}};
 const std::vector<double> kUnzoomed = {0, 1, 2, 3};
-
-struct Setting {
-    double xZoom = 100, yZoom = 100, xPos = 0, yPos = 0;
-};
-
-ZoomKey KeyOf(const Setting& s) {
-    ZoomKey key{};
-    key.xZoom = s.xZoom;
-    key.yZoom = s.yZoom;
-    key.xPos = s.xPos;
-    key.yPos = s.yPos;
-    return key;
-}
 
 struct RenderCase {
     const char* name;
