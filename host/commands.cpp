@@ -53,6 +53,13 @@ void RunBmpFileAdd() {
     Show(session::AddBitmap(path));
 }
 
+// Close Stream and its Delete key: a slot with unsaved changes is closed only when the user
+// agrees.
+void CloseMarkedSlot() {
+    const int slot = MarkedSlot();
+    if (!session::HasUnsavedChanges(slot) || AskToDiscardChanges(MainWindow())) CloseStream(slot);
+}
+
 // Every edit stops playback first: the tick reads the streams an edit replaces.
 void RunEdit(Outcome (*edit)()) {
     StopPlayback();
@@ -79,7 +86,7 @@ bool DispatchCommand(int commandId) {
     }
     switch (commandId) {
     case kCmdExit:
-        DestroyMainWindow();
+        if (!session::AnyUnsavedChanges() || AskToDiscardChanges(MainWindow())) DestroyMainWindow();
         return true;
     case kCmdVersion:
         ShowVersion();
@@ -92,7 +99,7 @@ bool DispatchCommand(int commandId) {
         if (EditorPanel()) EditorPanel()->invalidate();
         return true;
     case kCmdCloseStream:
-        CloseStream(MarkedSlot());
+        CloseMarkedSlot();
         return true;
     case kCmdCut:
         RunCut();

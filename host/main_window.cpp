@@ -42,6 +42,8 @@ class HostWindow : public QMainWindow {
 };
 
 HostWindow* mainWindow;
+// The window is being closed by DestroyMainWindow, not by the user.
+bool closingFromCode = false;
 void RunDestruction() {
     StopPlayback();
     DestroyPanels();
@@ -84,7 +86,12 @@ void HostWindow::openFirstMenu() {
     first->setActiveAction(first->actions().value(0));
 }
 
+// The close box asks before unsaved changes go; DestroyMainWindow never asks.
 void HostWindow::closeEvent(QCloseEvent* event) {
+    if (!closingFromCode && session::AnyUnsavedChanges() && !AskToDiscardChanges(this)) {
+        event->ignore();
+        return;
+    }
     RunDestruction();
     event->accept();
 }
@@ -126,7 +133,10 @@ QMainWindow* CreateMainWindow() {
 }
 
 void DestroyMainWindow() {
-    if (mainWindow) mainWindow->close();
+    if (!mainWindow) return;
+    closingFromCode = true;
+    mainWindow->close();
+    closingFromCode = false;
 }
 
 int HostMain() {

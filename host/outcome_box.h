@@ -7,3 +7,6 @@ class QWidget;
 
 // Shows the outcome's message, when it has one, in a box owned by owner.
 void ShowOutcome(QWidget* owner, const Outcome& outcome);
+
+// Asks before unsaved changes are discarded (OK/Cancel, caption "Check"); true for OK.
+bool AskToDiscardChanges(QWidget* owner);

@@ -58,11 +58,15 @@ Observer observer;
 struct State {
     std::vector<StreamRef> slots;
     std::vector<std::array<char, kPathSize>> names;
+    std::vector<bool> unsaved;
     int currentSlot = 0;
     int32_t rangeStart = 0;
     int32_t rangeEnd = 1;
     StreamRef clipboard;
 };
+
+// Per slot, in slot order: changed since it was opened or last saved.
+std::vector<bool> unsaved;
 
 std::vector<State> undoSteps;
 std::vector<State> redoSteps;
@@ -125,6 +129,7 @@ void StoreWorkingStream() {
 }
 
 void RemoveSlot(int slot) {
+    if (size_t(slot) < unsaved.size()) unsaved.erase(unsaved.begin() + slot);
     ReplaceSlotStream(slot, nullptr);
     workspace.slotCount -= 1;
     for (int j = slot; j < workspace.slotCount; ++j) {
@@ -185,6 +190,8 @@ Outcome AppendSlot(StreamRef stream) {
     }
     std::memcpy(workspace.slotNames[slot], workspace.openPath, kPathSize);
     StripPath(workspace.slotNames[slot], 1);
+    unsaved.resize(size_t(slot) + 1);
+    unsaved[size_t(slot)] = false;
     return activated;
 }
 
@@ -357,6 +364,7 @@ std::optional<State> Capture() {
         std::memcpy(name.data(), workspace.slotNames[i], kPathSize);
         state.names.push_back(name);
     }
+    state.unsaved = unsaved;
     state.currentSlot = workspace.currentSlot;
     state.rangeStart = workspace.rangeStart;
     state.rangeEnd = workspace.rangeEnd;
@@ -380,6 +388,7 @@ void Restore(State& state) {
         workspace.slotStreams[i] = state.slots[size_t(i)].release();
         std::memcpy(workspace.slotNames[i], state.names[size_t(i)].data(), kPathSize);
     }
+    unsaved = state.unsaved;
     ReplaceClipboard(state.clipboard.release());
     // The working stream belongs to the state left: it must not be kept in any slot.
     ReplaceCurrentStream(nullptr);
@@ -393,8 +402,15 @@ void Restore(State& state) {
     ReadRangeFrames();
 }
 
+// The current slot's frames or rate changed.
+void MarkCurrentChanged() {
+    if (IsSlot(workspace.currentSlot) && size_t(workspace.currentSlot) < unsaved.size())
+        unsaved[size_t(workspace.currentSlot)] = true;
+}
+
 // A change was made: it is recorded for Undo, then announced.
 Outcome Changed(std::optional<State>& before, unsigned changes) {
+    if (changes & (kFramesChanged | kRateChanged)) MarkCurrentChanged();
     Record(std::move(before));
     Notify(changes);
     return Outcome::Done();
@@ -450,6 +466,7 @@ Outcome Start() {
 }
 
 void End() {
+    unsaved.clear();
     undoSteps.clear();
     redoSteps.clear();
     for (int i = 0; i < workspace.slotCount; ++i)
@@ -536,6 +553,7 @@ Outcome AddBitmap(const char* path) {
         RemoveTempFile(workspace, kScratchFlatten);
         return Outcome::Failed(kTempSaveFailed);
     }
+    MarkCurrentChanged();
     return Changed(before, kSlotsChanged);
 }
 
@@ -646,6 +664,14 @@ Outcome ApplyEffect(const std::function<bool(EditWorkspace* record)>& run) {
     return ReloadSlot(before);
 }
 
+bool HasUnsavedChanges(int slot) {
+    return IsSlot(slot) && size_t(slot) < unsaved.size() && unsaved[size_t(slot)];
+}
+
+bool AnyUnsavedChanges() {
+    return std::find(unsaved.begin(), unsaved.end(), true) != unsaved.end();
+}
+
 bool CanUndo() {
     return !undoSteps.empty();
 }
@@ -681,6 +707,8 @@ Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBAC
     }
     if (result == AVIERR_USERABORT) return Outcome::Nothing();
     if (result != AVIERR_OK || error) return Outcome::Failed(kNotSaved);
+    if (size_t(workspace.currentSlot) < unsaved.size())
+        unsaved[size_t(workspace.currentSlot)] = false;
     return {true, kSaved, "Check"};
 }
 

@@ -97,6 +97,10 @@ Outcome ApplyEffect(const std::function<bool(EditWorkspace* record)>& run);
 // Every change above except Copy and SetRange can be undone, and what was undone redone, back
 // to the state as it was: slots, frames, names, rates, order, current slot, range, clipboard.
 // A new change drops what could be redone.
+// A slot has unsaved changes after any change since it was opened or last saved.
+bool HasUnsavedChanges(int slot);
+bool AnyUnsavedChanges();
+
 bool CanUndo();
 bool CanRedo();
 Outcome Undo();

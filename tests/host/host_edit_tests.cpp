@@ -3,6 +3,7 @@
 
 #include "clipboard_checker.h"
 #include "editor_panel.h"
+#include "ui/ui.h"
 
 #include <QAction>
 #include <QSlider>
@@ -273,6 +274,51 @@ TEST_F(Host, TheCheckerFollowsTheEditorTabAndItsMenuItem) {
         EXPECT_EQ(MenuItem(kCmdClipboardChecker)->isChecked(), step.checked);
         EXPECT_EQ(bool(hostFlags & kCheckerMarkedOpen), step.checked);
         step.verify();
+    }
+}
+
+struct DiscardCase {
+    const char* name;
+    std::function<void()> discard;
+    bool closesTheWindow;
+};
+
+TEST_F(Host, DiscardingUnsavedChangesAsksAndCancelKeepsEverything) {
+    const DiscardCase paths[] = {
+        {"Exit", [] { DispatchCommand(kCmdExit); }, true},
+        {"close box", [] { MainWindow()->close(); }, true},
+        {"Close Stream", [] { DispatchCommand(kCmdCloseStream); }, false},
+    };
+    for (const DiscardCase& path : paths) {
+        for (const bool edited : {true, false}) {
+            for (const int answer : {IDCANCEL, IDOK}) {
+                SCOPED_TRACE(std::string(path.name) + (edited ? ", edited, " : ", unedited, ") +
+                             (answer == IDOK ? "OK" : "Cancel"));
+                ASSERT_NE(CreateMainWindow(), nullptr);
+                Open(MakeAvi("a.avi", 32, 24, 6));
+                if (edited) {
+                    Drag(kEditorEndSlider, 3);
+                    DispatchCommand(kCmdCut);
+                }
+                ui_script::ClearShownMessages();
+                ui_script::QueueMessageAnswer(answer);
+
+                path.discard();
+
+                const auto& shown = ui_script::ShownMessages();
+                ASSERT_EQ(shown.size(), edited ? 1u : 0u);
+                if (edited) {
+                    EXPECT_EQ(shown[0].caption, "Check");
+                    EXPECT_EQ(shown[0].type, MB_OKCANCEL);
+                }
+                const bool kept = edited && answer == IDCANCEL;
+                EXPECT_EQ(MainWindow() != nullptr, kept || !path.closesTheWindow);
+                if (MainWindow()) EXPECT_EQ(workspace.slotCount, kept ? 1 : 0);
+                if (kept) EXPECT_EQ(workspace.streamInfo.dwLength, 3u);
+                CloseHost();
+                ui_script::Begin(); // an answer an unasked path left queued is forgotten
+            }
+        }
     }
 }
 
