@@ -110,6 +110,10 @@ LONG AVIStreamRelease(PAVISTREAM stream) {
     return stream ? stream->Release() : 0;
 }
 
+LONG AVIStreamAddRef(PAVISTREAM stream) {
+    return stream ? stream->AddRef() : 0;
+}
+
 // Only the uncompressing handler ("DIB ", or none) is offered; compressing is saving's work.
 HRESULT AVIMakeCompressedStream(PAVISTREAM* out, PAVISTREAM source, AVICOMPRESSOPTIONS* options,
                                 void*) {

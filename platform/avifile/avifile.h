@@ -133,6 +133,8 @@ PLATFORM_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples,
                                     LONG* bytesWritten);
 PLATFORM_API LONG AVIStreamLength(PAVISTREAM stream);
 PLATFORM_API LONG AVIStreamRelease(PAVISTREAM stream);
+// One more reference on stream; returns the references it now has.
+PLATFORM_API LONG AVIStreamAddRef(PAVISTREAM stream);
 PLATFORM_API HRESULT AVIMakeCompressedStream(PAVISTREAM* out, PAVISTREAM source,
                                              AVICOMPRESSOPTIONS* options, void* handler);
 PLATFORM_API HRESULT CreateEditableStream(PAVISTREAM* result, PAVISTREAM source);
@@ -143,6 +145,17 @@ PLATFORM_API HRESULT EditStreamCopy(PAVISTREAM stream, LONG* start, LONG* length
 PLATFORM_API HRESULT EditStreamPaste(PAVISTREAM stream, LONG* position, LONG* length,
                                      PAVISTREAM source, LONG sourceStart, LONG sourceLength);
 PLATFORM_API HRESULT EditStreamSetInfoA(PAVISTREAM stream, AVISTREAMINFOA* info, LONG size);
+
+// A run of consecutive frames of a stream that an editable stream is made of.
+typedef struct {
+    PAVISTREAM source; // borrowed: valid while the editable stream holds it
+    LONG first;
+    LONG count;
+} EDITSTREAMPIECE;
+// The pieces of an editable stream in frame order: up to `capacity` of them are written to
+// pieces. Returns how many there are (more than capacity when they did not all fit), or -1 when
+// stream is not editable.
+PLATFORM_API LONG EditStreamGetPieces(PAVISTREAM stream, EDITSTREAMPIECE* pieces, LONG capacity);
 
 // Writes one video stream to a new AVI file at path, compressed as options[0] says (fccHandler
 // "DIB " or 0 keeps the frames uncompressed). A save that fails or is stopped after it created

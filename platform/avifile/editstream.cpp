@@ -275,7 +275,25 @@ class EditStream final : public AviStream {
         return MakeNode(Piece(&source, start, static_cast<LONG>(count)), nullptr, nullptr);
     }
 
+    // In frame order; writes at most capacity pieces, counts them all.
+    LONG Pieces(EDITSTREAMPIECE* out, LONG capacity) const {
+        LONG n = 0;
+        Visit(tree_, [&](const Piece& p) {
+            if (n < capacity) out[n] = {p.source(), p.first(), p.count()};
+            ++n;
+        });
+        return n;
+    }
+
   private:
+    template <typename F> static void Visit(const Tree& t, F&& f) {
+        // Depth stays logarithmic, so recursion is safe.
+        if (!t) return;
+        Visit(t->left, f);
+        f(t->piece);
+        Visit(t->right, f);
+    }
+
     AVISTREAMINFOA info_{};
     bool hasInfo_ = false;
     Tree tree_;
@@ -345,6 +363,12 @@ HRESULT EditStreamSetInfoA(PAVISTREAM stream, AVISTREAMINFOA* info, LONG size) {
     EditStream* edit = AsEditStream(stream);
     if (!edit || !info || size < static_cast<LONG>(sizeof(AVISTREAMINFOA))) return AVIERR_ERROR;
     return edit->SetInfo(*info);
+}
+
+LONG EditStreamGetPieces(PAVISTREAM stream, EDITSTREAMPIECE* pieces, LONG capacity) {
+    const EditStream* edit = AsEditStream(stream);
+    if (!edit || capacity < 0 || (capacity > 0 && !pieces)) return -1;
+    return edit->Pieces(pieces, capacity);
 }
 
 } // extern "C"

@@ -9,7 +9,8 @@
 
 struct RefCounted {
     virtual ~RefCounted() = default;
-    void AddRef() { ++refs; }
+    // Takes one more reference; returns the references there are now.
+    LONG AddRef() { return ++refs; }
     // Drops one reference; deletes the object at zero. Returns the references left.
     LONG Release() {
         const LONG left = --refs;

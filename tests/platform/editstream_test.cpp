@@ -236,6 +236,33 @@ TEST(EditStream, CloneIsIndependentInBothDirections) {
     EXPECT_EQ(Pictures(clip.get()), Numbers(2, 7));
 }
 
+// What a journal keeps of a stream: its pieces, from which the same frames are built again.
+TEST(EditStream, ItsPiecesBuildTheSameFramesAgain) {
+    Stream edited = Editable(30);
+    Stream other = Editable(5, 100);
+    Stream clip = Apply(edited.get(), {{Edit::Cut, 3, 9}});
+    for (LONG position : {0, 7, 21}) {
+        LONG inserted = 0;
+        ASSERT_EQ(EditStreamPaste(edited.get(), &position, &inserted, other.get(), 1, 3),
+                  AVIERR_OK);
+    }
+    const LONG count = EditStreamGetPieces(edited.get(), nullptr, 0);
+    std::vector<EDITSTREAMPIECE> pieces(size_t(count) - 1);
+    EXPECT_EQ(EditStreamGetPieces(edited.get(), pieces.data(), count - 1), count);
+    pieces.resize(size_t(count));
+    ASSERT_EQ(EditStreamGetPieces(edited.get(), pieces.data(), count), count);
+
+    Stream rebuilt = Empty();
+    for (const EDITSTREAMPIECE& piece : pieces) {
+        LONG position = AVIStreamLength(rebuilt.get()), inserted = 0;
+        ASSERT_EQ(EditStreamPaste(rebuilt.get(), &position, &inserted, piece.source, piece.first,
+                                  piece.count),
+                  AVIERR_OK);
+    }
+    EXPECT_EQ(Pictures(rebuilt.get()), Pictures(edited.get()));
+    EXPECT_EQ(EditStreamGetPieces(nullptr, nullptr, 0), -1);
+}
+
 TEST(EditStream, ReleasingTheLastStreamReleasesTheSource) {
     ASSERT_EQ(FakeStream::alive, 0);
     {
