@@ -180,22 +180,16 @@ StreamRef WriteStreamFile(const fs::path& path, PAVISTREAM in, LONG frames, AVIS
     return written;
 }
 
-AviError ReplaceSlotFile(EditWorkspace& ws, const fs::path& from) {
+AviError ReplaceSlotFile(EditWorkspace& ws, PAVISTREAM file) {
     StreamRef slot, working;
-    if (StreamRef file = OpenChecked(from)) {
-        slot = CloneOf(file.get());
-        working = CloneOf(file.get());
+    if (file && AVIStreamLength(file) > 0) {
+        slot = CloneOf(file);
+        working = CloneOf(file);
     }
     AVISTREAMINFOA info{};
     AviError error = AviError::None;
-    if (!slot || !working || AVIStreamInfoA(working.get(), &info, sizeof info) != AVIERR_OK) {
+    if (!slot || !working || AVIStreamInfoA(working.get(), &info, sizeof info) != AVIERR_OK)
         error = AviError::CannotWriteTemp;
-    } else if (SlotInRange(ws.currentSlot)) {
-        std::error_code renamed;
-        const fs::path target = TempFilePath(ws, ws.currentSlot);
-        if (from != target) fs::rename(from, target, renamed);
-        if (renamed) error = AviError::CannotReplaceFile;
-    }
     ws.aviStream = nullptr;
     if (error != AviError::None) {
         // Nothing readable came back: keep the content the user had.

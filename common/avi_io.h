@@ -75,10 +75,9 @@ AviError OpenAviSource(const char* path, SourceVideo& video);
 StreamRef WriteStreamFile(const std::filesystem::path& path, PAVISTREAM in, LONG frames,
                           AVISTREAMINFOA info, const BITMAPINFOHEADER& format, AviError& error);
 
-// Makes the file at `from` the current slot's temporary file and rebuilds the slot and the
-// working stream from it: the slot gets a fresh clone, the working stream another, streamInfo
-// and the frames at rangeStart and rangeEnd are read again. The slot's previous streams are
-// released. When the file cannot be read, holds no frames or cannot be renamed, the slot keeps
-// what it had (the slot entry gets a clone of the working stream if it had none) and the error
-// is returned.
-AviError ReplaceSlotFile(EditWorkspace& ws, const std::filesystem::path& from);
+// Makes the frames of file (a stream opened on a finished file) the current slot's: the slot
+// gets a fresh clone, the working stream another, streamInfo and the frames at rangeStart and
+// rangeEnd are read again. The slot's previous streams are released. When file is null or holds
+// no frames, the slot keeps what it had (the slot entry gets a clone of the working stream if it
+// had none) and the error is returned.
+AviError ReplaceSlotFile(EditWorkspace& ws, PAVISTREAM file);

@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char* kLockName = "lock";
 constexpr mode_t kLockMode = 0600;
-constexpr int kStraySlots = 100;
+constexpr int kStraySlots = 99; // 00.avi .. 98.avi
 
 int RetryingOnSignal(const auto& call) {
     int result = 0;

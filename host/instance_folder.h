@@ -60,7 +60,7 @@ std::vector<std::filesystem::path> DeadFolders(const std::filesystem::path& base
 // folder has no lock file.
 bool RemoveDeadFolder(const std::filesystem::path& folder);
 
-// Removes the slot files "00.avi".."99.avi" lying directly in base, where older versions kept
+// Removes the slot files "00.avi".."98.avi" lying directly in base, where older versions kept
 // them; any other entry is left alone.
 void ClearStrayFiles(const std::filesystem::path& base);
 

@@ -139,9 +139,23 @@ void DestroyMainWindow() {
     closingFromCode = false;
 }
 
+void OfferToRecoverWork() {
+    const std::vector<std::filesystem::path> found = session::RecoverableWork();
+    if (found.empty()) return;
+    // One at a time: the newest is offered now, any older one at the next start.
+    const std::filesystem::path& newest = found.front();
+    if (!AskToRecoverWork(MainWindow())) {
+        session::DiscardWork(newest);
+        return;
+    }
+    StopPlayback();
+    ShowOutcome(MainWindow(), session::Recover(newest));
+}
+
 int HostMain() {
     QMainWindow* window = CreateMainWindow();
     if (!window) return 0;
     window->show();
+    OfferToRecoverWork();
     return QApplication::exec();
 }

@@ -1,12 +1,16 @@
 #include "session.h"
 
 #include "bitmap_file.h"
+#include "instance_folder.h"
+#include "journal.h"
+#include "slot_sources.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <optional>
 #include <system_error>
@@ -29,6 +33,12 @@ const char kPathTooLong[] = "ファイルのパスが長すぎます（99バイ�
 const char kStreamUnreadable[] = "ストリームを開けませんでした";
 const char kOutOfMemory[] = "メモリが足りません";
 const char kTempDirTooLong[] = "作業フォルダのパスが長すぎて起動できません";
+const char kNoTempDir[] = "一時ファイルのフォルダを作れませんでした";
+const char kNotRecovered[] = "前回の作業を復元できませんでした";
+const char kUndoTrimmed[] =
+    "元に戻すための一時ファイルが上限を超えたので、古い操作は元に戻せなくなりました。";
+const char kJournalFailed[] =
+    "作業の記録を書き込めませんでした。異常終了したときに復元できないことがあります。";
 const char kCutFailed[] = "ストリームのカットに失敗しました";
 const char kCopyFailed[] = "ストリームのコピーに失敗しました";
 const char kPasteFailed[] = "ストリームのペーストに失敗しました";
@@ -46,6 +56,8 @@ const char kNotSaved[] = "ファイルを保存できませんでした。";
 constexpr DWORD kBitmapRate = 30;
 // "ﾋﾞﾃﾞｵ" (video) in half-width katakana, as the system code page stores it.
 constexpr char kBitmapStreamName[] = "\xCB\xDE\xC3\xDE\xB5";
+// Edits appended to the journal before it is written afresh: bounds the replay at a restore.
+constexpr int kStepsPerCheckpoint = 1000;
 // Names tried for the file being saved before giving up.
 constexpr int kTemporaryNames = 100;
 // New files get every read and write permission the user's umask leaves.
@@ -68,8 +80,17 @@ struct State {
 // Per slot, in slot order: changed since it was opened or last saved.
 std::vector<bool> unsaved;
 
-std::vector<State> undoSteps;
-std::vector<State> redoSteps;
+std::deque<State> undoSteps;
+std::deque<State> redoSteps;
+
+StartOptions settings;
+instance::Folder folder;
+SlotSources sources;
+journal::Writer journalWriter;
+bool replaying = false;    // a restore replays the journal's edits: they are not journaled again
+bool journalStale = false; // a write failed: the next one must be a whole picture
+bool journalFailTold = false;
+bool undoTrimTold = false;
 
 void Notify(unsigned changes) {
     if (observer) observer(changes);
@@ -86,6 +107,18 @@ AVICOMPRESSOPTIONS UncompressedView() {
 
 bool IsSlot(int slot) {
     return slot >= 0 && slot < workspace.slotCount;
+}
+
+// A file the user chose, as the view that delivers its frames uncompressed.
+StreamRef OpenUserFile(const std::string& path, AviError& error) {
+    SourceVideo video;
+    error = OpenAviSource(path.c_str(), video);
+    if (error != AviError::None) return {};
+    AVICOMPRESSOPTIONS options = UncompressedView();
+    StreamRef view;
+    if (AVIMakeCompressedStream(view.out(), video.stream.get(), &options, nullptr) != AVIERR_OK)
+        view.reset();
+    return view;
 }
 
 LONG FrameBytes() {
@@ -288,17 +321,18 @@ AVISTREAMINFOA BitmapStreamInfo(const BITMAPINFOHEADER& format) {
     return info;
 }
 
-// Temporary file n holding the bitmap as its one frame, opened for reading; null on failure.
-StreamRef WriteFrameFile(int n, const AVISTREAMINFOA& info, bitmap::Frame& frame) {
-    const fs::path path = TempFilePath(workspace, n);
+// A file at path holding the bitmap as its one frame; false (and no file) on failure.
+bool WriteFrameFile(const fs::path& path, const AVISTREAMINFOA& info, bitmap::Frame& frame) {
     AviError error = AviError::None;
     StreamRef out = CreateStreamFile(path, info, error);
     const bool written = out && WriteFrame(out.get(), 0, frame.format, frame.pixels.data(),
                                            LONG(frame.pixels.size()));
     out.reset(); // the writer's last reference: the file is finished
-    StreamRef stream = written ? OpenChecked(path, 1) : StreamRef();
-    if (!stream) RemoveTempFile(workspace, n);
-    return stream;
+    if (!written) {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+    }
+    return written;
 }
 
 // The working stream with the frame inserted at the range start, as a new editable stream.
@@ -306,8 +340,12 @@ StreamRef WriteFrameFile(int n, const AVISTREAMINFOA& info, bitmap::Frame& frame
 Outcome InsertFrame(bitmap::Frame& frame, StreamRef& edited) {
     AVISTREAMINFOA info{};
     AVIStreamInfoA(workspace.currentStream, &info, sizeof info);
-    StreamRef one = WriteFrameFile(kScratchOutput, info, frame);
-    if (!one) return Outcome::Failed(kTempSaveFailed);
+    const fs::path scratch = TempFilePath(workspace, kScratchOutput);
+    StreamRef one = WriteFrameFile(scratch, info, frame) ? OpenChecked(scratch, 1) : StreamRef();
+    if (!one) {
+        RemoveTempFile(workspace, kScratchOutput);
+        return Outcome::Failed(kTempSaveFailed);
+    }
     edited = CloneOf(workspace.currentStream);
     LONG position = workspace.rangeStart, length = 1;
     const bool pasted =
@@ -318,22 +356,13 @@ Outcome InsertFrame(bitmap::Frame& frame, StreamRef& edited) {
     return Outcome::Done();
 }
 
-// The temporary folder is temp/ below the working directory at start-up, resolved once.
-bool ResolveTempDir() {
-    std::error_code error;
-    const fs::path dir = fs::absolute("temp", error);
-    if (error) return false;
-    fs::create_directories(dir, error);
+// The record names the instance's folder: plug-ins build slot file names from it.
+bool NameTempDir(const fs::path& dir) {
     // The longest name built from it is tempDir + "99.avi".
     const std::string text = dir.string() + "/";
     if (text.size() + std::strlen("99.avi") >= kPathSize) return false;
     std::memcpy(workspace.tempDir, text.c_str(), text.size() + 1);
     return CopyPath(workspace.tempPath, TempFilePath(workspace, 0).c_str());
-}
-
-void RemoveTempFiles() {
-    for (int n = 0; n <= kScratchOutput; ++n)
-        RemoveTempFile(workspace, n);
 }
 
 // A new empty file in the target's folder, hidden and named after the target; empty when none
@@ -408,12 +437,84 @@ void MarkCurrentChanged() {
         unsaved[size_t(workspace.currentSlot)] = true;
 }
 
-// A change was made: it is recorded for Undo, then announced.
-Outcome Changed(std::optional<State>& before, unsigned changes) {
+// The session as the journal keeps it; false when a stream uses a file the session does not
+// know (which would make the picture unusable).
+bool Picture(journal::Snapshot& snapshot) {
+    snapshot.slots.resize(size_t(workspace.slotCount));
+    for (int i = 0; i < workspace.slotCount; ++i) {
+        journal::SlotImage& slot = snapshot.slots[size_t(i)];
+        if (!sources.Describe(workspace.slotStreams[i], slot.stream, snapshot.sources))
+            return false;
+        std::memcpy(slot.name.data(), workspace.slotNames[i], kPathSize);
+        slot.unsaved = HasUnsavedChanges(i);
+    }
+    snapshot.currentSlot = workspace.currentSlot;
+    snapshot.rangeStart = workspace.rangeStart;
+    snapshot.rangeEnd = workspace.rangeEnd;
+    return sources.Describe(clipboardStream, snapshot.clipboard, snapshot.sources);
+}
+
+bool WriteCheckpoint() {
+    journal::Snapshot snapshot;
+    return Picture(snapshot) && journalWriter.Checkpoint(snapshot);
+}
+
+// Keeps the journal in step with a change that was made: the edit when it can be replayed, else
+// a whole picture. A failed write is told once; the next write is then a whole picture.
+void Journal(const std::optional<journal::Step>& step, Outcome& outcome) {
+    if (replaying || !journalWriter.IsOpen()) return;
+    const bool appended = step && !journalStale &&
+                          journalWriter.StepsSinceCheckpoint() < kStepsPerCheckpoint &&
+                          journalWriter.Append(*step);
+    journalStale = !appended && !WriteCheckpoint();
+    if (journalStale && !journalFailTold) {
+        journalFailTold = true;
+        outcome.message = kJournalFailed;
+        outcome.caption = "Check";
+    }
+}
+
+journal::Step EditOn(journal::Op op, uint32_t argument = 0) {
+    return {op, workspace.rangeStart, workspace.rangeEnd, argument};
+}
+
+// Files kept only for Undo stay within the budget: the oldest steps go first (the present
+// state's own files are never dropped). Told once.
+void KeepWithinBudget(Outcome& outcome) {
+    sources.Collect();
+    bool dropped = false;
+    while (sources.OwnFileBytes() > settings.undoDiskBudget &&
+           (!undoSteps.empty() || !redoSteps.empty())) {
+        std::deque<State>& steps = undoSteps.empty() ? redoSteps : undoSteps;
+        steps.pop_front();
+        sources.Collect();
+        dropped = true;
+    }
+    if (dropped && !undoTrimTold) {
+        undoTrimTold = true;
+        outcome.message = kUndoTrimmed;
+        outcome.caption = "Check";
+    }
+}
+
+// A change was made: it is recorded for Undo and in the journal, then announced. `edit` is the
+// change as the journal replays it (none: the journal takes a whole picture).
+Outcome Changed(std::optional<State>& before, unsigned changes,
+                const std::optional<journal::Step>& edit = std::nullopt) {
     if (changes & (kFramesChanged | kRateChanged)) MarkCurrentChanged();
     Record(std::move(before));
+    Outcome outcome = Outcome::Done();
+    KeepWithinBudget(outcome);
+    Journal(edit, outcome);
     Notify(changes);
-    return Outcome::Done();
+    return outcome;
+}
+
+// The finished file at `from` becomes the current slot's frames. When it cannot be read the
+// slot keeps what it had.
+AviError TakeSlotFile(const fs::path& from, LONG frames = -1) {
+    StreamRef file = sources.Adopt(from, frames);
+    return ReplaceSlotFile(workspace, file.get());
 }
 
 // After an effect replaced the current slot's temporary file and released the slot's stream:
@@ -421,8 +522,7 @@ Outcome Changed(std::optional<State>& before, unsigned changes) {
 Outcome ReloadSlot(std::optional<State>& before) {
     if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
     workspace.slotStreams[workspace.currentSlot] = nullptr;
-    const AviError error =
-        ReplaceSlotFile(workspace, TempFilePath(workspace, workspace.currentSlot));
+    const AviError error = TakeSlotFile(TempFilePath(workspace, workspace.currentSlot));
     if (error != AviError::None) {
         Notify(kFramesChanged);
         return Outcome::Failed(error);
@@ -431,7 +531,7 @@ Outcome ReloadSlot(std::optional<State>& before) {
 }
 
 // Undo and Redo: the present state goes onto one list, the state from the other comes back.
-Outcome Step(std::vector<State>& from, std::vector<State>& to) {
+Outcome Step(std::deque<State>& from, std::deque<State>& to) {
     if (from.empty()) return Outcome::Nothing();
     std::optional<State> present = Capture();
     if (!present) return Outcome::Failed(kOutOfMemory);
@@ -439,8 +539,65 @@ Outcome Step(std::vector<State>& from, std::vector<State>& to) {
     from.pop_back();
     Restore(back);
     to.push_back(std::move(*present));
+    Outcome outcome = Outcome::Done();
+    Journal(std::nullopt, outcome);
     Notify(kSlotsChanged | kClipboardChanged);
-    return Outcome::Done();
+    return outcome;
+}
+
+// Clears the session's slots and clipboard after a restore that failed part-way.
+void Empty() {
+    State empty;
+    empty.clipboard = CloneOf(nullptr);
+    Restore(empty);
+    undoSteps.clear();
+    redoSteps.clear();
+    sources.Collect();
+}
+
+// One edit of the journal, made again as it was made.
+bool Replay(const journal::Step& step) {
+    using journal::Op;
+    if (step.op != Op::Switch && step.op != Op::Saved) SetRange(step.rangeStart, step.rangeEnd);
+    switch (step.op) {
+    case Op::Cut:
+        return Cut().done;
+    case Op::Copy:
+        return Copy().done;
+    case Op::Paste:
+        return Paste().done;
+    case Op::Reverse:
+        return Reverse().done;
+    case Op::SetRate:
+        return SetRate(step.argument).done;
+    case Op::Switch:
+        return SwitchSlot(int(step.argument)).done;
+    case Op::Saved:
+        if (!IsSlot(int(step.argument))) return false;
+        unsaved[step.argument] = false;
+        return true;
+    }
+    return false;
+}
+
+// The state a journal's picture describes, built from the files Reopen opened.
+std::optional<State> StateOf(const journal::Snapshot& snapshot) {
+    State state;
+    for (const journal::SlotImage& slot : snapshot.slots) {
+        state.slots.push_back(sources.Build(slot.stream));
+        if (!state.slots.back() || AVIStreamLength(state.slots.back().get()) <= 0)
+            return std::nullopt;
+        state.names.push_back(slot.name);
+        state.names.back().back() = '\0';
+        state.unsaved.push_back(slot.unsaved);
+    }
+    state.clipboard = sources.Build(snapshot.clipboard);
+    if (!state.clipboard) return std::nullopt;
+    const int count = int(snapshot.slots.size());
+    state.currentSlot = count == 0 ? 0 : std::clamp(snapshot.currentSlot, 0, count - 1);
+    state.rangeStart = snapshot.rangeStart;
+    state.rangeEnd = snapshot.rangeEnd;
+    return state;
 }
 
 } // namespace
@@ -449,17 +606,32 @@ void SetObserver(Observer newObserver) {
     observer = std::move(newObserver);
 }
 
-Outcome Start() {
+Outcome Start(const StartOptions& options) {
     workspace = EditWorkspace{};
-    workspace.frameFormat =
-        static_cast<BITMAPINFOHEADER*>(std::calloc(1, sizeof(BITMAPINFOHEADER)));
-    if (!workspace.frameFormat) return Outcome::Failed(kOutOfMemory);
-    if (!ResolveTempDir()) {
-        std::free(workspace.frameFormat);
-        workspace.frameFormat = nullptr;
+    settings = options;
+    undoTrimTold = journalFailTold = journalStale = false;
+    std::error_code error;
+    const fs::path base = fs::absolute(options.tempBase, error);
+    folder = error ? instance::Folder() : instance::Folder::Create(base);
+    if (!folder) return Outcome::Failed(kNoTempDir);
+    if (!NameTempDir(folder.path())) {
+        folder.Remove();
         return Outcome::Failed(kTempDirTooLong);
     }
-    RemoveTempFiles();
+    workspace.frameFormat =
+        static_cast<BITMAPINFOHEADER*>(std::calloc(1, sizeof(BITMAPINFOHEADER)));
+    if (!workspace.frameFormat) {
+        folder.Remove();
+        return Outcome::Failed(kOutOfMemory);
+    }
+    instance::ClearStrayFiles(base);
+    // What a dead instance left is offered for restoring first; the rest goes now.
+    const std::vector<fs::path> offered = RecoverableWork(base);
+    for (const fs::path& dead : instance::DeadFolders(base))
+        if (std::find(offered.begin(), offered.end(), dead) == offered.end())
+            instance::RemoveDeadFolder(dead);
+    sources.Start(folder.path());
+    if (options.journal) journalWriter.Open(folder.path());
     // The clipboard exists from start-up on, with or without an open stream.
     ReplaceClipboard(CloneOf(nullptr).release());
     return Outcome::Done();
@@ -476,8 +648,60 @@ void End() {
     std::free(workspace.frameFormat);
     workspace.frameFormat = nullptr;
     FreeFrameBuffers();
-    if (workspace.tempDir[0]) RemoveTempFiles();
+    journalWriter.Remove();
+    sources.Clear();
+    folder.Remove();
     workspace = EditWorkspace{};
+}
+
+std::vector<fs::path> RecoverableWork(const fs::path& tempBase) {
+    std::vector<fs::path> found;
+    std::error_code error;
+    const fs::path base = fs::absolute(tempBase, error);
+    if (error) return found;
+    for (const fs::path& dead : instance::DeadFolders(base)) {
+        const std::optional<journal::Contents> contents = journal::Read(dead);
+        if (contents &&
+            (!contents->snapshot.slots.empty() || !contents->snapshot.clipboard.pieces.empty()))
+            found.push_back(dead);
+    }
+    return found;
+}
+
+Outcome Recover(const fs::path& deadFolder) {
+    instance::Folder dead = instance::Folder::Adopt(deadFolder);
+    const std::optional<journal::Contents> contents =
+        dead ? journal::Read(dead.path()) : std::nullopt;
+    if (!contents) return Outcome::Failed(kNotRecovered);
+    const bool reopened =
+        sources.Reopen(contents->snapshot.sources, dead.path(), [](const std::string& path) {
+            AviError ignored = AviError::None;
+            return OpenUserFile(path, ignored);
+        });
+    std::optional<State> state = reopened ? StateOf(contents->snapshot) : std::nullopt;
+    bool restored = false;
+    if (state) {
+        Restore(*state);
+        restored = workspace.slotCount == 0 || workspace.currentStream;
+        replaying = true;
+        for (size_t i = 0; restored && i < contents->steps.size(); ++i)
+            restored = Replay(contents->steps[i]);
+        replaying = false;
+    }
+    if (!restored) {
+        Empty();
+        Notify(kSlotsChanged | kClipboardChanged);
+        return Outcome::Failed(kNotRecovered);
+    }
+    dead.Remove();
+    Outcome outcome = Outcome::Done();
+    Journal(std::nullopt, outcome);
+    Notify(kSlotsChanged | kClipboardChanged);
+    return outcome;
+}
+
+void DiscardWork(const fs::path& deadFolder) {
+    instance::RemoveDeadFolder(deadFolder);
 }
 
 void ReadFrame(PAVISTREAM stream, LONG n, uint8_t* buffer) {
@@ -496,15 +720,12 @@ Outcome CheckRoomForSlot() {
 Outcome OpenVideo(const char* path) {
     if (Outcome room = CheckRoomForSlot(); !room.done) return room;
     if (Outcome taken = TakeOpenPath(path); !taken.done) return taken;
-    SourceVideo video;
-    if (const AviError error = OpenAviSource(workspace.openPath, video); error != AviError::None)
-        return Outcome::Failed(error);
-    AVICOMPRESSOPTIONS options = UncompressedView();
-    StreamRef view;
-    if (AVIMakeCompressedStream(view.out(), video.stream.get(), &options, nullptr) != AVIERR_OK)
-        view.reset();
-    StreamRef stream = CloneOf(view.get());
+    AviError error = AviError::None;
+    StreamRef view = OpenUserFile(path, error);
+    if (error != AviError::None) return Outcome::Failed(error);
+    StreamRef stream = view ? CloneOf(view.get()) : StreamRef();
     if (!stream) return Outcome::Failed(kStreamUnreadable);
+    sources.AddUserFile(view.get(), path);
     std::optional<State> before = Capture();
     if (Outcome appended = AppendSlot(std::move(stream)); !appended.done) return appended;
     return Changed(before, kSlotsChanged);
@@ -515,16 +736,19 @@ Outcome OpenBitmap(const char* path) {
     if (Outcome taken = TakeOpenPath(path); !taken.done) return taken;
     bitmap::Frame frame;
     if (Outcome loaded = LoadChosenBitmap(frame); !loaded.done) return loaded;
-    const int slot = workspace.slotCount;
-    StreamRef written = WriteFrameFile(slot, BitmapStreamInfo(frame.format), frame);
-    StreamRef stream = CloneOf(written.get());
-    if (!written || !stream) {
-        RemoveTempFile(workspace, slot);
+    const fs::path scratch = TempFilePath(workspace, kScratchOutput);
+    StreamRef written = WriteFrameFile(scratch, BitmapStreamInfo(frame.format), frame)
+                            ? sources.Adopt(scratch, 1)
+                            : StreamRef();
+    StreamRef stream = written ? CloneOf(written.get()) : StreamRef();
+    written.reset();
+    if (!stream) {
+        sources.Collect();
         return Outcome::Failed(kTempSaveFailed);
     }
     std::optional<State> before = Capture();
     if (Outcome appended = AppendSlot(std::move(stream)); !appended.done) {
-        RemoveTempFile(workspace, slot);
+        sources.Collect();
         return appended;
     }
     return Changed(before, kSlotsChanged);
@@ -546,11 +770,13 @@ Outcome AddBitmap(const char* path) {
     AVISTREAMINFOA info{};
     AVIStreamInfoA(edited.get(), &info, sizeof info);
     const fs::path flat = TempFilePath(workspace, kScratchFlatten);
-    StreamRef written = WriteStreamFile(flat, edited.get(), AVIStreamLength(edited.get()), info,
-                                        *workspace.frameFormat, error);
+    const LONG frames = AVIStreamLength(edited.get());
+    StreamRef written =
+        WriteStreamFile(flat, edited.get(), frames, info, *workspace.frameFormat, error);
     written.reset();
-    if (error != AviError::None || ReplaceSlotFile(workspace, flat) != AviError::None) {
+    if (error != AviError::None || TakeSlotFile(flat, frames) != AviError::None) {
         RemoveTempFile(workspace, kScratchFlatten);
+        sources.Collect();
         return Outcome::Failed(kTempSaveFailed);
     }
     MarkCurrentChanged();
@@ -571,13 +797,14 @@ Outcome CloseSlot(int slot) {
         RemoveSlot(slot);
         workspace.currentSlot = 0;
     }
-    RemoveTempFile(workspace, slot);
     return Changed(before, kSlotsChanged);
 }
 
 Outcome SwitchSlot(int slot) {
     Outcome activated = ActivateSlot(slot);
-    if (activated.done) Notify(kSlotsChanged);
+    if (!activated.done) return activated;
+    Journal(EditOn(journal::Op::Switch, uint32_t(slot)), activated);
+    Notify(kSlotsChanged);
     return activated;
 }
 
@@ -587,6 +814,7 @@ void SetRange(int32_t start, int32_t end) {
 }
 
 Outcome Cut() {
+    const journal::Step edit = EditOn(journal::Op::Cut);
     std::optional<State> before = Capture();
     StreamRef edited = CloneOf(workspace.currentStream);
     if (!edited) return Outcome::Failed(kCutFailed);
@@ -597,7 +825,7 @@ Outcome Cut() {
         return Outcome::Failed(kCutFailed);
     ReplaceClipboard(taken.release());
     workspace.rangeEnd = workspace.rangeStart + 1;
-    return Changed(before, kFramesChanged | kClipboardChanged);
+    return Changed(before, kFramesChanged | kClipboardChanged, edit);
 }
 
 Outcome Copy() {
@@ -609,11 +837,15 @@ Outcome Copy() {
         return Outcome::Failed(kCopyFailed);
     ReplaceClipboard(copied.release());
     workspace.streamInfo = info;
+    sources.Collect();
+    Outcome outcome = Outcome::Done();
+    Journal(EditOn(journal::Op::Copy), outcome);
     Notify(kRangeChanged | kClipboardChanged);
-    return Outcome::Done();
+    return outcome;
 }
 
 Outcome Paste() {
+    const journal::Step edit = EditOn(journal::Op::Paste);
     std::optional<State> before = Capture();
     StreamRef edited = CloneOf(workspace.currentStream);
     if (!edited) return Outcome::Failed(kPasteFailed);
@@ -624,7 +856,7 @@ Outcome Paste() {
         return Outcome::Failed(kPasteFailed);
     workspace.rangeStart = position;
     workspace.rangeEnd = position + inserted;
-    return Changed(before, kFramesChanged);
+    return Changed(before, kFramesChanged, edit);
 }
 
 Outcome Reverse() {
@@ -633,7 +865,7 @@ Outcome Reverse() {
     if (!edited || !ReverseFrames(edited.get(), workspace.rangeStart, workspace.rangeEnd) ||
         !Commit(std::move(edited)))
         return Outcome::Failed(kReverseFailed);
-    return Changed(before, kFramesChanged);
+    return Changed(before, kFramesChanged, EditOn(journal::Op::Reverse));
 }
 
 Outcome SetRate(DWORD rate) {
@@ -647,7 +879,7 @@ Outcome SetRate(DWORD rate) {
             AVIERR_OK)
         return Outcome::Failed(kRateNotSet);
     workspace.streamInfo = info;
-    return Changed(before, kRateChanged);
+    return Changed(before, kRateChanged, EditOn(journal::Op::SetRate, rate));
 }
 
 Outcome ReloadAfterEffect() {
@@ -709,7 +941,9 @@ Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBAC
     if (result != AVIERR_OK || error) return Outcome::Failed(kNotSaved);
     if (size_t(workspace.currentSlot) < unsaved.size())
         unsaved[size_t(workspace.currentSlot)] = false;
-    return {true, kSaved, "Check"};
+    Outcome outcome{true, kSaved, "Check"};
+    Journal(EditOn(journal::Op::Saved, uint32_t(workspace.currentSlot)), outcome);
+    return outcome;
 }
 
 } // namespace session

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The record handed to every plug-in by address, and the clipboard's frames.
 extern EditWorkspace workspace;
@@ -47,11 +48,33 @@ enum Change : unsigned {
 using Observer = std::function<void(unsigned changes)>;
 void SetObserver(Observer observer);
 
-// Prepares an empty session whose temporary files live in temp/ below the working directory
-// (left-over files of an earlier run are removed). Fails with the text to show.
-Outcome Start();
-// Releases every stream and buffer and removes the temporary files; the record is empty again.
+struct StartOptions {
+    // Each running instance keeps its temporary files in a folder of its own below this one.
+    std::filesystem::path tempBase = "temp";
+    // Keep a journal of the work, so that it can be restored after a crash.
+    bool journal = true;
+    // Bytes of temporary files kept only so that changes can be undone; past it the oldest
+    // steps are forgotten.
+    uint64_t undoDiskBudget = uint64_t{8} << 30;
+};
+
+// Prepares an empty session with a temporary folder of its own below options.tempBase, locked
+// for as long as the session runs. Stray slot files of older versions in tempBase and the folders
+// of instances that are gone and left nothing to restore are removed. Fails with the text to show.
+Outcome Start(const StartOptions& options = {});
+// Releases every stream and buffer and removes the temporary folder with the journal in it; the
+// record is empty again.
 void End();
+
+// The folders of instances that are gone and left work to restore, newest first.
+std::vector<std::filesystem::path> RecoverableWork(const std::filesystem::path& tempBase = "temp");
+// Brings back, into a session just started, the work of a folder RecoverableWork listed, as it
+// was after its last completed change: every slot, the clipboard, the current slot and range. The
+// folder is removed afterwards. All or nothing: when any part cannot be restored, the session
+// stays empty and the reason is returned.
+Outcome Recover(const std::filesystem::path& folder);
+// Removes a folder RecoverableWork listed, with the work in it.
+void DiscardWork(const std::filesystem::path& folder);
 
 bool HasSlots();
 

@@ -48,7 +48,13 @@ class HostFixture : public testing::Test {
         std::filesystem::remove_all(folder);
     }
 
-    std::filesystem::path temp() const { return folder / "temp"; }
+    // Where every instance keeps its folder.
+    std::filesystem::path tempBase() const { return folder / "temp"; }
+    // The running instance's folder of temporary files; tempBase() while none runs.
+    std::filesystem::path temp() const {
+        if (!workspace.tempDir[0]) return tempBase();
+        return std::filesystem::path(workspace.tempDir).parent_path();
+    }
 
     static void Touch(const std::filesystem::path& path) { std::ofstream(path) << "x"; }
 

@@ -138,36 +138,35 @@ TEST_F(HostTest, F10OrALoneAltOpensTheFileMenu) {
     }
 }
 
-TEST_F(HostTest, TemporaryFiles00To98AreDeletedAtStartAndExit) {
+TEST_F(HostTest, StrayFiles00To98GoAtStartAndTheInstanceFolderAtExit) {
     for (int n = 0; n <= 99; ++n) {
         char name[16];
         std::snprintf(name, sizeof name, "%.2d.avi", n);
-        Touch(temp() / name);
+        Touch(tempBase() / name);
     }
-    Touch(temp() / "100.avi");
-    Touch(temp() / "notes.txt");
+    Touch(tempBase() / "100.avi");
+    Touch(tempBase() / "notes.txt");
 
     ASSERT_NE(CreateMainWindow(), nullptr);
-    EXPECT_EQ(std::string(workspace.tempDir), temp().string() + "/");
-    EXPECT_EQ(std::string(workspace.tempPath), (temp() / "00.avi").string());
+    const fs::path own = fs::path(workspace.tempDir).parent_path();
+    EXPECT_EQ(own.parent_path(), tempBase());
+    EXPECT_EQ(std::string(workspace.tempPath), (own / "00.avi").string());
     for (const char* gone : {"00.avi", "07.avi", "42.avi", "98.avi"})
-        EXPECT_FALSE(fs::exists(temp() / gone)) << gone;
+        EXPECT_FALSE(fs::exists(tempBase() / gone)) << gone;
     for (const char* kept : {"99.avi", "100.avi", "notes.txt"})
-        EXPECT_TRUE(fs::exists(temp() / kept)) << kept;
+        EXPECT_TRUE(fs::exists(tempBase() / kept)) << kept;
 
-    Touch(temp() / "03.avi");
-    Touch(temp() / "98.avi");
+    Touch(own / "03.avi");
     EXPECT_TRUE(DispatchCommand(kCmdExit));
     EXPECT_EQ(MainWindow(), nullptr);
-    EXPECT_FALSE(fs::exists(temp() / "03.avi"));
-    EXPECT_FALSE(fs::exists(temp() / "98.avi"));
-    EXPECT_TRUE(fs::exists(temp() / "99.avi"));
+    EXPECT_FALSE(fs::exists(own));
+    EXPECT_TRUE(fs::exists(tempBase() / "99.avi"));
 }
 
 TEST_F(HostTest, MissingTempFolderIsCreated) {
-    fs::remove_all(temp());
+    fs::remove_all(tempBase());
     ASSERT_NE(CreateMainWindow(), nullptr);
-    EXPECT_TRUE(fs::is_directory(temp()));
+    EXPECT_TRUE(fs::is_directory(tempBase()));
 }
 
 TEST_F(HostTest, TooLongWorkingFolderIsRefusedWithAMessage) {
@@ -199,10 +198,10 @@ TEST_F(HostTest, VersionBoxNamesTheProduct) {
 TEST_F(HostTest, ClosingTheWindowRunsTheDestructionSequence) {
     QMainWindow* window = CreateMainWindow();
     ASSERT_NE(window, nullptr);
-    Touch(temp() / "05.avi");
+    const fs::path own = fs::path(workspace.tempDir).parent_path();
     window->close();
     EXPECT_EQ(MainWindow(), nullptr);
-    EXPECT_FALSE(fs::exists(temp() / "05.avi"));
+    EXPECT_FALSE(fs::exists(own));
 }
 
 } // namespace

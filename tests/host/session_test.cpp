@@ -3,6 +3,7 @@
 #include "session.h"
 
 #include "../common/tiny_avi.h"
+#include "invert_effect.h"
 
 #include <gtest/gtest.h>
 
@@ -296,6 +297,38 @@ TEST_F(Session, FiftyMixedChangesUndoneToTheOpenedFileAndRedoneToTheEnd) {
     while (session::CanRedo())
         ASSERT_TRUE(session::Redo().done);
     EXPECT_EQ(Content(), last);
+}
+
+// Rendered files kept for Undo stay within the budget: the oldest steps go, with their files.
+TEST_F(Session, UndoForgetsTheOldestRendersPastItsDiskBudgetAndSaysSoOnce) {
+    const auto renderedFiles = [] {
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(workspace.tempDir))
+            if (entry.path().extension() == ".avi") files.push_back(entry.path());
+        return files;
+    };
+    ASSERT_TRUE(session::OpenVideo(MakeAvi("a.avi").c_str()).done);
+    ASSERT_TRUE(invert_effect::Apply().done);
+    ASSERT_EQ(renderedFiles().size(), 1u);
+    const uintmax_t fileSize = fs::file_size(renderedFiles()[0]);
+    session::End();
+    // Room for two and a half rendered files.
+    ASSERT_TRUE(session::Start({.undoDiskBudget = fileSize * 5 / 2}).done);
+    ASSERT_TRUE(session::OpenVideo(MakeAvi("a.avi").c_str()).done);
+    std::vector<std::string> told;
+    for (int render = 0; render < 4; ++render) {
+        const Outcome rendered = invert_effect::Apply();
+        ASSERT_TRUE(rendered.done) << render;
+        told.push_back(rendered.message);
+    }
+    const std::string trimmed =
+        "元に戻すための一時ファイルが上限を超えたので、古い操作は元に戻せなくなりました。";
+    EXPECT_EQ(told, (std::vector<std::string>{"", "", trimmed, ""}));
+    EXPECT_EQ(renderedFiles().size(), 2u);
+    const std::vector<int> inverted = Frames(workspace.currentStream);
+    EXPECT_TRUE(session::Undo().done);
+    EXPECT_NE(Frames(workspace.currentStream), inverted);
+    EXPECT_FALSE(session::CanUndo());
 }
 
 } // namespace

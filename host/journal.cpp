@@ -1,0 +1,293 @@
+#include "journal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <type_traits>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace journal {
+
+namespace {
+
+constexpr char kMagic[8] = {'M', 'I', 'V', 'R', 'A', 'J', '1', '\n'};
+constexpr const char* kFileName = "journal";
+constexpr const char* kNewFileName = "journal.new";
+// Each record: its payload's length, the payload's checksum, the payload.
+constexpr size_t kRecordHead = sizeof(uint32_t) + sizeof(uint64_t);
+// No picture of ten slots comes near this; a larger length is a damaged record.
+constexpr uint32_t kLargestRecord = 1u << 30;
+
+uint64_t Checksum(const std::vector<uint8_t>& bytes) {
+    uint64_t hash = 0xCBF29CE484222325ull; // FNV-1a
+    for (const uint8_t b : bytes)
+        hash = (hash ^ b) * 0x100000001B3ull;
+    return hash;
+}
+
+class Encoder {
+  public:
+    template <typename T> void Put(const T& value) {
+        static_assert(std::is_trivially_copyable_v<T>);
+        const auto* p = reinterpret_cast<const uint8_t*>(&value);
+        bytes.insert(bytes.end(), p, p + sizeof value);
+    }
+    void PutText(const std::string& text) {
+        Put(uint32_t(text.size()));
+        bytes.insert(bytes.end(), text.begin(), text.end());
+    }
+    void PutStream(const StreamImage& stream) {
+        Put(stream.info);
+        Put(uint32_t(stream.pieces.size()));
+        for (const Piece& piece : stream.pieces)
+            Put(piece);
+    }
+    std::vector<uint8_t> bytes;
+};
+
+// Reads what an Encoder wrote; every read is checked against the bytes that are there.
+class Decoder {
+  public:
+    explicit Decoder(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    template <typename T> bool Get(T& value) {
+        if (bytes_.size() - at_ < sizeof value) return false;
+        std::memcpy(&value, bytes_.data() + at_, sizeof value);
+        at_ += sizeof value;
+        return true;
+    }
+    bool GetText(std::string& text) {
+        uint32_t size = 0;
+        if (!Get(size) || bytes_.size() - at_ < size) return false;
+        text.assign(reinterpret_cast<const char*>(bytes_.data() + at_), size);
+        at_ += size;
+        return true;
+    }
+    bool GetStream(StreamImage& stream) {
+        uint32_t count = 0;
+        if (!Get(stream.info) || !Get(count) || count > (bytes_.size() - at_) / sizeof(Piece))
+            return false;
+        stream.pieces.resize(count);
+        for (Piece& piece : stream.pieces)
+            if (!Get(piece)) return false;
+        return true;
+    }
+    bool AtEnd() const { return at_ == bytes_.size(); }
+
+  private:
+    const std::vector<uint8_t>& bytes_;
+    size_t at_ = 0;
+};
+
+std::vector<uint8_t> Encode(const Snapshot& snapshot) {
+    Encoder out;
+    out.Put(uint32_t(snapshot.sources.size()));
+    for (const SourceImage& source : snapshot.sources) {
+        out.Put(source.id);
+        out.Put(uint8_t(source.temporary));
+        out.Put(source.frames);
+        out.PutText(source.path);
+    }
+    out.Put(uint32_t(snapshot.slots.size()));
+    for (const SlotImage& slot : snapshot.slots) {
+        out.PutStream(slot.stream);
+        out.Put(slot.name);
+        out.Put(uint8_t(slot.unsaved));
+    }
+    out.PutStream(snapshot.clipboard);
+    out.Put(snapshot.currentSlot);
+    out.Put(snapshot.rangeStart);
+    out.Put(snapshot.rangeEnd);
+    return std::move(out.bytes);
+}
+
+bool Decode(const std::vector<uint8_t>& bytes, Snapshot& snapshot) {
+    Decoder in(bytes);
+    uint32_t sources = 0, slots = 0;
+    if (!in.Get(sources) || sources > bytes.size()) return false;
+    snapshot.sources.resize(sources);
+    for (SourceImage& source : snapshot.sources) {
+        uint8_t temporary = 0;
+        if (!in.Get(source.id) || !in.Get(temporary) || !in.Get(source.frames) ||
+            !in.GetText(source.path))
+            return false;
+        source.temporary = temporary != 0;
+    }
+    if (!in.Get(slots) || slots > uint32_t(kMaxSlots)) return false;
+    snapshot.slots.resize(slots);
+    for (SlotImage& slot : snapshot.slots) {
+        uint8_t unsaved = 0;
+        if (!in.GetStream(slot.stream) || !in.Get(slot.name) || !in.Get(unsaved)) return false;
+        slot.unsaved = unsaved != 0;
+    }
+    return in.GetStream(snapshot.clipboard) && in.Get(snapshot.currentSlot) &&
+           in.Get(snapshot.rangeStart) && in.Get(snapshot.rangeEnd) && in.AtEnd();
+}
+
+std::vector<uint8_t> Encode(const Step& step) {
+    Encoder out;
+    out.Put(step.op);
+    out.Put(step.rangeStart);
+    out.Put(step.rangeEnd);
+    out.Put(step.argument);
+    return std::move(out.bytes);
+}
+
+bool Decode(const std::vector<uint8_t>& bytes, Step& step) {
+    Decoder in(bytes);
+    return in.Get(step.op) && step.op >= Op::Cut && step.op <= Op::Saved &&
+           in.Get(step.rangeStart) && in.Get(step.rangeEnd) && in.Get(step.argument) && in.AtEnd();
+}
+
+std::vector<uint8_t> Framed(const std::vector<uint8_t>& payload) {
+    Encoder out;
+    out.Put(uint32_t(payload.size()));
+    out.Put(Checksum(payload));
+    out.bytes.insert(out.bytes.end(), payload.begin(), payload.end());
+    return std::move(out.bytes);
+}
+
+// The next whole record's payload from the file; false at its end or at a damaged record.
+bool ReadRecord(std::ifstream& file, std::vector<uint8_t>& payload) {
+    uint32_t size = 0;
+    uint64_t checksum = 0;
+    if (!file.read(reinterpret_cast<char*>(&size), sizeof size) ||
+        !file.read(reinterpret_cast<char*>(&checksum), sizeof checksum) || size > kLargestRecord)
+        return false;
+    payload.resize(size);
+    return file.read(reinterpret_cast<char*>(payload.data()), size) &&
+           Checksum(payload) == checksum;
+}
+
+bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += size_t(n);
+    }
+    return true;
+}
+
+// A rename is durable only once the folder holding the name is synced.
+void SyncFolder(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+fs::path FileIn(const fs::path& folder) {
+    return folder / kFileName;
+}
+
+std::optional<Contents> Read(const fs::path& folder) {
+    std::ifstream file(FileIn(folder), std::ios::binary);
+    char magic[sizeof kMagic] = {};
+    if (!file.read(magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0)
+        return std::nullopt;
+    Contents contents;
+    std::vector<uint8_t> payload;
+    if (!ReadRecord(file, payload) || !Decode(payload, contents.snapshot)) return std::nullopt;
+    Step step;
+    while (ReadRecord(file, payload) && Decode(payload, step))
+        contents.steps.push_back(step);
+    return contents;
+}
+
+Writer::~Writer() {
+    Close();
+}
+
+void Writer::Open(const fs::path& folder) {
+    Close();
+    folder_ = folder;
+    stopping_ = false;
+    syncer_ = std::thread([this] { SyncLoop(); });
+}
+
+bool Writer::Checkpoint(const Snapshot& snapshot) {
+    if (!IsOpen()) return false;
+    std::vector<uint8_t> bytes(std::begin(kMagic), std::end(kMagic));
+    const std::vector<uint8_t> record = Framed(Encode(snapshot));
+    bytes.insert(bytes.end(), record.begin(), record.end());
+    const fs::path fresh = folder_ / kNewFileName;
+    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    std::error_code renamed;
+    if (WriteAll(fd, bytes) && ::fdatasync(fd) == 0)
+        fs::rename(fresh, FileIn(folder_), renamed);
+    else
+        renamed = std::make_error_code(std::errc::io_error);
+    if (renamed) {
+        ::close(fd);
+        std::error_code ignored;
+        fs::remove(fresh, ignored);
+        return false;
+    }
+    SyncFolder(folder_);
+    std::lock_guard lock(mutex_);
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd; // the renamed file: steps are appended to it
+    steps_ = 0;
+    return true;
+}
+
+bool Writer::Append(const Step& step) {
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0 || !WriteAll(fd_, Framed(Encode(step)))) return false;
+    ++steps_;
+    dirty_ = true;
+    wake_.notify_one();
+    return true;
+}
+
+void Writer::Remove() {
+    const fs::path folder = folder_;
+    Close();
+    if (folder.empty()) return;
+    std::error_code ignored;
+    fs::remove(FileIn(folder), ignored);
+    fs::remove(folder / kNewFileName, ignored);
+}
+
+void Writer::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        wake_.notify_one();
+    }
+    if (syncer_.joinable()) syncer_.join();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    steps_ = 0;
+    dirty_ = false;
+    folder_.clear();
+}
+
+// Syncs appended steps to the disk, as many at a time as arrived meanwhile.
+void Writer::SyncLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return dirty_ || stopping_; });
+        if (!dirty_) return;
+        dirty_ = false;
+        const int fd = fd_ >= 0 ? ::dup(fd_) : -1;
+        lock.unlock();
+        if (fd >= 0) {
+            ::fdatasync(fd);
+            ::close(fd);
+        }
+        lock.lock();
+    }
+}
+
+} // namespace journal

@@ -1,0 +1,116 @@
+// The crash journal: what the session is made of, kept on disk so that work survives a killed
+// process. The file starts with a whole picture of the session (a checkpoint: the files the
+// frames come from and each stream's pieces of them) and goes on with the small edits made since,
+// each appended before the edit is reported done. A checkpoint replaces the file atomically (a
+// new file, synced, renamed over the old one); an edit's record carries a checksum, so a record
+// torn by a crash is recognised and ignored together with everything after it.
+//
+// The records are written with write() before the edit returns, which is all a killed process
+// needs. Syncing them to the disk (against a power cut) is done on a thread of the journal's own
+// so that an edit does not wait for the disk; a checkpoint is synced before it is renamed.
+#pragma once
+
+#include "avifile/avifile.h"
+#include "workspace.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace journal {
+
+struct Piece {
+    uint32_t source; // an id of Snapshot::sources
+    int32_t first;
+    int32_t count;
+};
+
+struct StreamImage {
+    AVISTREAMINFOA info{}; // rate, scale and name are what an edit can change
+    std::vector<Piece> pieces;
+};
+
+struct SourceImage {
+    uint32_t id = 0;
+    bool temporary = false; // a file of the session's own folder, else a file the user opened
+    int32_t frames = 0;     // its length, checked when it is opened again
+    std::string path;
+};
+
+struct SlotImage {
+    StreamImage stream;
+    std::array<char, kPathSize> name{};
+    bool unsaved = false;
+};
+
+struct Snapshot {
+    std::vector<SourceImage> sources;
+    std::vector<SlotImage> slots;
+    StreamImage clipboard;
+    int32_t currentSlot = 0;
+    int32_t rangeStart = 0;
+    int32_t rangeEnd = 1;
+};
+
+// An edit made after the checkpoint, replayed on the range it was made on.
+enum class Op : uint8_t { Cut = 1, Copy, Paste, Reverse, SetRate, Switch, Saved };
+struct Step {
+    Op op = Op::Cut;
+    int32_t rangeStart = 0;
+    int32_t rangeEnd = 0;
+    uint32_t argument = 0; // the rate for SetRate, the slot for Switch and Saved
+};
+
+struct Contents {
+    Snapshot snapshot;
+    std::vector<Step> steps;
+};
+
+// The journal's file in a folder.
+std::filesystem::path FileIn(const std::filesystem::path& folder);
+
+// What a journal holds, up to its first damaged record; nothing when there is no journal or its
+// checkpoint cannot be read.
+std::optional<Contents> Read(const std::filesystem::path& folder);
+
+class Writer {
+  public:
+    Writer() = default;
+    ~Writer();
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    // Starts journaling into folder; nothing is written before the first checkpoint.
+    void Open(const std::filesystem::path& folder);
+    bool IsOpen() const { return !folder_.empty(); }
+    // Replaces the journal with this picture of the session. False when it could not be written
+    // (the old journal then stays as it was).
+    bool Checkpoint(const Snapshot& snapshot);
+    // Adds an edit after the last checkpoint. False when it could not be written.
+    bool Append(const Step& step);
+    // Edits appended since the last checkpoint.
+    int StepsSinceCheckpoint() const { return steps_; }
+    // Stops journaling and deletes the journal (a clean end).
+    void Remove();
+
+  private:
+    void Close();
+    void SyncLoop();
+
+    std::filesystem::path folder_;
+    int fd_ = -1;
+    int steps_ = 0;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool dirty_ = false;
+    bool stopping_ = false;
+    std::thread syncer_;
+};
+
+} // namespace journal

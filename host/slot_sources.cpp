@@ -1,0 +1,179 @@
+#include "slot_sources.h"
+
+#include "avi_io.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The references held on stream, ours included.
+LONG ReferencesOn(PAVISTREAM stream) {
+    const LONG count = AVIStreamAddRef(stream);
+    AVIStreamRelease(stream);
+    return count - 1;
+}
+
+void RemoveFile(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+uint64_t SizeOf(const fs::path& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    return error ? 0 : uint64_t(size);
+}
+
+// Pieces of an editable stream, all of them.
+std::vector<EDITSTREAMPIECE> PiecesOf(PAVISTREAM stream) {
+    std::vector<EDITSTREAMPIECE> pieces;
+    LONG count = EditStreamGetPieces(stream, nullptr, 0);
+    while (count > LONG(pieces.size())) {
+        pieces.resize(size_t(count));
+        count = EditStreamGetPieces(stream, pieces.data(), count);
+    }
+    pieces.resize(size_t(std::max<LONG>(count, 0)));
+    return pieces;
+}
+
+} // namespace
+
+void SlotSources::Start(const fs::path& folder) {
+    Clear();
+    folder_ = folder;
+}
+
+void SlotSources::Clear() {
+    for (Source& source : sources_) {
+        source.stream.reset();
+        if (source.temporary) RemoveFile(source.path);
+    }
+    sources_.clear();
+}
+
+void SlotSources::AddUserFile(PAVISTREAM stream, const std::string& path) {
+    AVIStreamAddRef(stream);
+    Register(StreamRef(stream), path, false);
+}
+
+StreamRef SlotSources::Adopt(const fs::path& from, LONG frames) {
+    const fs::path kept = folder_ / ("f" + std::to_string(nextName_++) + ".avi");
+    std::error_code renamed;
+    fs::rename(from, kept, renamed);
+    StreamRef stream = renamed ? StreamRef() : OpenChecked(kept, frames);
+    if (!stream) {
+        RemoveFile(renamed ? from : kept);
+        return {};
+    }
+    AVIStreamAddRef(stream.get());
+    Register(StreamRef(stream.get()), kept, true);
+    return stream;
+}
+
+uint32_t SlotSources::Register(StreamRef stream, const fs::path& path, bool temporary) {
+    const uint32_t id = nextId_++;
+    const uint64_t bytes = temporary ? SizeOf(path) : 0;
+    sources_.push_back({id, std::move(stream), path, temporary, bytes});
+    return id;
+}
+
+const SlotSources::Source* SlotSources::Find(PAVISTREAM stream) const {
+    for (const Source& source : sources_)
+        if (source.stream.get() == stream) return &source;
+    return nullptr;
+}
+
+const SlotSources::Source* SlotSources::FindId(uint32_t id) const {
+    for (const Source& source : sources_)
+        if (source.id == id) return &source;
+    return nullptr;
+}
+
+bool SlotSources::Describe(PAVISTREAM stream, journal::StreamImage& image,
+                           std::vector<journal::SourceImage>& used) const {
+    image = {};
+    if (!stream || AVIStreamInfoA(stream, &image.info, sizeof image.info) != AVIERR_OK)
+        return false;
+    for (const EDITSTREAMPIECE& piece : PiecesOf(stream)) {
+        const Source* source = Find(piece.source);
+        if (!source) return false;
+        image.pieces.push_back({source->id, piece.first, piece.count});
+        const bool listed = std::any_of(used.begin(), used.end(),
+                                        [&](const auto& s) { return s.id == source->id; });
+        if (!listed)
+            used.push_back({source->id, source->temporary, AVIStreamLength(source->stream.get()),
+                            source->path.string()});
+    }
+    return true;
+}
+
+bool SlotSources::Reopen(const std::vector<journal::SourceImage>& images, const fs::path& folder,
+                         const UserFileOpener& openUserFile) {
+    std::vector<Source> opened;
+    for (const journal::SourceImage& image : images) {
+        StreamRef stream;
+        fs::path path = image.path;
+        if (!image.temporary) {
+            stream = openUserFile(image.path);
+            if (stream && AVIStreamLength(stream.get()) != image.frames) stream.reset();
+        } else {
+            // Only a plain name inside the dead instance's folder is taken from there.
+            const fs::path name = fs::path(image.path).filename();
+            path = folder_ / ("f" + std::to_string(nextName_++) + ".avi");
+            std::error_code renamed;
+            fs::rename(folder / name, path, renamed);
+            if (!renamed) stream = OpenChecked(path, image.frames);
+        }
+        if (!stream) {
+            for (Source& source : opened)
+                if (source.temporary) RemoveFile(source.path);
+            return false;
+        }
+        opened.push_back({image.id, std::move(stream), path, image.temporary,
+                          image.temporary ? SizeOf(path) : 0});
+    }
+    // The journal's ids stay the ids of these files; new files get ids after them.
+    for (Source& source : opened) {
+        nextId_ = std::max(nextId_, source.id + 1);
+        sources_.push_back(std::move(source));
+    }
+    return true;
+}
+
+StreamRef SlotSources::Build(const journal::StreamImage& image) const {
+    StreamRef stream = CloneOf(nullptr);
+    if (!stream) return {};
+    for (const journal::Piece& piece : image.pieces) {
+        const Source* source = FindId(piece.source);
+        LONG position = AVIStreamLength(stream.get()), length = 0;
+        if (!source ||
+            EditStreamPaste(stream.get(), &position, &length, source->stream.get(), piece.first,
+                            piece.count) != AVIERR_OK ||
+            length != piece.count)
+            return {};
+    }
+    if (!image.pieces.empty()) {
+        AVISTREAMINFOA info = image.info;
+        if (EditStreamSetInfoA(stream.get(), &info, sizeof info) != AVIERR_OK) return {};
+    }
+    return stream;
+}
+
+void SlotSources::Collect() {
+    std::erase_if(sources_, [](Source& source) {
+        if (ReferencesOn(source.stream.get()) > 1) return false;
+        source.stream.reset();
+        if (source.temporary) RemoveFile(source.path);
+        return true;
+    });
+}
+
+uint64_t SlotSources::OwnFileBytes() const {
+    uint64_t bytes = 0;
+    for (const Source& source : sources_)
+        bytes += source.bytes;
+    return bytes;
+}
