@@ -5,6 +5,9 @@
 namespace {
 
 const char kDiscardChanges[] = "保存していない変更があります。破棄してよろしいですか？";
+const char kRecoverWork[] =
+    "前回は正常に終了しなかったため、保存していない作業が残っています。復元しますか？";
+const char kReplaceFile[] = "ファイルは既にあります。上書きしてよろしいですか？";
 
 } // namespace
 
@@ -15,4 +18,13 @@ void ShowOutcome(QWidget* owner, const Outcome& outcome) {
 
 bool AskToDiscardChanges(QWidget* owner) {
     return MessageBoxA(owner, kDiscardChanges, "Check", MB_OKCANCEL) == IDOK;
+}
+
+bool AskToRecoverWork(QWidget* owner) {
+    return MessageBoxA(owner, kRecoverWork, "Check", MB_OKCANCEL) == IDOK;
+}
+
+bool AskToReplaceFile(QWidget* owner, const std::string& path) {
+    const std::string text = path + "\n" + kReplaceFile;
+    return MessageBoxA(owner, text.c_str(), "Check", MB_OKCANCEL) == IDOK;
 }

@@ -51,6 +51,9 @@ int SaveCurrentSlot(QWidget* mainWindow) {
     // The dialog gives the full path, so the working directory plays no part.
     const std::filesystem::path target(path);
     session::RememberSaveName(path);
+    // The user's original is worth a question too: it may be the slot's own source.
+    std::error_code ignored;
+    if (std::filesystem::exists(target, ignored) && !AskToReplaceFile(mainWindow, path)) return 0;
     StopPlayback(); // no tick may read the streams while the dialogs run events
     PAVISTREAM stream = workspace.slotStreams[workspace.currentSlot];
     AVICOMPRESSOPTIONS options{};

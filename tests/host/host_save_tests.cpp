@@ -4,6 +4,7 @@
 
 #include "avi_fixtures.h"
 #include "editor_panel.h"
+#include "ui/ui.h"
 
 #include <QProgressDialog>
 #include <QPushButton>
@@ -25,6 +26,7 @@ using Host = HostFixture;
 
 const char kSaved[] = "ファイルを保存しました。";
 const char kNotSaved[] = "ファイルを保存できませんでした。";
+const char kReplace[] = "ファイルは既にあります。上書きしてよろしいですか？";
 
 AVICOMPRESSOPTIONS Options(DWORD handler) {
     AVICOMPRESSOPTIONS options{};
@@ -79,6 +81,24 @@ struct SaveCase {
     std::vector<int> frames;
 };
 
+TEST_F(Host, SavingOverAFileTheUserKeepsWritesNothing) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    const std::string source = MakeAvi("clip.avi", 16, 8, 6);
+    Open(source);
+    DispatchCommand(kCmdStreamReverse);
+    const std::string original = Bytes(source);
+    ui_script::ClearShownMessages();
+    ui_script::QueueMessageAnswer(IDCANCEL);
+    ui_script::QueueFileAnswer(source, 1);
+    DispatchCommand(kCmdFileSave);
+
+    EXPECT_EQ(Bytes(source), original);
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Check");
+    EXPECT_TRUE(ui_script::AskedSaveOptionsDialogs().empty());
+    EXPECT_TRUE(session::HasUnsavedChanges(0));
+}
+
 TEST_F(Host, SaveWritesTheCurrentSlotWhereTheUserChose) {
     ASSERT_NE(CreateMainWindow(), nullptr);
     fs::create_directory(folder / "other");
@@ -112,9 +132,14 @@ TEST_F(Host, SaveWritesTheCurrentSlotWhereTheUserChose) {
 
         EXPECT_EQ(FramesIn(target), c.frames);
         EXPECT_EQ(Listing(target.parent_path()), expected);
-        ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
-        EXPECT_EQ(ui_script::ShownMessages()[0].text, kSaved);
-        EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Check");
+        // An old file is replaced only after the user said so.
+        const auto& shown = ui_script::ShownMessages();
+        ASSERT_EQ(shown.size(), c.existing ? 2u : 1u);
+        if (c.existing) {
+            EXPECT_EQ(shown[0].text, target.string() + "\n" + kReplace);
+        }
+        EXPECT_EQ(shown.back().text, kSaved);
+        EXPECT_EQ(shown.back().caption, "Check");
         EXPECT_EQ(ui_script::AskedSaveOptionsDialogs().back().flags,
                   unsigned(ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW));
         EXPECT_STREQ(workspace.savePath, target.filename().c_str());
@@ -196,7 +221,9 @@ TEST_F(Host, AFailedOrCancelledSaveLeavesTheOldFileAlone) {
         std::vector<std::string> shown;
         for (const ui_script::ShownMessage& message : ui_script::ShownMessages())
             shown.push_back(message.text);
-        EXPECT_EQ(shown, c.messages);
+        std::vector<std::string> expected = {target.string() + "\n" + kReplace};
+        expected.insert(expected.end(), c.messages.begin(), c.messages.end());
+        EXPECT_EQ(shown, expected);
     }
 }
 
