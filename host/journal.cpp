@@ -1,6 +1,8 @@
 #include "journal.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -8,6 +10,7 @@
 #include <type_traits>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -21,6 +24,12 @@ constexpr const char* kFileName = "journal";
 constexpr const char* kNewFileName = "journal.new";
 // Each record: its payload's length, the payload's checksum, the payload.
 constexpr size_t kRecordHead = sizeof(uint32_t) + sizeof(uint64_t);
+constexpr size_t kStepBytes = 1 + 3 * sizeof(uint32_t);
+// The journal's file grows by this much at a time for the edits appended to it.
+constexpr size_t kAppendRoom = 1 << 20;
+// Appended edits are synced to the disk this long after the first of them, together: an edit
+// never waits for the disk, and a burst of edits costs one sync.
+constexpr auto kSyncDelay = std::chrono::milliseconds(20);
 // No picture of ten slots comes near this; a larger length is a damaged record.
 constexpr uint32_t kLargestRecord = 1u << 30;
 
@@ -131,6 +140,7 @@ bool Decode(const std::vector<uint8_t>& bytes, Snapshot& snapshot) {
 
 std::vector<uint8_t> Encode(const Step& step) {
     Encoder out;
+    out.bytes.reserve(kRecordHead + kStepBytes);
     out.Put(step.op);
     out.Put(step.rangeStart);
     out.Put(step.rangeEnd);
@@ -220,7 +230,8 @@ bool Writer::Checkpoint(const Snapshot& snapshot) {
     const std::vector<uint8_t> record = Framed(Encode(snapshot));
     bytes.insert(bytes.end(), record.begin(), record.end());
     const fs::path fresh = folder_ / kNewFileName;
-    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Read and write: the appended edits go through a mapping of the file.
+    const int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     std::error_code renamed;
     if (WriteAll(fd, bytes) && ::fdatasync(fd) == 0)
@@ -235,18 +246,49 @@ bool Writer::Checkpoint(const Snapshot& snapshot) {
     }
     SyncFolder(folder_);
     std::lock_guard lock(mutex_);
+    Unmap();
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd; // the renamed file: steps are appended to it
-    steps_ = 0;
+    end_ = bytes.size();
+    replayCost_ = 0;
     return true;
 }
 
+// Edits are copied into a mapping of the file, not written with a call into the kernel each:
+// the mapped pages belong to the file as soon as they are written, a killed process loses
+// nothing, and an edit costs a copy of a few bytes.
+bool Writer::MakeRoom(size_t bytes) {
+    if (fd_ < 0) return false;
+    if (end_ + bytes <= capacity_) return true;
+    const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const size_t capacity = (end_ + bytes + kAppendRoom + page - 1) / page * page;
+    Unmap();
+    // Blocks are taken now: a mapped page that the disk has no room for would kill the process.
+    if (::posix_fallocate(fd_, 0, off_t(capacity)) != 0) return false;
+    void* mapped = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (mapped == MAP_FAILED) return false;
+    map_ = static_cast<uint8_t*>(mapped);
+    capacity_ = capacity;
+    return true;
+}
+
+void Writer::Unmap() {
+    if (map_) ::munmap(map_, capacity_);
+    map_ = nullptr;
+    capacity_ = 0;
+}
+
 bool Writer::Append(const Step& step) {
+    const std::vector<uint8_t> record = Framed(Encode(step));
     std::lock_guard lock(mutex_);
-    if (fd_ < 0 || !WriteAll(fd_, Framed(Encode(step)))) return false;
-    ++steps_;
+    if (!MakeRoom(record.size())) return false;
+    std::memcpy(map_ + end_, record.data(), record.size());
+    end_ += record.size();
+    replayCost_ += step.op == Op::Reverse
+                       ? std::max<int64_t>(1, int64_t(step.rangeEnd) - step.rangeStart + 1)
+                       : 1;
+    if (!dirty_) wake_.notify_one();
     dirty_ = true;
-    wake_.notify_one();
     return true;
 }
 
@@ -266,9 +308,10 @@ void Writer::Close() {
         wake_.notify_one();
     }
     if (syncer_.joinable()) syncer_.join();
+    Unmap();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    steps_ = 0;
+    replayCost_ = 0;
     dirty_ = false;
     folder_.clear();
 }
@@ -279,6 +322,7 @@ void Writer::SyncLoop() {
     for (;;) {
         wake_.wait(lock, [this] { return dirty_ || stopping_; });
         if (!dirty_) return;
+        wake_.wait_for(lock, kSyncDelay, [this] { return stopping_; });
         dirty_ = false;
         const int fd = fd_ >= 0 ? ::dup(fd_) : -1;
         lock.unlock();

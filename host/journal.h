@@ -5,9 +5,10 @@
 // new file, synced, renamed over the old one); an edit's record carries a checksum, so a record
 // torn by a crash is recognised and ignored together with everything after it.
 //
-// The records are written with write() before the edit returns, which is all a killed process
-// needs. Syncing them to the disk (against a power cut) is done on a thread of the journal's own
-// so that an edit does not wait for the disk; a checkpoint is synced before it is renamed.
+// The records are in the file before the edit returns, which is all a killed process needs. Syncing
+// them to the disk (against a power cut) is done on a thread of the journal's own, at most a few
+// hundredths of a second later and for a burst of edits at once, so that an edit never waits for
+// the disk; a checkpoint is synced before it is renamed.
 #pragma once
 
 #include "avifile/avifile.h"
@@ -94,18 +95,24 @@ class Writer {
     bool Checkpoint(const Snapshot& snapshot);
     // Adds an edit after the last checkpoint. False when it could not be written.
     bool Append(const Step& step);
-    // Edits appended since the last checkpoint.
-    int StepsSinceCheckpoint() const { return steps_; }
+    // The work a restore would do to replay the edits appended since the last checkpoint, in
+    // frames moved (a Reverse moves every frame of its range, other edits count one).
+    int64_t ReplayCost() const { return replayCost_; }
     // Stops journaling and deletes the journal (a clean end).
     void Remove();
 
   private:
     void Close();
+    bool MakeRoom(size_t bytes);
+    void Unmap();
     void SyncLoop();
 
     std::filesystem::path folder_;
     int fd_ = -1;
-    int steps_ = 0;
+    uint8_t* map_ = nullptr; // the file's first capacity_ bytes
+    size_t capacity_ = 0;
+    size_t end_ = 0; // where the next edit goes
+    int64_t replayCost_ = 0;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool dirty_ = false;

@@ -56,8 +56,9 @@ const char kNotSaved[] = "ファイルを保存できませんでした。";
 constexpr DWORD kBitmapRate = 30;
 // "ﾋﾞﾃﾞｵ" (video) in half-width katakana, as the system code page stores it.
 constexpr char kBitmapStreamName[] = "\xCB\xDE\xC3\xDE\xB5";
-// Edits appended to the journal before it is written afresh: bounds the replay at a restore.
-constexpr int kStepsPerCheckpoint = 1000;
+// The journal is written afresh once replaying its edits would move this many frames: bounds
+// the time a restore takes (about a third of a second).
+constexpr int64_t kLargestReplay = 10'000;
 // Names tried for the file being saved before giving up.
 constexpr int kTemporaryNames = 100;
 // New files get every read and write permission the user's umask leaves.
@@ -463,8 +464,7 @@ bool WriteCheckpoint() {
 // a whole picture. A failed write is told once; the next write is then a whole picture.
 void Journal(const std::optional<journal::Step>& step, Outcome& outcome) {
     if (replaying || !journalWriter.IsOpen()) return;
-    const bool appended = step && !journalStale &&
-                          journalWriter.StepsSinceCheckpoint() < kStepsPerCheckpoint &&
+    const bool appended = step && !journalStale && journalWriter.ReplayCost() < kLargestReplay &&
                           journalWriter.Append(*step);
     journalStale = !appended && !WriteCheckpoint();
     if (journalStale && !journalFailTold) {

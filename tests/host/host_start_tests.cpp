@@ -6,7 +6,11 @@
 #include <QTabBar>
 #include <QTest>
 
+#include "ui/ui.h"
+
 #include <functional>
+
+#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -161,6 +165,39 @@ TEST_F(HostTest, StrayFiles00To98GoAtStartAndTheInstanceFolderAtExit) {
     EXPECT_EQ(MainWindow(), nullptr);
     EXPECT_FALSE(fs::exists(own));
     EXPECT_TRUE(fs::exists(tempBase() / "99.avi"));
+}
+
+// The work of an editor that was killed is offered at the next start: OK brings it back, Cancel
+// throws it away; either way it is not offered again.
+TEST_F(HostTest, WorkAKilledEditorLeftIsOfferedAndRestoredOrDiscarded) {
+    const std::string path = MakeAvi("a.avi", 16, 8, 6);
+    for (const int answer : {IDOK, IDCANCEL}) {
+        SCOPED_TRACE(answer == IDOK ? "restored" : "discarded");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            session::Start();
+            session::OpenVideo(path.c_str());
+            session::SetRange(1, 3);
+            session::Cut();
+            ::_exit(0); // as a crash would: nothing cleaned up
+        }
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+
+        ASSERT_NE(CreateMainWindow(), nullptr);
+        ui_script::ClearShownMessages();
+        ui_script::QueueMessageAnswer(answer);
+        OfferToRecoverWork();
+        ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+        EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Check");
+        EXPECT_EQ(workspace.slotCount, answer == IDOK ? 1 : 0);
+        if (answer == IDOK) {
+            EXPECT_EQ(AVIStreamLength(workspace.currentStream), 4);
+            EXPECT_EQ(AVIStreamLength(clipboardStream), 2);
+            EXPECT_TRUE(session::HasUnsavedChanges(0));
+        }
+        EXPECT_TRUE(session::RecoverableWork().empty());
+        CloseHost();
+    }
 }
 
 TEST_F(HostTest, MissingTempFolderIsCreated) {
