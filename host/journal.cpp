@@ -99,6 +99,7 @@ std::vector<uint8_t> Encode(const Snapshot& snapshot) {
     for (const SourceImage& source : snapshot.sources) {
         out.Put(source.id);
         out.Put(uint8_t(source.temporary));
+        out.Put(uint8_t(source.decoded));
         out.Put(source.frames);
         out.PutText(source.path);
     }
@@ -121,11 +122,12 @@ bool Decode(const std::vector<uint8_t>& bytes, Snapshot& snapshot) {
     if (!in.Get(sources) || sources > bytes.size()) return false;
     snapshot.sources.resize(sources);
     for (SourceImage& source : snapshot.sources) {
-        uint8_t temporary = 0;
-        if (!in.Get(source.id) || !in.Get(temporary) || !in.Get(source.frames) ||
-            !in.GetText(source.path))
+        uint8_t temporary = 0, decoded = 0;
+        if (!in.Get(source.id) || !in.Get(temporary) || !in.Get(decoded) ||
+            !in.Get(source.frames) || !in.GetText(source.path))
             return false;
         source.temporary = temporary != 0;
+        source.decoded = decoded != 0;
     }
     if (!in.Get(slots) || slots > uint32_t(kMaxSlots)) return false;
     snapshot.slots.resize(slots);
@@ -150,7 +152,7 @@ std::vector<uint8_t> Encode(const Step& step) {
 
 bool Decode(const std::vector<uint8_t>& bytes, Step& step) {
     Decoder in(bytes);
-    return in.Get(step.op) && step.op >= Op::Cut && step.op <= Op::Saved &&
+    return in.Get(step.op) && step.op >= Op::Cut && step.op <= Op::Switch &&
            in.Get(step.rangeStart) && in.Get(step.rangeEnd) && in.Get(step.argument) && in.AtEnd();
 }
 
@@ -220,7 +222,7 @@ Writer::~Writer() {
 void Writer::Open(const fs::path& folder) {
     Close();
     folder_ = folder;
-    stopping_ = false;
+    syncing_ = std::make_unique<Syncing>();
     syncer_ = std::thread([this] { SyncLoop(); });
 }
 
@@ -245,7 +247,7 @@ bool Writer::Checkpoint(const Snapshot& snapshot) {
         return false;
     }
     SyncFolder(folder_);
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(syncing_->mutex);
     Unmap();
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd; // the renamed file: steps are appended to it
@@ -279,16 +281,17 @@ void Writer::Unmap() {
 }
 
 bool Writer::Append(const Step& step) {
+    if (!syncing_) return false;
     const std::vector<uint8_t> record = Framed(Encode(step));
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(syncing_->mutex);
     if (!MakeRoom(record.size())) return false;
     std::memcpy(map_ + end_, record.data(), record.size());
     end_ += record.size();
     replayCost_ += step.op == Op::Reverse
                        ? std::max<int64_t>(1, int64_t(step.rangeEnd) - step.rangeStart + 1)
                        : 1;
-    if (!dirty_) wake_.notify_one();
-    dirty_ = true;
+    if (!syncing_->dirty) syncing_->wake.notify_one();
+    syncing_->dirty = true;
     return true;
 }
 
@@ -302,28 +305,31 @@ void Writer::Remove() {
 }
 
 void Writer::Close() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        wake_.notify_one();
+    if (syncing_) {
+        {
+            std::lock_guard lock(syncing_->mutex);
+            syncing_->stopping = true;
+            syncing_->wake.notify_one();
+        }
+        syncer_.join();
+        syncing_.reset();
     }
-    if (syncer_.joinable()) syncer_.join();
     Unmap();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     replayCost_ = 0;
-    dirty_ = false;
     folder_.clear();
 }
 
 // Syncs appended steps to the disk, as many at a time as arrived meanwhile.
 void Writer::SyncLoop() {
-    std::unique_lock lock(mutex_);
+    Syncing& shared = *syncing_;
+    std::unique_lock lock(shared.mutex);
     for (;;) {
-        wake_.wait(lock, [this] { return dirty_ || stopping_; });
-        if (!dirty_) return;
-        wake_.wait_for(lock, kSyncDelay, [this] { return stopping_; });
-        dirty_ = false;
+        shared.wake.wait(lock, [&] { return shared.dirty || shared.stopping; });
+        if (!shared.dirty) return;
+        shared.wake.wait_for(lock, kSyncDelay, [&] { return shared.stopping; });
+        shared.dirty = false;
         const int fd = fd_ >= 0 ? ::dup(fd_) : -1;
         lock.unlock();
         if (fd >= 0) {

@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -39,7 +40,8 @@ struct StreamImage {
 
 struct SourceImage {
     uint32_t id = 0;
-    bool temporary = false; // a file of the session's own folder, else a file the user opened
+    bool temporary = false; // in the session's own folder, else where the user keeps it
+    bool decoded = false;   // read through the view that decodes a file the user opened
     int32_t frames = 0;     // its length, checked when it is opened again
     std::string path;
 };
@@ -60,12 +62,12 @@ struct Snapshot {
 };
 
 // An edit made after the checkpoint, replayed on the range it was made on.
-enum class Op : uint8_t { Cut = 1, Copy, Paste, Reverse, SetRate, Switch, Saved };
+enum class Op : uint8_t { Cut = 1, Copy, Paste, Reverse, SetRate, Switch };
 struct Step {
     Op op = Op::Cut;
     int32_t rangeStart = 0;
     int32_t rangeEnd = 0;
-    uint32_t argument = 0; // the rate for SetRate, the slot for Switch and Saved
+    uint32_t argument = 0; // the rate for SetRate, the slot for Switch
 };
 
 struct Contents {
@@ -113,10 +115,15 @@ class Writer {
     size_t capacity_ = 0;
     size_t end_ = 0; // where the next edit goes
     int64_t replayCost_ = 0;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool dirty_ = false;
-    bool stopping_ = false;
+    // Made afresh for each journal: nothing of an earlier one (or of the process this one was
+    // forked from) can be left in them.
+    struct Syncing {
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool dirty = false;
+        bool stopping = false;
+    };
+    std::unique_ptr<Syncing> syncing_;
     std::thread syncer_;
 };
 

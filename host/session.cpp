@@ -558,7 +558,7 @@ void Empty() {
 // One edit of the journal, made again as it was made.
 bool Replay(const journal::Step& step) {
     using journal::Op;
-    if (step.op != Op::Switch && step.op != Op::Saved) SetRange(step.rangeStart, step.rangeEnd);
+    if (step.op != Op::Switch) SetRange(step.rangeStart, step.rangeEnd);
     switch (step.op) {
     case Op::Cut:
         return Cut().done;
@@ -572,10 +572,6 @@ bool Replay(const journal::Step& step) {
         return SetRate(step.argument).done;
     case Op::Switch:
         return SwitchSlot(int(step.argument)).done;
-    case Op::Saved:
-        if (!IsSlot(int(step.argument))) return false;
-        unsaved[step.argument] = false;
-        return true;
     }
     return false;
 }
@@ -932,7 +928,12 @@ Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBAC
     PAVISTREAM streams[] = {workspace.slotStreams[workspace.currentSlot]};
     const HRESULT result = AVISaveVA(written.c_str(), nullptr, progress, 1, streams, optionList);
     std::error_code error;
-    if (result == AVIERR_OK) fs::rename(written, target, error);
+    if (result == AVIERR_OK) {
+        // The journal must name the link before the old file's name goes.
+        Outcome ignored = Outcome::Done();
+        if (sources.KeepBeforeReplacing(target)) Journal(std::nullopt, ignored);
+        fs::rename(written, target, error);
+    }
     if (result != AVIERR_OK || error) {
         std::error_code ignored;
         fs::remove(written, ignored);
@@ -942,7 +943,7 @@ Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBAC
     if (size_t(workspace.currentSlot) < unsaved.size())
         unsaved[size_t(workspace.currentSlot)] = false;
     Outcome outcome{true, kSaved, "Check"};
-    Journal(EditOn(journal::Op::Saved, uint32_t(workspace.currentSlot)), outcome);
+    Journal(std::nullopt, outcome); // the slot is saved now, and a file it reads may be a link
     return outcome;
 }
 

@@ -56,11 +56,31 @@ void SlotSources::Clear() {
 
 void SlotSources::AddUserFile(PAVISTREAM stream, const std::string& path) {
     AVIStreamAddRef(stream);
-    Register(StreamRef(stream), path, false);
+    Register(StreamRef(stream), path, false, true);
+}
+
+fs::path SlotSources::NewName() {
+    return folder_ / ("f" + std::to_string(nextName_++) + ".avi");
+}
+
+bool SlotSources::KeepBeforeReplacing(const fs::path& path) {
+    bool kept = false;
+    for (Source& source : sources_) {
+        std::error_code error;
+        if (source.temporary || !fs::equivalent(source.path, path, error)) continue;
+        const fs::path link = NewName();
+        fs::create_hard_link(path, link, error);
+        if (error) continue; // another file system: the journal keeps naming the path
+        source.path = link;
+        source.temporary = true;
+        source.bytes = SizeOf(link);
+        kept = true;
+    }
+    return kept;
 }
 
 StreamRef SlotSources::Adopt(const fs::path& from, LONG frames) {
-    const fs::path kept = folder_ / ("f" + std::to_string(nextName_++) + ".avi");
+    const fs::path kept = NewName();
     std::error_code renamed;
     fs::rename(from, kept, renamed);
     StreamRef stream = renamed ? StreamRef() : OpenChecked(kept, frames);
@@ -69,14 +89,15 @@ StreamRef SlotSources::Adopt(const fs::path& from, LONG frames) {
         return {};
     }
     AVIStreamAddRef(stream.get());
-    Register(StreamRef(stream.get()), kept, true);
+    Register(StreamRef(stream.get()), kept, true, false);
     return stream;
 }
 
-uint32_t SlotSources::Register(StreamRef stream, const fs::path& path, bool temporary) {
+uint32_t SlotSources::Register(StreamRef stream, const fs::path& path, bool temporary,
+                               bool decoded) {
     const uint32_t id = nextId_++;
     const uint64_t bytes = temporary ? SizeOf(path) : 0;
-    sources_.push_back({id, std::move(stream), path, temporary, bytes});
+    sources_.push_back({id, std::move(stream), path, temporary, decoded, bytes});
     return id;
 }
 
@@ -104,8 +125,8 @@ bool SlotSources::Describe(PAVISTREAM stream, journal::StreamImage& image,
         const bool listed = std::any_of(used.begin(), used.end(),
                                         [&](const auto& s) { return s.id == source->id; });
         if (!listed)
-            used.push_back({source->id, source->temporary, AVIStreamLength(source->stream.get()),
-                            source->path.string()});
+            used.push_back({source->id, source->temporary, source->decoded,
+                            AVIStreamLength(source->stream.get()), source->path.string()});
     }
     return true;
 }
@@ -114,25 +135,22 @@ bool SlotSources::Reopen(const std::vector<journal::SourceImage>& images, const 
                          const UserFileOpener& openUserFile) {
     std::vector<Source> opened;
     for (const journal::SourceImage& image : images) {
-        StreamRef stream;
         fs::path path = image.path;
-        if (!image.temporary) {
-            stream = openUserFile(image.path);
-            if (stream && AVIStreamLength(stream.get()) != image.frames) stream.reset();
-        } else {
+        std::error_code renamed;
+        if (image.temporary) {
             // Only a plain name inside the dead instance's folder is taken from there.
-            const fs::path name = fs::path(image.path).filename();
-            path = folder_ / ("f" + std::to_string(nextName_++) + ".avi");
-            std::error_code renamed;
-            fs::rename(folder / name, path, renamed);
-            if (!renamed) stream = OpenChecked(path, image.frames);
+            path = NewName();
+            fs::rename(folder / fs::path(image.path).filename(), path, renamed);
         }
+        StreamRef stream;
+        if (!renamed) stream = image.decoded ? openUserFile(path.string()) : OpenChecked(path);
+        if (stream && AVIStreamLength(stream.get()) != image.frames) stream.reset();
         if (!stream) {
             for (Source& source : opened)
                 if (source.temporary) RemoveFile(source.path);
             return false;
         }
-        opened.push_back({image.id, std::move(stream), path, image.temporary,
+        opened.push_back({image.id, std::move(stream), path, image.temporary, image.decoded,
                           image.temporary ? SizeOf(path) : 0});
     }
     // The journal's ids stay the ids of these files; new files get ids after them.

@@ -27,6 +27,11 @@ class SlotSources {
     // (any number when -1).
     StreamRef Adopt(const std::filesystem::path& from, LONG frames = -1);
 
+    // Before the file at path is replaced (a save over it): a file the user opened there is
+    // kept, for the journal too, as a link of the session's own to the old file. True when one
+    // was.
+    bool KeepBeforeReplacing(const std::filesystem::path& path);
+
     // Stream as pieces of the files; the files it uses are added to `used` once each. False
     // when a piece comes from a stream that is none of these files.
     bool Describe(PAVISTREAM stream, journal::StreamImage& image,
@@ -52,12 +57,15 @@ class SlotSources {
         uint32_t id;
         StreamRef stream;
         std::filesystem::path path;
-        bool temporary;
+        bool temporary; // in the folder: deleted when no longer used
+        bool decoded;   // a file the user opened, read through the decoding view
         uint64_t bytes;
     };
     const Source* Find(PAVISTREAM stream) const;
     const Source* FindId(uint32_t id) const;
-    uint32_t Register(StreamRef stream, const std::filesystem::path& path, bool temporary);
+    uint32_t Register(StreamRef stream, const std::filesystem::path& path, bool temporary,
+                      bool decoded);
+    std::filesystem::path NewName();
 
     std::filesystem::path folder_;
     std::vector<Source> sources_;

@@ -115,10 +115,13 @@ std::vector<std::function<bool()>> Script(const fs::path& folder) {
             return change().done;
         };
     };
-    const auto save = [folder] {
-        AVICOMPRESSOPTIONS options = FullFrames();
-        return session::Save(folder / "saved.avi", options, nullptr).done;
+    const auto saveAs = [folder](const char* name) {
+        return [folder, name] {
+            AVICOMPRESSOPTIONS options = FullFrames();
+            return session::Save(folder / name, options, nullptr).done;
+        };
     };
+    const auto save = saveAs("saved.avi");
     return {
         [folder] { return session::OpenVideo((folder / "a.avi").c_str()).done; },
         range(5, 15, session::Cut),
@@ -142,6 +145,10 @@ std::vector<std::function<bool()>> Script(const fs::path& folder) {
         [] { return invert_effect::Apply().done; },
         save,
         range(10, 12, session::Reverse),
+        // A slot saved over the file it was opened from still shows what it showed.
+        [folder] { return session::OpenVideo((folder / "a.avi").c_str()).done; },
+        range(0, 10, session::Cut),
+        saveAs("a.avi"),
     };
 }
 
@@ -153,19 +160,24 @@ class Recovery : public testing::Test {
         fs::remove_all(folder);
         fs::create_directories(folder);
         fs::current_path(folder);
-        // Frames large enough that renders and saves take a good part of the script's time.
-        const tiny_avi::Video video{.width = 320, .height = 240, .frames = 40};
-        ASSERT_TRUE(tiny_avi::WriteVideo((folder / "a.avi").string(), video));
-        ASSERT_TRUE(tiny_avi::WriteVideo((folder / "b.avi").string(), video));
     }
     void TearDown() override {
         fs::current_path(previous);
         fs::remove_all(folder);
     }
 
+    // The files the script opens, as they are before it runs (it saves over one of them).
+    void WriteInputs() const {
+        // Frames large enough that renders and saves take a good part of the script's time.
+        const tiny_avi::Video video{.width = 320, .height = 240, .frames = 40};
+        EXPECT_TRUE(tiny_avi::WriteVideo((folder / "a.avi").string(), video));
+        EXPECT_TRUE(tiny_avi::WriteVideo((folder / "b.avi").string(), video));
+    }
+
     // The looks after each change of the script, with the empty session first.
     std::vector<Look> Expected() {
         std::vector<Look> looks;
+        WriteInputs();
         EXPECT_TRUE(session::Start().done);
         looks.push_back(Now());
         for (const auto& change : Script(folder)) {
@@ -182,6 +194,7 @@ class Recovery : public testing::Test {
     pid_t StartChild(int report, size_t stopAfter = SIZE_MAX) {
         const pid_t child = ::fork();
         if (child != 0) return child;
+        WriteInputs();
         session::Start();
         int done = 0;
         for (const auto& change : Script(folder)) {
@@ -239,7 +252,7 @@ TEST_F(Recovery, RestoresTheLastCompletedChangeWhereverTheEditorWasKilled) {
         int64_t(changes);
     std::mt19937 random(1234);
     std::uniform_int_distribution<int64_t> moment(0, 2 * perChange);
-    constexpr int kKills = 24;
+    constexpr int kKills = 30;
     for (int round = 0; round < kKills; ++round) {
         int pipe[2];
         ASSERT_EQ(::pipe(pipe), 0);
