@@ -118,18 +118,13 @@ bool UndoesToInput() {
     return true;
 }
 
-bool MeasureHistory(const std::string& input) {
-    const OpenSession slot(input);
-    if (!slot.ok) {
-        std::fprintf(stderr, "could not open the input\n");
-        return false;
-    }
-    std::mt19937 random(1);
+// `pairs` random cut/paste pairs on the open slot, the same ones for the same seed.
+bool CutPastePairs(int pairs, unsigned seed) {
+    std::mt19937 random(seed);
     auto pick = [&random](LONG low, LONG high) {
         return std::uniform_int_distribution<LONG>(low, high)(random);
     };
-    const size_t before = HeapInUse();
-    for (int pair = 0; pair < kEditSteps / 2; ++pair) {
+    for (int pair = 0; pair < pairs; ++pair) {
         const LONG length = pick(1, kLongestCut);
         const LONG from = pick(0, kFrames - length);
         session::SetRange(from, from + length);
@@ -138,6 +133,17 @@ bool MeasureHistory(const std::string& input) {
         session::SetRange(to, to + 1);
         if (!session::Paste().done) return false;
     }
+    return true;
+}
+
+bool MeasureHistory(const std::string& input) {
+    const OpenSession slot(input);
+    if (!slot.ok) {
+        std::fprintf(stderr, "could not open the input\n");
+        return false;
+    }
+    const size_t before = HeapInUse();
+    if (!CutPastePairs(kEditSteps / 2, 1)) return false;
     const size_t after = HeapInUse();
     if (!UndoesToInput()) {
         std::fprintf(stderr, "undoing the cut/paste steps did not bring the input back\n");
@@ -153,24 +159,6 @@ bool MeasureHistory(const std::string& input) {
     return true;
 }
 
-// kJournalPairs random cut/paste pairs on the open slot.
-bool CutPastePairs() {
-    std::mt19937 random(2);
-    auto pick = [&random](LONG low, LONG high) {
-        return std::uniform_int_distribution<LONG>(low, high)(random);
-    };
-    for (int pair = 0; pair < kJournalPairs; ++pair) {
-        const LONG length = pick(1, kLongestCut);
-        const LONG from = pick(0, kFrames - length);
-        session::SetRange(from, from + length);
-        if (!session::Cut().done) return false;
-        const LONG to = pick(0, kFrames - length);
-        session::SetRange(to, to + 1);
-        if (!session::Paste().done) return false;
-    }
-    return true;
-}
-
 // Times the pairs alone, in a session of their own started with or without the journal:
 // starting and opening are not what a user repeats. Rounds alternate between the two.
 bool TimePairs(const std::string& input, bool journal, bench::Side& side) {
@@ -179,7 +167,7 @@ bool TimePairs(const std::string& input, bool journal, bench::Side& side) {
     ::sync();
     const auto start = std::chrono::steady_clock::now();
     const double cpu = CpuSeconds();
-    const bool ok = ready && CutPastePairs();
+    const bool ok = ready && CutPastePairs(kJournalPairs, 2);
     side.cpu.push_back(CpuSeconds() - cpu);
     side.wall.push_back(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
