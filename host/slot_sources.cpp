@@ -136,14 +136,15 @@ bool SlotSources::Reopen(const std::vector<journal::SourceImage>& images, const 
     std::vector<Source> opened;
     for (const journal::SourceImage& image : images) {
         fs::path path = image.path;
-        std::error_code renamed;
+        std::error_code linked;
         if (image.temporary) {
-            // Only a plain name inside the dead instance's folder is taken from there.
+            // A link, so that a restore that fails leaves the dead instance's folder whole; only
+            // a plain name inside that folder is taken from there.
             path = NewName();
-            fs::rename(folder / fs::path(image.path).filename(), path, renamed);
+            fs::create_hard_link(folder / fs::path(image.path).filename(), path, linked);
         }
         StreamRef stream;
-        if (!renamed) stream = image.decoded ? openUserFile(path.string()) : OpenChecked(path);
+        if (!linked) stream = image.decoded ? openUserFile(path.string()) : OpenChecked(path);
         if (stream && AVIStreamLength(stream.get()) != image.frames) stream.reset();
         if (!stream) {
             for (Source& source : opened)

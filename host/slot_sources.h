@@ -38,8 +38,8 @@ class SlotSources {
                   std::vector<journal::SourceImage>& used) const;
 
     // Opens the files of a journal again: a file the user opened through openUserFile, a file of
-    // the session's own by moving it here from `folder`. False when any cannot be opened as it
-    // was; the files opened so far are then closed again.
+    // the session's own through a link here to it in `folder`. False when any cannot be opened as
+    // it was; the files opened so far are then closed again.
     using UserFileOpener = std::function<StreamRef(const std::string& path)>;
     bool Reopen(const std::vector<journal::SourceImage>& images,
                 const std::filesystem::path& folder, const UserFileOpener& openUserFile);

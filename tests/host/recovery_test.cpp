@@ -294,6 +294,39 @@ TEST_F(Recovery, RestoresTheLastCompletedChangeWhereverTheEditorWasKilled) {
     }
 }
 
+// A restore that cannot be done whole is not done at all, and the work stays to be offered again.
+TEST_F(Recovery, AWorkThatCannotBeRestoredWholeIsLeftAsItWas) {
+    const std::vector<Look> looks = Expected();
+    constexpr size_t kChanges = 8; // both files open, a render of the first, the second current
+    ::waitpid(StartChild(-1, kChanges), nullptr, 0);
+    const fs::path moved = folder / "moved.avi";
+    fs::rename(folder / "b.avi", moved);
+
+    ASSERT_TRUE(session::Start().done);
+    const std::vector<fs::path> found = session::RecoverableWork();
+    ASSERT_EQ(found.size(), 1u);
+    const auto filesIn = [](const fs::path& dir) {
+        std::vector<fs::path> names;
+        for (const auto& entry : fs::directory_iterator(dir))
+            names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<fs::path> left = filesIn(found.front());
+    const Outcome failed = session::Recover(found.front());
+    EXPECT_FALSE(failed.done);
+    EXPECT_EQ(failed.message, "前回の作業を復元できませんでした");
+    EXPECT_EQ(workspace.slotCount, 0);
+    EXPECT_EQ(AVIStreamLength(clipboardStream), 0);
+    EXPECT_EQ(filesIn(found.front()), left);
+    session::End();
+
+    fs::rename(moved, folder / "b.avi");
+    ASSERT_TRUE(session::Start().done);
+    EXPECT_EQ(Restored(), looks[kChanges]);
+    session::End();
+}
+
 TEST_F(Recovery, ARunningInstanceKeepsItsFilesAndAGoneOneIsOfferedThenCleaned) {
     int pipe[2];
     ASSERT_EQ(::pipe(pipe), 0);
