@@ -13,6 +13,7 @@
 #include <QMainWindow>
 
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -78,6 +79,21 @@ void RunCut() {
 }
 
 } // namespace
+
+void OpenFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        if (const Outcome room = session::CheckRoomForSlot(); !room.done) {
+            Show(room);
+            return;
+        }
+        // Full paths, as the open dialog gives them: the working folder moves with each dialog.
+        std::error_code error;
+        std::filesystem::path full = std::filesystem::absolute(path, error);
+        if (error) full = path;
+        StopPlayback();
+        Show(session::OpenVideo(full.c_str()));
+    }
+}
 
 bool DispatchCommand(int commandId) {
     if (commandId >= kCmdEffectFirst && commandId < kCmdEffectEnd) {

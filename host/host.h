@@ -6,6 +6,8 @@
 #include "session.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class QAction;
 class QMainWindow;
@@ -45,3 +47,7 @@ QAction* MenuItem(int commandId);
 
 // Runs a menu or key-table command. False means default processing (the id is not handled).
 bool DispatchCommand(int commandId);
+
+// Opens each file into a new slot, in order, as File Open does, telling each failure; once every
+// slot is in use the refusal is told once and the rest are skipped.
+void OpenFiles(const std::vector<std::string>& paths);

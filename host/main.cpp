@@ -4,5 +4,5 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return HostMain();
+    return HostMain(argc, argv); // QApplication took out its own arguments
 }

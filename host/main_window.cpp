@@ -8,16 +8,22 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QSignalBlocker>
 #include <QTabBar>
+#include <QTimer>
+#include <QUrl>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 uint16_t hostFlags;
@@ -28,10 +34,15 @@ const char* const kWindowTitle = "Sarvolo";
 
 class HostWindow : public QMainWindow {
   public:
-    HostWindow() { qApp->installEventFilter(this); }
+    HostWindow() {
+        qApp->installEventFilter(this);
+        setAcceptDrops(true);
+    }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -96,6 +107,27 @@ void HostWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+// The files of this machine among the dragged URLs, in their order.
+std::vector<std::string> LocalFiles(const QMimeData* data) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    return paths;
+}
+
+void HostWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!LocalFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+// Dropped files open as File Open would open them, once the drag is over: the opening may show
+// boxes, and the application that started the drag waits until the drop returns.
+void HostWindow::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths = LocalFiles(event->mimeData());
+    if (paths.empty()) return;
+    event->acceptProposedAction();
+    QTimer::singleShot(0, this, [paths = std::move(paths)] { OpenFiles(paths); });
+}
+
 void HostWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange) repaintRequests |= kRepaintAll;
     QMainWindow::changeEvent(event);
@@ -152,10 +184,11 @@ void OfferToRecoverWork() {
     ShowOutcome(MainWindow(), session::Recover(newest));
 }
 
-int HostMain() {
+int HostMain(int argc, char** argv) {
     QMainWindow* window = CreateMainWindow();
     if (!window) return 0;
     window->show();
     OfferToRecoverWork();
+    if (argc > 1) OpenFiles({argv + 1, argv + argc});
     return QApplication::exec();
 }

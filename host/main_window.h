@@ -4,9 +4,11 @@
 #include "host.h"
 #include "window.h"
 
-// Runs the editor on the running QApplication; returns the exit code.
 // At start-up: when an instance that is gone left work behind, asks whether to restore it, then
 // restores or discards it.
 void OfferToRecoverWork();
 
-int HostMain();
+// Runs the editor on the running QApplication with its command line (what Qt left of it); the
+// files named there open into slots once the window shows and any earlier work was offered.
+// Returns the exit code.
+int HostMain(int argc, char** argv);
