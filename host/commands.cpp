@@ -108,7 +108,7 @@ bool DispatchCommand(int commandId) {
         ShowVersion();
         return true;
     case kCmdFileOpen:
-        OpenIntoNewSlot(kAviFilters, session::OpenVideo);
+        OpenIntoNewSlot(kVideoOpenFilters, session::OpenVideo);
         return true;
     case kCmdFileSave:
         SaveCurrentSlot(MainWindow());

@@ -2,6 +2,12 @@
 
 #include "ui/ui.h"
 
+#include <map>
+
+const char kVideoOpenFilters[] =
+    "Video files (*.avi *.mp4 *.mkv *.mov *.webm *.m4v *.mpg *.mpeg *.ts *.wmv *.flv)\0"
+    "*.avi;*.mp4;*.mkv;*.mov;*.webm;*.m4v;*.mpg;*.mpeg;*.ts;*.wmv;*.flv\0"
+    "digitalvideo(*.avi)\0*.avi\0All Files(*.*)\0*.*\0";
 const char kAviFilters[] = "digitalvideo(*.avi)\0*.avi\0All Files(*.*)\0*.*\0";
 const char kBitmapFilters[] = "BitMap(*.bmp)\0*.bmp\0All Files(*.*)\0*.*\0";
 
@@ -9,8 +15,9 @@ namespace {
 
 const char kPathTooLong[] = "ファイルのパスが長すぎます（99バイトまで）";
 
-// Shared by every file dialog of the host: the filter the user chose last.
-DWORD rememberedFilterIndex = 0;
+// The filter the user chose last, per list: the same position means another filter in another
+// list.
+std::map<const char*, DWORD> rememberedFilterIndex;
 
 } // namespace
 
@@ -19,7 +26,7 @@ int AskFileName(QWidget* owner, char (&path)[kPathSize], const char* filters, Fi
     request.lStructSize = sizeof request;
     request.hwndOwner = owner;
     request.lpstrFilter = filters;
-    request.nFilterIndex = rememberedFilterIndex;
+    request.nFilterIndex = rememberedFilterIndex[filters];
     request.lpstrFile = path;
     request.nMaxFile = kPathSize;
     request.lpstrTitle = "マルチメディア";
@@ -32,6 +39,6 @@ int AskFileName(QWidget* owner, char (&path)[kPathSize], const char* filters, Fi
             MessageBoxA(owner, kPathTooLong, "Check", MB_OK);
         return 0;
     }
-    rememberedFilterIndex = request.nFilterIndex;
+    rememberedFilterIndex[filters] = request.nFilterIndex;
     return 1;
 }

@@ -7,7 +7,9 @@ class QWidget;
 
 enum class FileDialogMode { Save = 0, Open = 1 };
 
-// Pairs of description and pattern, double-NUL terminated.
+// Pairs of description and pattern, double-NUL terminated. Opening takes any video file the
+// media layer reads; saving writes AVI only.
+extern const char kVideoOpenFilters[];
 extern const char kAviFilters[];
 extern const char kBitmapFilters[];
 

@@ -268,19 +268,29 @@ TEST_F(Host, AFailedOpenKeepsTheCurrentSlot) {
     EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Error");
 }
 
-TEST_F(Host, TheFilterChosenIsOfferedByTheNextDialog) {
+// Opening offers every video file first; saving writes AVI only and keeps a filter of its own.
+TEST_F(Host, TheFilterChosenIsOfferedByTheNextDialogOfItsKind) {
     ASSERT_NE(CreateMainWindow(), nullptr);
     const std::string path = MakeAvi("a.avi", 8, 6, 3);
     ui_script::QueueFileAnswer(path, 2);
     DispatchCommand(kCmdFileOpen);
     Open(path); // ends with filter 1
     Open(path);
+    DispatchCommand(kCmdFileSave); // cancelled
     const auto& asked = ui_script::AskedFileDialogs();
-    ASSERT_EQ(asked.size(), 3u);
+    ASSERT_EQ(asked.size(), 4u);
     EXPECT_EQ(asked[1].filterIndex, 2u);
     EXPECT_EQ(asked[2].filterIndex, 1u);
     EXPECT_EQ(asked[0].title, "マルチメディア");
-    EXPECT_EQ(asked[0].filter,
+    EXPECT_EQ(
+        asked[0].filter,
+        (std::vector<std::string>{
+            "Video files (*.avi *.mp4 *.mkv *.mov *.webm *.m4v *.mpg *.mpeg *.ts *.wmv *.flv)",
+            "*.avi;*.mp4;*.mkv;*.mov;*.webm;*.m4v;*.mpg;*.mpeg;*.ts;*.wmv;*.flv",
+            "digitalvideo(*.avi)", "*.avi", "All Files(*.*)", "*.*"}));
+    EXPECT_TRUE(asked[3].save);
+    EXPECT_EQ(asked[3].filterIndex, 0u);
+    EXPECT_EQ(asked[3].filter,
               (std::vector<std::string>{"digitalvideo(*.avi)", "*.avi", "All Files(*.*)", "*.*"}));
 }
 
