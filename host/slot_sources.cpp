@@ -147,6 +147,7 @@ bool SlotSources::Reopen(const std::vector<journal::SourceImage>& images, const 
         if (!linked) stream = image.decoded ? openUserFile(path.string()) : OpenChecked(path);
         if (stream && AVIStreamLength(stream.get()) != image.frames) stream.reset();
         if (!stream) {
+            if (image.temporary && !linked) RemoveFile(path);
             for (Source& source : opened)
                 if (source.temporary) RemoveFile(source.path);
             return false;

@@ -319,6 +319,11 @@ TEST_F(Recovery, AWorkThatCannotBeRestoredWholeIsLeftAsItWas) {
     EXPECT_EQ(workspace.slotCount, 0);
     EXPECT_EQ(AVIStreamLength(clipboardStream), 0);
     EXPECT_EQ(filesIn(found.front()), left);
+    const std::vector<fs::path> own = filesIn(fs::path(workspace.tempDir));
+    EXPECT_EQ(std::count_if(own.begin(), own.end(),
+                            [](const fs::path& name) { return name.extension() == ".avi"; }),
+              0)
+        << "links made for the failed restore stay behind";
     session::End();
 
     fs::rename(moved, folder / "b.avi");
