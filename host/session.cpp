@@ -708,6 +708,14 @@ bool HasSlots() {
     return workspace.slotCount > 0;
 }
 
+SlotSound SoundOf(int) {
+    return {};
+}
+
+int64_t FirstSampleOfFrame(int, LONG) {
+    return 0;
+}
+
 Outcome CheckRoomForSlot() {
     if (workspace.slotCount < kMaxSlots) return Outcome::Done();
     return Outcome::Failed(kTooManySlots, "Check");

@@ -78,6 +78,16 @@ void DiscardWork(const std::filesystem::path& folder);
 
 bool HasSlots();
 
+// A slot's sound, for the player and the slot list.
+struct SlotSound {
+    PAVISTREAM stream = nullptr; // borrowed, valid until the slot next changes; null: no sound
+    WAVEFORMATEX format{};       // 16-bit PCM
+};
+SlotSound SoundOf(int slot);
+// The first sample of the sound of a slot's frame `frame` (frame may be the slot's length: the
+// sample after the last).
+int64_t FirstSampleOfFrame(int slot, LONG frame);
+
 // Reads frame n of stream into buffer, one frame of the current slot's format. A failed read
 // leaves the buffer as it was.
 void ReadFrame(PAVISTREAM stream, LONG n, uint8_t* buffer);

@@ -13,7 +13,9 @@ typedef struct AviFile* PAVIFILE;
 typedef struct AviStream* PAVISTREAM;
 
 #define AVIERR_OK 0
-#define AVIERR_MEMORY ((HRESULT)0x80044067) // the frames are too large to hold
+#define AVIERR_MEMORY ((HRESULT)0x80044067)    // the frames are too large to hold
+#define AVIERR_BADFORMAT ((HRESULT)0x80044066) // the stream is there but cannot be read
+#define AVIERR_NODATA ((HRESULT)0x8004406F)    // the file has no stream of that type
 #define AVIERR_ERROR ((HRESULT)0x80044074)
 #define AVIERR_NOCOMPRESSOR ((HRESULT)0x80044071) // no compressor of that handler opens here
 #define AVIERR_USERABORT ((HRESULT)0x800440C6)    // the progress callback asked to stop
@@ -27,6 +29,15 @@ typedef struct AviStream* PAVISTREAM;
     ((DWORD)(uint8_t)(a) | ((DWORD)(uint8_t)(b) << 8) | ((DWORD)(uint8_t)(c) << 16) |              \
      ((DWORD)(uint8_t)(d) << 24))
 #define streamtypeVIDEO mmioFOURCC('v', 'i', 'd', 's')
+#define streamtypeAUDIO mmioFOURCC('a', 'u', 'd', 's')
+
+// Audio codecs by their wave format tags: what an audio stream delivers (always PCM), and what
+// AVISaveVA writes (the audio options' fccHandler).
+#define WAVE_FORMAT_PCM 0x0001
+#define WAVE_FORMAT_MPEGLAYER3 0x0055
+#define WAVE_FORMAT_AAC 0x00FF
+// The audio options' fccHandler that leaves the audio stream out of the saved file.
+#define AUDIO_LEAVE_OUT mmioFOURCC('n', 'o', 'n', 'e')
 
 #define AVIIF_KEYFRAME 0x10
 #define AVICOMPRESSF_DATARATE 0x02
@@ -83,6 +94,16 @@ typedef struct {
     DWORD biClrUsed;
     DWORD biClrImportant;
 } BITMAPINFOHEADER;
+
+typedef struct {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+} WAVEFORMATEX;
 #pragma pack(pop)
 
 typedef struct {
@@ -113,7 +134,20 @@ static_assert(offsetof(AVISTREAMINFOA, szName) == 76);
 static_assert(sizeof(BITMAPINFOHEADER) == 40);
 static_assert(offsetof(BITMAPINFOHEADER, biBitCount) == 14);
 static_assert(offsetof(BITMAPINFOHEADER, biSizeImage) == 20);
+static_assert(sizeof(WAVEFORMATEX) == 18);
 #endif
+
+// Audio streams. AVIStreamOpenFromFileA and AVIFileGetStream with streamtypeAUDIO open the
+// first audio stream of any file the media layer reads (AVIERR_NODATA when there is none,
+// AVIERR_BADFORMAT when it cannot be decoded). Every audio stream delivers 16-bit signed PCM,
+// channels interleaved, at the stored rate and channel count; a sample is one value for every
+// channel (nBlockAlign bytes). Its information: fccType streamtypeAUDIO, dwScale nBlockAlign,
+// dwRate nAvgBytesPerSec, dwSampleSize nBlockAlign, dwLength in samples; AVIStreamReadFormat
+// gives the WAVEFORMATEX. AVIStreamRead reads up to `samples` samples from `start` (fewer at
+// the end; a null buffer only tells the bytes needed). Editable streams work on audio in
+// samples, and paste only audio of an equal format. A file created with AVIFileOpenA may hold
+// one PCM audio stream (AVIFileCreateStreamA with streamtypeAUDIO, AVIStreamSetFormat with
+// the WAVEFORMATEX, AVIStreamWrite of whole samples).
 
 PLATFORM_API HRESULT AVIFileInit(void);
 PLATFORM_API HRESULT AVIFileExit(void);
@@ -157,9 +191,19 @@ typedef struct {
 // stream is not editable.
 PLATFORM_API LONG EditStreamGetPieces(PAVISTREAM stream, EDITSTREAMPIECE* pieces, LONG capacity);
 
-// Writes one video stream to a new AVI file at path, compressed as options[0] says (fccHandler
-// "DIB " or 0 keeps the frames uncompressed). A save that fails or is stopped after it created
-// the file removes it again.
+// Samples [start, start + samples) of an audio stream converted to the rate and channel count
+// of `target` (16-bit PCM) and written as a new AVI file of one audio stream at path; *written
+// gets the samples written. A conversion that fails removes the file again.
+PLATFORM_API HRESULT AVIConvertAudioToFileA(const char* path, PAVISTREAM source, LONG start,
+                                            LONG samples, const WAVEFORMATEX* target,
+                                            LONG* written);
+
+// Writes a video stream, and an audio stream after it when streamCount is 2, to a new AVI file
+// at path. The video is compressed as options[0] says (fccHandler "DIB " or 0 keeps the frames
+// uncompressed); the audio as options[1]'s fccHandler says (a WAVE_FORMAT_ tag; 0 is PCM;
+// AUDIO_LEAVE_OUT writes no audio), at dwBytesPerSecond for compressed audio (0: the encoder's
+// default), interleaved with the frames. A save that fails or is stopped after it created the
+// file removes it again.
 PLATFORM_API HRESULT AVISaveVA(const char* path, void* handler, AVISAVECALLBACK progress,
                                int streamCount, PAVISTREAM* streams, AVICOMPRESSOPTIONS** options);
 

@@ -71,7 +71,11 @@ PLATFORM_API DWORD CommDlgExtendedError(void);
 // on this machine, and their settings. The flag bits ICMF_CHOOSE_KEYFRAME, ICMF_CHOOSE_DATARATE
 // and ICMF_CHOOSE_PREVIEW offer the key-frame interval, the data rate and a preview of the
 // stream's first frame as the settings store it. A record marked AVICOMPRESSF_VALID gives the
-// initial choice. 1 when the user pressed OK (the choice is then in options[0]), else 0.
+// initial choice. With two streams, the second an audio stream, it also offers how the audio is
+// saved: PCM 16-bit (the default), AAC and MP3 where this machine has their encoders, or no
+// audio; that choice goes into options[1] (fccType streamtypeAUDIO, fccHandler a WAVE_FORMAT_
+// tag or AUDIO_LEAVE_OUT, dwBytesPerSecond for the compressed ones). 1 when the user pressed
+// OK (the choice is then in options[0], and options[1] for audio), else 0.
 PLATFORM_API int AVISaveOptions(HWND owner, unsigned flags, int streamCount, PAVISTREAM* streams,
                                 AVICOMPRESSOPTIONS** options);
 
