@@ -19,7 +19,9 @@ namespace journal {
 
 namespace {
 
-constexpr char kMagic[8] = {'M', 'I', 'V', 'R', 'A', 'J', '1', '\n'};
+constexpr char kMagic[8] = {'M', 'I', 'V', 'R', 'A', 'J', '2', '\n'};
+// Journals of the version before sound: no sound in the picture; still restored.
+constexpr char kSoundlessMagic[8] = {'M', 'I', 'V', 'R', 'A', 'J', '1', '\n'};
 constexpr const char* kFileName = "journal";
 constexpr const char* kNewFileName = "journal.new";
 // Each record: its payload's length, the payload's checksum, the payload.
@@ -57,13 +59,22 @@ class Encoder {
         for (const Piece& piece : stream.pieces)
             Put(piece);
     }
+    void PutSound(const SoundImage& sound) {
+        Put(uint8_t(sound.present));
+        Put(sound.format);
+        Put(sound.perFrameNum);
+        Put(sound.perFrameDen);
+        PutStream(sound.stream);
+    }
     std::vector<uint8_t> bytes;
 };
 
 // Reads what an Encoder wrote; every read is checked against the bytes that are there.
 class Decoder {
   public:
-    explicit Decoder(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    Decoder(const std::vector<uint8_t>& bytes, bool withSound)
+        : withSound(withSound), bytes_(bytes) {}
+    const bool withSound;
     template <typename T> bool Get(T& value) {
         if (bytes_.size() - at_ < sizeof value) return false;
         std::memcpy(&value, bytes_.data() + at_, sizeof value);
@@ -86,6 +97,16 @@ class Decoder {
             if (!Get(piece)) return false;
         return true;
     }
+    bool GetSound(SoundImage& sound) {
+        if (!withSound) return true;
+        uint8_t present = 0;
+        if (!Get(present) || !Get(sound.format) || !Get(sound.perFrameNum) ||
+            !Get(sound.perFrameDen) || !GetStream(sound.stream))
+            return false;
+        sound.present = present != 0;
+        // A frame lasts a positive number of samples, or the positions make no sense.
+        return !sound.present || (sound.perFrameNum > 0 && sound.perFrameDen > 0);
+    }
     bool AtEnd() const { return at_ == bytes_.size(); }
 
   private:
@@ -100,44 +121,51 @@ std::vector<uint8_t> Encode(const Snapshot& snapshot) {
         out.Put(source.id);
         out.Put(uint8_t(source.temporary));
         out.Put(uint8_t(source.decoded));
+        out.Put(uint8_t(source.sound));
         out.Put(source.frames);
         out.PutText(source.path);
     }
     out.Put(uint32_t(snapshot.slots.size()));
     for (const SlotImage& slot : snapshot.slots) {
         out.PutStream(slot.stream);
+        out.PutSound(slot.sound);
         out.Put(slot.name);
         out.Put(uint8_t(slot.unsaved));
     }
     out.PutStream(snapshot.clipboard);
+    out.PutSound(snapshot.clipboardSound);
     out.Put(snapshot.currentSlot);
     out.Put(snapshot.rangeStart);
     out.Put(snapshot.rangeEnd);
     return std::move(out.bytes);
 }
 
-bool Decode(const std::vector<uint8_t>& bytes, Snapshot& snapshot) {
-    Decoder in(bytes);
+bool Decode(const std::vector<uint8_t>& bytes, bool withSound, Snapshot& snapshot) {
+    Decoder in(bytes, withSound);
     uint32_t sources = 0, slots = 0;
     if (!in.Get(sources) || sources > bytes.size()) return false;
     snapshot.sources.resize(sources);
     for (SourceImage& source : snapshot.sources) {
-        uint8_t temporary = 0, decoded = 0;
+        uint8_t temporary = 0, decoded = 0, sound = 0;
         if (!in.Get(source.id) || !in.Get(temporary) || !in.Get(decoded) ||
-            !in.Get(source.frames) || !in.GetText(source.path))
+            (withSound && !in.Get(sound)) || !in.Get(source.frames) || !in.GetText(source.path))
             return false;
         source.temporary = temporary != 0;
         source.decoded = decoded != 0;
+        source.sound = sound != 0;
     }
     if (!in.Get(slots) || slots > uint32_t(kMaxSlots)) return false;
     snapshot.slots.resize(slots);
     for (SlotImage& slot : snapshot.slots) {
         uint8_t unsaved = 0;
-        if (!in.GetStream(slot.stream) || !in.Get(slot.name) || !in.Get(unsaved)) return false;
+        if (!in.GetStream(slot.stream) || !in.GetSound(slot.sound) || !in.Get(slot.name) ||
+            !in.Get(unsaved))
+            return false;
         slot.unsaved = unsaved != 0;
     }
-    return in.GetStream(snapshot.clipboard) && in.Get(snapshot.currentSlot) &&
-           in.Get(snapshot.rangeStart) && in.Get(snapshot.rangeEnd) && in.AtEnd();
+    return in.GetStream(snapshot.clipboard) && in.GetSound(snapshot.clipboardSound) &&
+           in.Get(snapshot.currentSlot) && in.Get(snapshot.rangeStart) &&
+           in.Get(snapshot.rangeEnd) && in.AtEnd();
 }
 
 std::vector<uint8_t> Encode(const Step& step) {
@@ -151,7 +179,7 @@ std::vector<uint8_t> Encode(const Step& step) {
 }
 
 bool Decode(const std::vector<uint8_t>& bytes, Step& step) {
-    Decoder in(bytes);
+    Decoder in(bytes, true);
     return in.Get(step.op) && step.op >= Op::Cut && step.op <= Op::Switch &&
            in.Get(step.rangeStart) && in.Get(step.rangeEnd) && in.Get(step.argument) && in.AtEnd();
 }
@@ -204,11 +232,13 @@ fs::path FileIn(const fs::path& folder) {
 std::optional<Contents> Read(const fs::path& folder) {
     std::ifstream file(FileIn(folder), std::ios::binary);
     char magic[sizeof kMagic] = {};
-    if (!file.read(magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0)
-        return std::nullopt;
+    if (!file.read(magic, sizeof magic)) return std::nullopt;
+    const bool withSound = std::memcmp(magic, kMagic, sizeof magic) == 0;
+    if (!withSound && std::memcmp(magic, kSoundlessMagic, sizeof magic) != 0) return std::nullopt;
     Contents contents;
     std::vector<uint8_t> payload;
-    if (!ReadRecord(file, payload) || !Decode(payload, contents.snapshot)) return std::nullopt;
+    if (!ReadRecord(file, payload) || !Decode(payload, withSound, contents.snapshot))
+        return std::nullopt;
     Step step;
     while (ReadRecord(file, payload) && Decode(payload, step))
         contents.steps.push_back(step);

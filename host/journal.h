@@ -42,12 +42,23 @@ struct SourceImage {
     uint32_t id = 0;
     bool temporary = false; // in the session's own folder, else where the user keeps it
     bool decoded = false;   // read through the view that decodes a file the user opened
-    int32_t frames = 0;     // its length, checked when it is opened again
+    bool sound = false;     // the file's sound, not its frames
+    int32_t frames = 0;     // its length (samples for sound), checked when it is opened again
     std::string path;
+};
+
+// Sound in samples; frame k's sound starts at sample floor(k * perFrameNum / perFrameDen).
+struct SoundImage {
+    bool present = false;
+    WAVEFORMATEX format{};
+    int64_t perFrameNum = 0;
+    int64_t perFrameDen = 1;
+    StreamImage stream;
 };
 
 struct SlotImage {
     StreamImage stream;
+    SoundImage sound;
     std::array<char, kPathSize> name{};
     bool unsaved = false;
 };
@@ -56,6 +67,7 @@ struct Snapshot {
     std::vector<SourceImage> sources;
     std::vector<SlotImage> slots;
     StreamImage clipboard;
+    SoundImage clipboardSound;
     int32_t currentSlot = 0;
     int32_t rangeStart = 0;
     int32_t rangeEnd = 1;

@@ -27,7 +27,7 @@ LONG ReportProgress(int percent) {
 }
 
 Outcome WriteWithProgress(QWidget* owner, const std::filesystem::path& target,
-                          AVICOMPRESSOPTIONS& options) {
+                          AVICOMPRESSOPTIONS& options, const AVICOMPRESSOPTIONS* soundOptions) {
     QProgressDialog dialog(QStringLiteral("ファイルを保存しています…"),
                            QStringLiteral("キャンセル"), 0, kPercent, owner);
     dialog.setWindowTitle(QStringLiteral("保存"));
@@ -36,7 +36,7 @@ Outcome WriteWithProgress(QWidget* owner, const std::filesystem::path& target,
     dialog.setAutoClose(false);
     dialog.setAutoReset(false);
     progressShown = &dialog;
-    Outcome saved = session::Save(target, options, ReportProgress);
+    Outcome saved = session::Save(target, options, ReportProgress, soundOptions);
     progressShown = nullptr;
     return saved;
 }
@@ -55,11 +55,15 @@ int SaveCurrentSlot(QWidget* mainWindow) {
     std::error_code ignored;
     if (std::filesystem::exists(target, ignored) && !AskToReplaceFile(mainWindow, path)) return 0;
     StopPlayback(); // no tick may read the streams while the dialogs run events
-    PAVISTREAM stream = workspace.slotStreams[workspace.currentSlot];
-    AVICOMPRESSOPTIONS options{};
-    AVICOMPRESSOPTIONS* optionList[] = {&options};
-    if (!AVISaveOptions(mainWindow, kOptionsOffered, 1, &stream, optionList)) return 0;
-    const Outcome saved = WriteWithProgress(mainWindow, target, options);
+    // With sound, the dialog also asks how the sound is saved.
+    const session::SlotSound sound = session::SoundOf(workspace.currentSlot);
+    PAVISTREAM streams[] = {workspace.slotStreams[workspace.currentSlot], sound.stream};
+    AVICOMPRESSOPTIONS options{}, soundOptions{};
+    AVICOMPRESSOPTIONS* optionList[] = {&options, &soundOptions};
+    const int streamCount = sound.stream ? 2 : 1;
+    if (!AVISaveOptions(mainWindow, kOptionsOffered, streamCount, streams, optionList)) return 0;
+    const Outcome saved =
+        WriteWithProgress(mainWindow, target, options, sound.stream ? &soundOptions : nullptr);
     ShowOutcome(mainWindow, saved);
     return saved.done ? 1 : 0;
 }

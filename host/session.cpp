@@ -3,6 +3,7 @@
 #include "bitmap_file.h"
 #include "instance_folder.h"
 #include "journal.h"
+#include "slot_sound.h"
 #include "slot_sources.h"
 
 #include <algorithm>
@@ -52,6 +53,7 @@ const char kCompressionDiffers[] = "圧縮形式が現在のストリームと�
 const char kImageSizeDiffers[] = "画像サイズが現在のストリームと異なります。";
 const char kSaved[] = "ファイルを保存しました。";
 const char kNotSaved[] = "ファイルを保存できませんでした。";
+const char kSoundUnreadable[] = "音声を読み込めなかったので、映像だけを開きました。";
 
 constexpr DWORD kBitmapRate = 30;
 // "ﾋﾞﾃﾞｵ" (video) in half-width katakana, as the system code page stores it.
@@ -76,10 +78,15 @@ struct State {
     int32_t rangeStart = 0;
     int32_t rangeEnd = 1;
     StreamRef clipboard;
+    std::vector<sound::Track> sounds;
+    sound::Track clipboardSound;
 };
 
 // Per slot, in slot order: changed since it was opened or last saved.
 std::vector<bool> unsaved;
+// Per slot, in slot order: its sound; and the clipboard's.
+std::vector<sound::Track> sounds;
+sound::Track clipboardSound;
 
 std::deque<State> undoSteps;
 std::deque<State> redoSteps;
@@ -108,6 +115,17 @@ AVICOMPRESSOPTIONS UncompressedView() {
 
 bool IsSlot(int slot) {
     return slot >= 0 && slot < workspace.slotCount;
+}
+
+// The current slot's sound (a track without sound when there is no slot).
+sound::Track& CurrentSound() {
+    static sound::Track none;
+    if (!IsSlot(workspace.currentSlot)) {
+        none = {};
+        return none;
+    }
+    if (sounds.size() < size_t(workspace.slotCount)) sounds.resize(size_t(workspace.slotCount));
+    return sounds[size_t(workspace.currentSlot)];
 }
 
 // A file the user chose, as the view that delivers its frames uncompressed.
@@ -164,6 +182,7 @@ void StoreWorkingStream() {
 
 void RemoveSlot(int slot) {
     if (size_t(slot) < unsaved.size()) unsaved.erase(unsaved.begin() + slot);
+    if (size_t(slot) < sounds.size()) sounds.erase(sounds.begin() + slot);
     ReplaceSlotStream(slot, nullptr);
     workspace.slotCount -= 1;
     for (int j = slot; j < workspace.slotCount; ++j) {
@@ -211,12 +230,14 @@ Outcome ActivateSlot(int slot) {
     return Outcome::Done();
 }
 
-// Adds stream as the last slot, named after the file in openPath, and makes it current. When
-// it cannot be made current the slots stay as they were.
-Outcome AppendSlot(StreamRef stream) {
+// Adds stream (with its sound) as the last slot, named after the file in openPath, and makes it
+// current. When it cannot be made current the slots stay as they were.
+Outcome AppendSlot(StreamRef stream, sound::Track track = {}) {
     const int slot = workspace.slotCount;
     workspace.slotStreams[slot] = stream.release();
     workspace.slotCount = slot + 1;
+    sounds.resize(size_t(slot));
+    sounds.push_back(std::move(track));
     Outcome activated = ActivateSlot(slot);
     if (!activated.done) {
         RemoveSlot(slot);
@@ -400,7 +421,26 @@ std::optional<State> Capture() {
     state.rangeEnd = workspace.rangeEnd;
     state.clipboard = CloneOf(clipboardStream);
     if (!state.clipboard) return std::nullopt;
+    state.sounds.resize(sounds.size());
+    for (size_t i = 0; i < sounds.size(); ++i)
+        if (!sounds[i].CloneInto(state.sounds[i])) return std::nullopt;
+    if (!clipboardSound.CloneInto(state.clipboardSound)) return std::nullopt;
     return state;
+}
+
+// The current slot's sound as it is saved: at the rate that keeps it in step with the frames
+// (after a frame-rate change, the samples at a rate changed alike). Null without sound.
+StreamRef SoundToSave() {
+    const sound::Track& track = CurrentSound();
+    if (!track.Present() || track.Samples() == 0) return {};
+    StreamRef saved = CloneOf(track.stream.get());
+    const WAVEFORMATEX playing = sound::PlayingFormat(track, workspace.streamInfo);
+    AVISTREAMINFOA info{};
+    if (!saved || AVIStreamInfoA(saved.get(), &info, sizeof info) != AVIERR_OK) return {};
+    info.dwRate = playing.nAvgBytesPerSec;
+    info.dwScale = playing.nBlockAlign;
+    if (EditStreamSetInfoA(saved.get(), &info, sizeof info) != AVIERR_OK) return {};
+    return saved;
 }
 
 // A change was made: the state before it can be brought back, and nothing can be redone.
@@ -419,6 +459,9 @@ void Restore(State& state) {
         std::memcpy(workspace.slotNames[i], state.names[size_t(i)].data(), kPathSize);
     }
     unsaved = state.unsaved;
+    sounds = std::move(state.sounds);
+    sounds.resize(size_t(workspace.slotCount));
+    clipboardSound = std::move(state.clipboardSound);
     ReplaceClipboard(state.clipboard.release());
     // The working stream belongs to the state left: it must not be kept in any slot.
     ReplaceCurrentStream(nullptr);
@@ -438,13 +481,35 @@ void MarkCurrentChanged() {
         unsaved[size_t(workspace.currentSlot)] = true;
 }
 
+bool DescribeSound(const sound::Track& track, journal::SoundImage& image,
+                   std::vector<journal::SourceImage>& used) {
+    image = {};
+    if (!track.Present()) return true;
+    image.present = true;
+    image.format = track.format;
+    image.perFrameNum = track.perFrameNum;
+    image.perFrameDen = track.perFrameDen;
+    return sources.Describe(track.stream.get(), image.stream, used);
+}
+
+bool BuildSound(const journal::SoundImage& image, sound::Track& track) {
+    track = {};
+    if (!image.present) return true;
+    track.format = image.format;
+    track.perFrameNum = image.perFrameNum;
+    track.perFrameDen = image.perFrameDen;
+    track.stream = sources.Build(image.stream);
+    return track.Present();
+}
+
 // The session as the journal keeps it; false when a stream uses a file the session does not
 // know (which would make the picture unusable).
 bool Picture(journal::Snapshot& snapshot) {
     snapshot.slots.resize(size_t(workspace.slotCount));
     for (int i = 0; i < workspace.slotCount; ++i) {
         journal::SlotImage& slot = snapshot.slots[size_t(i)];
-        if (!sources.Describe(workspace.slotStreams[i], slot.stream, snapshot.sources))
+        if (!sources.Describe(workspace.slotStreams[i], slot.stream, snapshot.sources) ||
+            !DescribeSound(sounds[size_t(i)], slot.sound, snapshot.sources))
             return false;
         std::memcpy(slot.name.data(), workspace.slotNames[i], kPathSize);
         slot.unsaved = HasUnsavedChanges(i);
@@ -452,7 +517,8 @@ bool Picture(journal::Snapshot& snapshot) {
     snapshot.currentSlot = workspace.currentSlot;
     snapshot.rangeStart = workspace.rangeStart;
     snapshot.rangeEnd = workspace.rangeEnd;
-    return sources.Describe(clipboardStream, snapshot.clipboard, snapshot.sources);
+    return sources.Describe(clipboardStream, snapshot.clipboard, snapshot.sources) &&
+           DescribeSound(clipboardSound, snapshot.clipboardSound, snapshot.sources);
 }
 
 bool WriteCheckpoint() {
@@ -586,9 +652,12 @@ std::optional<State> StateOf(const journal::Snapshot& snapshot) {
         state.names.push_back(slot.name);
         state.names.back().back() = '\0';
         state.unsaved.push_back(slot.unsaved);
+        state.sounds.emplace_back();
+        if (!BuildSound(slot.sound, state.sounds.back())) return std::nullopt;
     }
     state.clipboard = sources.Build(snapshot.clipboard);
-    if (!state.clipboard) return std::nullopt;
+    if (!state.clipboard || !BuildSound(snapshot.clipboardSound, state.clipboardSound))
+        return std::nullopt;
     const int count = int(snapshot.slots.size());
     state.currentSlot = count == 0 ? 0 : std::clamp(snapshot.currentSlot, 0, count - 1);
     state.rangeStart = snapshot.rangeStart;
@@ -635,6 +704,8 @@ Outcome Start(const StartOptions& options) {
 
 void End() {
     unsaved.clear();
+    sounds.clear();
+    clipboardSound = {};
     undoSteps.clear();
     redoSteps.clear();
     for (int i = 0; i < workspace.slotCount; ++i)
@@ -708,12 +779,18 @@ bool HasSlots() {
     return workspace.slotCount > 0;
 }
 
-SlotSound SoundOf(int) {
-    return {};
+SlotSound SoundOf(int slot) {
+    if (!IsSlot(slot) || size_t(slot) >= sounds.size() || !sounds[size_t(slot)].Present())
+        return {};
+    const sound::Track& track = sounds[size_t(slot)];
+    AVISTREAMINFOA info{};
+    AVIStreamInfoA(workspace.slotStreams[slot], &info, sizeof info);
+    return {track.stream.get(), sound::PlayingFormat(track, info)};
 }
 
-int64_t FirstSampleOfFrame(int, LONG) {
-    return 0;
+int64_t FirstSampleOfFrame(int slot, LONG frame) {
+    if (!IsSlot(slot) || size_t(slot) >= sounds.size()) return 0;
+    return sounds[size_t(slot)].FirstSample(frame);
 }
 
 Outcome CheckRoomForSlot() {
@@ -728,11 +805,23 @@ Outcome OpenVideo(const char* path) {
     StreamRef view = OpenUserFile(path, error);
     if (error != AviError::None) return Outcome::Failed(error);
     StreamRef stream = view ? CloneOf(view.get()) : StreamRef();
-    if (!stream) return Outcome::Failed(kStreamUnreadable);
+    AVISTREAMINFOA info{};
+    if (!stream || AVIStreamInfoA(stream.get(), &info, sizeof info) != AVIERR_OK)
+        return Outcome::Failed(kStreamUnreadable);
+    sound::Track track;
+    StreamRef soundFile;
+    const sound::Opened heard = sound::OpenTrack(path, info, track, soundFile);
     sources.AddUserFile(view.get(), path);
+    if (soundFile) sources.AddUserFile(soundFile.get(), path, true);
     std::optional<State> before = Capture();
-    if (Outcome appended = AppendSlot(std::move(stream)); !appended.done) return appended;
-    return Changed(before, kSlotsChanged);
+    if (Outcome appended = AppendSlot(std::move(stream), std::move(track)); !appended.done)
+        return appended;
+    Outcome outcome = Changed(before, kSlotsChanged);
+    if (heard == sound::Opened::Unreadable && outcome.message.empty()) {
+        outcome.message = kSoundUnreadable;
+        outcome.caption = "Check";
+    }
+    return outcome;
 }
 
 Outcome OpenBitmap(const char* path) {
@@ -769,6 +858,14 @@ Outcome AddBitmap(const char* path) {
     std::optional<State> before = Capture();
     StreamRef edited;
     if (Outcome inserted = InsertFrame(frame, edited); !inserted.done) return inserted;
+    // The new frame lasts its time in silence.
+    sound::Track track;
+    if (!CurrentSound().CloneInto(track) ||
+        !sound::Insert(track, workspace.streamInfo, AVIStreamLength(workspace.currentStream),
+                       workspace.rangeStart, sound::Track(), 1, sources)) {
+        sources.Collect();
+        return Outcome::Failed(kInsertFailed);
+    }
     // Flattened into a file of its own, the slot no longer depends on the files it was cut from.
     AviError error = AviError::None;
     AVISTREAMINFOA info{};
@@ -783,6 +880,7 @@ Outcome AddBitmap(const char* path) {
         sources.Collect();
         return Outcome::Failed(kTempSaveFailed);
     }
+    CurrentSound() = std::move(track);
     MarkCurrentChanged();
     return Changed(before, kSlotsChanged);
 }
@@ -824,9 +922,13 @@ Outcome Cut() {
     if (!edited) return Outcome::Failed(kCutFailed);
     LONG start = workspace.rangeStart, length = workspace.rangeEnd - workspace.rangeStart;
     StreamRef taken;
+    sound::Track track, takenSound;
     if (EditStreamCut(edited.get(), &start, &length, taken.out()) != AVIERR_OK ||
+        !CurrentSound().CloneInto(track) || !sound::Take(track, start, length, true, takenSound) ||
         !Commit(std::move(edited)))
         return Outcome::Failed(kCutFailed);
+    CurrentSound() = std::move(track);
+    clipboardSound = std::move(takenSound);
     ReplaceClipboard(taken.release());
     workspace.rangeEnd = workspace.rangeStart + 1;
     return Changed(before, kFramesChanged | kClipboardChanged, edit);
@@ -836,9 +938,12 @@ Outcome Copy() {
     LONG start = workspace.rangeStart, length = workspace.rangeEnd - workspace.rangeStart;
     StreamRef copied;
     AVISTREAMINFOA info{};
+    sound::Track copiedSound;
     if (EditStreamCopy(workspace.currentStream, &start, &length, copied.out()) != AVIERR_OK ||
-        AVIStreamInfoA(workspace.currentStream, &info, sizeof info) != AVIERR_OK)
+        AVIStreamInfoA(workspace.currentStream, &info, sizeof info) != AVIERR_OK ||
+        !sound::Take(CurrentSound(), start, length, false, copiedSound))
         return Outcome::Failed(kCopyFailed);
+    clipboardSound = std::move(copiedSound);
     ReplaceClipboard(copied.release());
     workspace.streamInfo = info;
     sources.Collect();
@@ -853,11 +958,19 @@ Outcome Paste() {
     std::optional<State> before = Capture();
     StreamRef edited = CloneOf(workspace.currentStream);
     if (!edited) return Outcome::Failed(kPasteFailed);
+    const LONG frames = AVIStreamLength(edited.get());
     LONG position = workspace.rangeStart, inserted = AVIStreamLength(clipboardStream);
+    sound::Track track;
     if (EditStreamPaste(edited.get(), &position, &inserted, clipboardStream, 0, inserted) !=
             AVIERR_OK ||
-        !Commit(std::move(edited)))
+        !CurrentSound().CloneInto(track) ||
+        !sound::Insert(track, workspace.streamInfo, frames, position, clipboardSound, inserted,
+                       sources) ||
+        !Commit(std::move(edited))) {
+        sources.Collect();
         return Outcome::Failed(kPasteFailed);
+    }
+    CurrentSound() = std::move(track);
     workspace.rangeStart = position;
     workspace.rangeEnd = position + inserted;
     return Changed(before, kFramesChanged, edit);
@@ -866,9 +979,15 @@ Outcome Paste() {
 Outcome Reverse() {
     std::optional<State> before = Capture();
     StreamRef edited = CloneOf(workspace.currentStream);
+    sound::Track track;
     if (!edited || !ReverseFrames(edited.get(), workspace.rangeStart, workspace.rangeEnd) ||
-        !Commit(std::move(edited)))
+        !CurrentSound().CloneInto(track) ||
+        !sound::Reverse(track, workspace.rangeStart, workspace.rangeEnd, sources) ||
+        !Commit(std::move(edited))) {
+        sources.Collect();
         return Outcome::Failed(kReverseFailed);
+    }
+    CurrentSound() = std::move(track);
     return Changed(before, kFramesChanged, EditOn(journal::Op::Reverse));
 }
 
@@ -928,13 +1047,22 @@ void RememberSaveName(const char* path) {
     if (CopyPath(workspace.savePath, path)) StripPath(workspace.savePath, 1);
 }
 
-Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBACK progress) {
+Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBACK progress,
+             const AVICOMPRESSOPTIONS* soundOptions) {
     if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
+    // Sound is left out only when the user said so.
+    AVICOMPRESSOPTIONS soundChoice{};
+    soundChoice.fccType = streamtypeAUDIO;
+    soundChoice.fccHandler = WAVE_FORMAT_PCM;
+    if (soundOptions) soundChoice = *soundOptions;
+    StreamRef soundSaved;
+    if (soundChoice.fccHandler != AUDIO_LEAVE_OUT) soundSaved = SoundToSave();
     const fs::path written = CreateFileBeside(target);
     if (written.empty()) return Outcome::Failed(kNotSaved);
-    AVICOMPRESSOPTIONS* optionList[] = {&options};
-    PAVISTREAM streams[] = {workspace.slotStreams[workspace.currentSlot]};
-    const HRESULT result = AVISaveVA(written.c_str(), nullptr, progress, 1, streams, optionList);
+    AVICOMPRESSOPTIONS* optionList[] = {&options, &soundChoice};
+    PAVISTREAM streams[] = {workspace.slotStreams[workspace.currentSlot], soundSaved.get()};
+    const HRESULT result =
+        AVISaveVA(written.c_str(), nullptr, progress, soundSaved ? 2 : 1, streams, optionList);
     std::error_code error;
     if (result == AVIERR_OK) {
         // The journal must name the link before the old file's name goes.

@@ -143,9 +143,10 @@ Outcome Redo();
 void RememberSaveName(const char* path);
 
 // File Save: writes the current slot to target through a file beside it, renamed over target
-// only when complete. `progress` gets the percentage and returns non-zero to cancel. A cancelled
-// save is Nothing(); the old file is then untouched.
+// only when complete; its sound goes with it as soundOptions say (16-bit PCM when null).
+// `progress` gets the percentage and returns non-zero to cancel. A cancelled save is Nothing();
+// the old file is then untouched.
 Outcome Save(const std::filesystem::path& target, AVICOMPRESSOPTIONS& options,
-             AVISAVECALLBACK progress);
+             AVISAVECALLBACK progress, const AVICOMPRESSOPTIONS* soundOptions = nullptr);
 
 } // namespace session

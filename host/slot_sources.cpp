@@ -39,6 +39,14 @@ std::vector<EDITSTREAMPIECE> PiecesOf(PAVISTREAM stream) {
     return pieces;
 }
 
+StreamRef OpenSound(const fs::path& path) {
+    StreamRef stream;
+    if (AVIStreamOpenFromFileA(stream.out(), path.c_str(), streamtypeAUDIO, 0,
+                               OF_READ | OF_SHARE_DENY_NONE, nullptr) != AVIERR_OK)
+        return {};
+    return stream;
+}
+
 } // namespace
 
 void SlotSources::Start(const fs::path& folder) {
@@ -54,9 +62,9 @@ void SlotSources::Clear() {
     sources_.clear();
 }
 
-void SlotSources::AddUserFile(PAVISTREAM stream, const std::string& path) {
+void SlotSources::AddUserFile(PAVISTREAM stream, const std::string& path, bool sound) {
     AVIStreamAddRef(stream);
-    Register(StreamRef(stream), path, false, true);
+    Register(StreamRef(stream), path, false, !sound, sound);
 }
 
 fs::path SlotSources::NewName() {
@@ -80,24 +88,33 @@ bool SlotSources::KeepBeforeReplacing(const fs::path& path) {
 }
 
 StreamRef SlotSources::Adopt(const fs::path& from, LONG frames) {
+    return Keep(from, false, frames);
+}
+
+StreamRef SlotSources::AdoptSound(const fs::path& from) {
+    return Keep(from, true, -1);
+}
+
+StreamRef SlotSources::Keep(const fs::path& from, bool sound, LONG frames) {
     const fs::path kept = NewName();
     std::error_code renamed;
     fs::rename(from, kept, renamed);
-    StreamRef stream = renamed ? StreamRef() : OpenChecked(kept, frames);
+    StreamRef stream;
+    if (!renamed) stream = sound ? OpenSound(kept) : OpenChecked(kept, frames);
     if (!stream) {
         RemoveFile(renamed ? from : kept);
         return {};
     }
     AVIStreamAddRef(stream.get());
-    Register(StreamRef(stream.get()), kept, true, false);
+    Register(StreamRef(stream.get()), kept, true, false, sound);
     return stream;
 }
 
-uint32_t SlotSources::Register(StreamRef stream, const fs::path& path, bool temporary,
-                               bool decoded) {
+uint32_t SlotSources::Register(StreamRef stream, const fs::path& path, bool temporary, bool decoded,
+                               bool sound) {
     const uint32_t id = nextId_++;
     const uint64_t bytes = temporary ? SizeOf(path) : 0;
-    sources_.push_back({id, std::move(stream), path, temporary, decoded, bytes});
+    sources_.push_back({id, std::move(stream), path, temporary, decoded, sound, bytes});
     return id;
 }
 
@@ -125,7 +142,7 @@ bool SlotSources::Describe(PAVISTREAM stream, journal::StreamImage& image,
         const bool listed = std::any_of(used.begin(), used.end(),
                                         [&](const auto& s) { return s.id == source->id; });
         if (!listed)
-            used.push_back({source->id, source->temporary, source->decoded,
+            used.push_back({source->id, source->temporary, source->decoded, source->sound,
                             AVIStreamLength(source->stream.get()), source->path.string()});
     }
     return true;
@@ -144,7 +161,10 @@ bool SlotSources::Reopen(const std::vector<journal::SourceImage>& images, const 
             fs::create_hard_link(folder / fs::path(image.path).filename(), path, linked);
         }
         StreamRef stream;
-        if (!linked) stream = image.decoded ? openUserFile(path.string()) : OpenChecked(path);
+        if (!linked && image.sound)
+            stream = OpenSound(path);
+        else if (!linked)
+            stream = image.decoded ? openUserFile(path.string()) : OpenChecked(path);
         if (stream && AVIStreamLength(stream.get()) != image.frames) stream.reset();
         if (!stream) {
             if (image.temporary && !linked) RemoveFile(path);
@@ -153,7 +173,7 @@ bool SlotSources::Reopen(const std::vector<journal::SourceImage>& images, const 
             return false;
         }
         opened.push_back({image.id, std::move(stream), path, image.temporary, image.decoded,
-                          image.temporary ? SizeOf(path) : 0});
+                          image.sound, image.temporary ? SizeOf(path) : 0});
     }
     // The journal's ids stay the ids of these files; new files get ids after them.
     for (Source& source : opened) {

@@ -20,12 +20,16 @@ class SlotSources {
     // Closes every file and deletes the session's own.
     void Clear();
 
-    // A file the user opened, as the stream its pieces are taken from.
-    void AddUserFile(PAVISTREAM stream, const std::string& path);
+    // A file the user opened, as the stream its pieces are taken from: its frames, or its sound.
+    void AddUserFile(PAVISTREAM stream, const std::string& path, bool sound = false);
     // Moves the finished file at `from` into the folder under a name of its own and opens it.
     // Null (and the file removed) when it cannot be read or does not hold `frames` frames
     // (any number when -1).
     StreamRef Adopt(const std::filesystem::path& from, LONG frames = -1);
+    // The same for a file of sound alone.
+    StreamRef AdoptSound(const std::filesystem::path& from);
+    // Where the session writes a file before adopting it.
+    std::filesystem::path ScratchPath() const { return folder_ / "scratch.avi"; }
 
     // Before the file at path is replaced (a save over it): a file the user opened there is
     // kept, for the journal too, as a link of the session's own to the old file. True when one
@@ -59,12 +63,14 @@ class SlotSources {
         std::filesystem::path path;
         bool temporary; // in the folder: deleted when no longer used
         bool decoded;   // a file the user opened, read through the decoding view
+        bool sound;     // the file's sound, not its frames
         uint64_t bytes;
     };
     const Source* Find(PAVISTREAM stream) const;
     const Source* FindId(uint32_t id) const;
     uint32_t Register(StreamRef stream, const std::filesystem::path& path, bool temporary,
-                      bool decoded);
+                      bool decoded, bool sound);
+    StreamRef Keep(const std::filesystem::path& from, bool sound, LONG frames);
     std::filesystem::path NewName();
 
     std::filesystem::path folder_;

@@ -1,0 +1,170 @@
+// A slot's sound goes with its frames through every edit, Undo and the save: each sample of the
+// saved file is checked against a model of where the edits put it. The clips are made with the
+// ffmpeg command line; every sample of their sound carries its own index.
+#include "session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t kSilence = -1;
+
+// Sample i of a clip: the left channel holds its low 14 bits plus one (never 0, which silence
+// is), the right one the rest.
+int64_t IndexOf(int16_t left, int16_t right) {
+    if (left == 0 && right == 0) return kSilence;
+    return int64_t(left - 1) | (int64_t(right) << 14);
+}
+
+bool Run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+struct Timing {
+    const char* name;
+    const char* frameRate; // for ffmpeg
+    int64_t rateNum, rateDen;
+    int sampleRate;
+    int frames;
+};
+void PrintTo(const Timing& t, std::ostream* out) {
+    *out << t.name;
+}
+
+// Where the edits put each sample: frame k's sound starts at floor(k * sampleRate / fps).
+struct Model {
+    std::vector<int64_t> samples;
+    int64_t num, den; // samples per frame
+
+    int64_t First(int64_t frame) const {
+        return std::min<int64_t>(frame * num / den, int64_t(samples.size()));
+    }
+    std::vector<int64_t> Take(int64_t first, int64_t count, bool remove) {
+        const auto from = samples.begin() + First(first),
+                   to = samples.begin() + First(first + count);
+        std::vector<int64_t> taken(from, to);
+        if (remove) samples.erase(from, to);
+        return taken;
+    }
+    void Insert(int64_t frame, const std::vector<int64_t>& material) {
+        samples.insert(samples.begin() + First(frame), material.begin(), material.end());
+    }
+    void Reverse(int64_t first, int64_t last) {
+        std::reverse(samples.begin() + First(first), samples.begin() + First(last + 1));
+    }
+};
+
+class SessionSound : public testing::TestWithParam<Timing> {
+  protected:
+    void SetUp() override {
+        previous = fs::current_path();
+        folder = fs::temp_directory_path() / ("mivra-sound-" + std::to_string(::getpid()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        fs::current_path(folder);
+        ASSERT_TRUE(session::Start().done);
+    }
+    void TearDown() override {
+        session::End();
+        fs::current_path(previous);
+        fs::remove_all(folder);
+    }
+
+    // A clip of t's timing, with sound as long as its frames or without.
+    std::string MakeClip(const std::string& name, const Timing& t, bool withSound) {
+        const std::string path = (folder / name).string();
+        std::string inputs = "-f lavfi -i color=c=gray:s=32x24:r=" + std::string(t.frameRate);
+        if (withSound) {
+            const std::string raw = (folder / (name + ".pcm")).string();
+            const int64_t count = int64_t(t.frames) * t.sampleRate * t.rateDen / t.rateNum;
+            std::ofstream out(raw, std::ios::binary);
+            for (int64_t i = 0; i < count; ++i) {
+                const int16_t pair[2] = {int16_t((i & 0x3FFF) + 1), int16_t(i >> 14)};
+                out.write(reinterpret_cast<const char*>(pair), sizeof pair);
+            }
+            inputs += " -f s16le -ar " + std::to_string(t.sampleRate) + " -ac 2 -i " + raw;
+        }
+        EXPECT_TRUE(Run("ffmpeg -v error -y " + inputs + " -frames:v " + std::to_string(t.frames) +
+                        " -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " + path));
+        return path;
+    }
+
+    // The sound of the saved file as the sample indices it carries.
+    std::vector<int64_t> SavedSound(const fs::path& file) {
+        const std::string raw = (folder / "saved.pcm").string();
+        EXPECT_TRUE(Run("ffmpeg -v error -y -i " + file.string() +
+                        " -map 0:a -f s16le -c:a pcm_s16le " + raw));
+        std::ifstream in(raw, std::ios::binary);
+        std::vector<int64_t> samples;
+        int16_t pair[2];
+        while (in.read(reinterpret_cast<char*>(pair), sizeof pair))
+            samples.push_back(IndexOf(pair[0], pair[1]));
+        return samples;
+    }
+
+    fs::path previous, folder;
+};
+
+TEST_P(SessionSound, EditsMoveEverySampleWithItsFrames) {
+    const Timing& t = GetParam();
+    ASSERT_TRUE(session::OpenVideo(MakeClip("a.avi", t, true).c_str()).done);
+    ASSERT_TRUE(session::OpenVideo(MakeClip("b.avi", t, false).c_str()).done);
+    ASSERT_TRUE(session::SwitchSlot(0).done);
+    ASSERT_NE(session::SoundOf(0).stream, nullptr);
+    EXPECT_EQ(session::SoundOf(1).stream, nullptr);
+    EXPECT_EQ(session::SoundOf(0).format.nSamplesPerSec, DWORD(t.sampleRate));
+
+    Model model{{}, int64_t(t.sampleRate) * t.rateDen, t.rateNum};
+    for (int64_t i = 0; i < AVIStreamLength(session::SoundOf(0).stream); ++i)
+        model.samples.push_back(i);
+
+    session::SetRange(10, 21); // cut frames 10 .. 20
+    ASSERT_TRUE(session::Cut().done);
+    std::vector<int64_t> clipboard = model.Take(10, 11, true);
+    session::SetRange(40, 41);
+    ASSERT_TRUE(session::Paste().done);
+    model.Insert(40, clipboard);
+    session::SetRange(5, 15); // frames 5 .. 15 backwards
+    ASSERT_TRUE(session::Reverse().done);
+    model.Reverse(5, 15);
+
+    // Frames without sound bring their time in silence.
+    ASSERT_TRUE(session::SwitchSlot(1).done);
+    session::SetRange(0, 7);
+    ASSERT_TRUE(session::Copy().done);
+    ASSERT_TRUE(session::SwitchSlot(0).done);
+    session::SetRange(3, 4);
+    ASSERT_TRUE(session::Paste().done);
+    model.Insert(3, std::vector<int64_t>(size_t(model.First(3 + 7) - model.First(3)), kSilence));
+
+    // Undo and Redo bring the sound back with the frames.
+    ASSERT_TRUE(session::Undo().done);
+    ASSERT_TRUE(session::Redo().done);
+    EXPECT_EQ(session::FirstSampleOfFrame(0, 50), model.First(50));
+
+    AVICOMPRESSOPTIONS options{};
+    options.fccType = streamtypeVIDEO;
+    options.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+    const fs::path saved = folder / "saved.avi";
+    ASSERT_TRUE(session::Save(saved, options, nullptr).done);
+    EXPECT_EQ(SavedSound(saved), model.samples);
+}
+
+INSTANTIATE_TEST_SUITE_P(Timings, SessionSound,
+                         testing::Values(Timing{"Pal", "25", 25, 1, 48000, 100},
+                                         Timing{"Ntsc", "30000/1001", 30000, 1001, 44100, 120}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
