@@ -5,6 +5,7 @@
 #include "journal.h"
 #include "slot_sound.h"
 #include "slot_sources.h"
+#include "sound_plan.h"
 
 #include <algorithm>
 #include <array>
@@ -53,6 +54,7 @@ const char kCompressionDiffers[] = "圧縮形式が現在のストリームと�
 const char kImageSizeDiffers[] = "画像サイズが現在のストリームと異なります。";
 const char kSaved[] = "ファイルを保存しました。";
 const char kNotSaved[] = "ファイルを保存できませんでした。";
+const char kSoundNotMade[] = "効果の音声を作れなかったので、音声は前のままです。";
 const char kSoundUnreadable[] = "音声を読み込めなかったので、映像だけを開きました。";
 
 constexpr DWORD kBitmapRate = 30;
@@ -583,17 +585,46 @@ AviError TakeSlotFile(const fs::path& from, LONG frames = -1) {
     return ReplaceSlotFile(workspace, file.get());
 }
 
+// The current slot's sound after a render, as the render's plan says. A plan that does not fit
+// the rendered frames is ignored; false when the sound could not be made (the old one stays).
+bool TakeRenderedSound(const sound_plan::Plan& plan) {
+    int64_t frames = 0;
+    for (const sound_plan::Run& run : plan)
+        frames += run.count;
+    if (frames != AVIStreamLength(workspace.currentStream)) return true;
+    std::vector<const sound::Track*> slots;
+    for (const sound::Track& track : sounds)
+        slots.push_back(&track);
+    sound::Track rendered;
+    if (!sound::FromPlan(plan, CurrentSound(), slots, rendered, sources)) {
+        sources.Collect();
+        return false;
+    }
+    CurrentSound() = std::move(rendered);
+    return true;
+}
+
 // After an effect replaced the current slot's temporary file and released the slot's stream:
 // the slot and the working stream are read again from the file.
 Outcome ReloadSlot(std::optional<State>& before) {
     if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
     workspace.slotStreams[workspace.currentSlot] = nullptr;
-    const AviError error = TakeSlotFile(TempFilePath(workspace, workspace.currentSlot));
+    const fs::path output = TempFilePath(workspace, workspace.currentSlot);
+    const std::optional<sound_plan::Plan> plan = sound_plan::Read(sound_plan::PathFor(output));
+    std::error_code ignored;
+    fs::remove(sound_plan::PathFor(output), ignored);
+    const AviError error = TakeSlotFile(output);
     if (error != AviError::None) {
         Notify(kFramesChanged);
         return Outcome::Failed(error);
     }
-    return Changed(before, kFramesChanged);
+    const bool heard = !plan || TakeRenderedSound(*plan);
+    Outcome outcome = Changed(before, kFramesChanged);
+    if (!heard && outcome.message.empty()) {
+        outcome.message = kSoundNotMade;
+        outcome.caption = "Check";
+    }
+    return outcome;
 }
 
 // Undo and Redo: the present state goes onto one list, the state from the other comes back.

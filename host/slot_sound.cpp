@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -120,18 +121,125 @@ void TimeFramesOf(Track& track, const AVISTREAMINFOA& video, const WAVEFORMATEX&
     track.perFrameDen = std::max<DWORD>(video.dwRate, 1);
 }
 
+// F(frame) of the track's timing, whatever length its sound has.
+int64_t FrameStart(const Track& track, int64_t frame) {
+    if (track.perFrameNum <= 0 || track.perFrameDen <= 0 || frame <= 0) return 0;
+    // 128 bits: hours of frames times a sample rate times a scale come near 64.
+    return static_cast<int64_t>(static_cast<__int128>(frame) * track.perFrameNum /
+                                track.perFrameDen);
+}
+
+// Appends `count` samples of stream from `first` on to the end of edited.
+bool Append(PAVISTREAM edited, PAVISTREAM stream, int64_t first, int64_t count) {
+    if (count <= 0) return true;
+    LONG at = AVIStreamLength(edited), length = LONG(count);
+    return EditStreamPaste(edited, &at, &length, stream, LONG(first), LONG(count)) == AVIERR_OK &&
+           length == count;
+}
+
+const Track* SlotTrack(const std::vector<const Track*>& slots, int32_t slot) {
+    if (slot < 0 || size_t(slot) >= slots.size() || !slots[size_t(slot)] ||
+        !slots[size_t(slot)]->Present())
+        return nullptr;
+    return slots[size_t(slot)];
+}
+
+int16_t Mix(int16_t own, int16_t other, double share) {
+    const double mixed = std::round(own * (1.0 - share) + other * share);
+    return int16_t(std::clamp(mixed, -32768.0, 32767.0));
+}
+
+// The sound of a run's frames, the own frames' samples mixed with the other's frame by frame.
+bool MixRun(const sound_plan::Run& run, const Track& own, const Track& other, Track& result,
+            SlotSources& files) {
+    const int64_t from = own.FirstSample(run.own), to = own.FirstSample(run.own + run.count);
+    const size_t channels = own.format.nChannels;
+    std::vector<int16_t> mine(size_t(to - from) * channels), theirs(mine.size());
+    if (to > from && !ReadSamples(own.stream.get(), own.format, from, LONG(to - from),
+                                  reinterpret_cast<uint8_t*>(mine.data())))
+        return false;
+    for (int64_t j = 0; j < run.count; ++j) {
+        const int64_t start = own.FirstSample(run.own + j) - from;
+        const int64_t length = own.FirstSample(run.own + j + 1) - from - start;
+        const int64_t otherStart = other.FirstSample(run.otherFrame + j);
+        const int64_t available = std::min(length, other.Samples() - otherStart);
+        int16_t* target = theirs.data() + size_t(start) * channels;
+        if (available > 0 && !ReadSamples(other.stream.get(), other.format, otherStart,
+                                          LONG(available), reinterpret_cast<uint8_t*>(target)))
+            return false;
+        const double share = std::clamp(run.share + run.step * double(j), 0.0, 1.0);
+        for (size_t k = 0; k < size_t(length) * channels; ++k)
+            target[k] = Mix(mine[size_t(start) * channels + k], target[k], share);
+    }
+    const size_t block = own.format.nBlockAlign;
+    StreamRef mixed =
+        KeptSound(files, own.format, to - from, [&](int64_t at, LONG count, uint8_t* out) {
+            std::memcpy(out, theirs.data() + size_t(at) * channels, size_t(count) * block);
+            return true;
+        });
+    return mixed && Append(result.stream.get(), mixed.get(), 0, to - from);
+}
+
+// Another slot's frames, in the result's format.
+bool AppendOther(const sound_plan::Run& run, const Track& other, Track& result,
+                 SlotSources& files) {
+    Track source, taken;
+    if (!other.CloneInto(source) || !Take(source, run.otherFrame, run.count, false, taken))
+        return false;
+    StreamRef material = SameFormat(taken.format, result.format)
+                             ? CloneOf(taken.stream.get())
+                             : Converted(taken, result.format, files);
+    return material && Append(result.stream.get(), material.get(), 0,
+                              std::max<LONG>(AVIStreamLength(material.get()), 0));
+}
+
 } // namespace
+
+bool FromPlan(const sound_plan::Plan& plan, const Track& own,
+              const std::vector<const Track*>& slots, Track& result, SlotSources& files) {
+    result = Track();
+    const Track* timing = own.Present() ? &own : nullptr;
+    for (const sound_plan::Run& run : plan)
+        if (!timing) timing = SlotTrack(slots, run.otherSlot);
+    if (!timing) return true; // no frame has any sound
+    result.format = timing->format;
+    result.perFrameNum = own.Present() ? own.perFrameNum : timing->perFrameNum;
+    result.perFrameDen = own.Present() ? own.perFrameDen : timing->perFrameDen;
+    result.stream = CloneOf(nullptr);
+    if (!result.stream) return false;
+    int64_t frame = 0;
+    for (const sound_plan::Run& run : plan) {
+        const Track* other = SlotTrack(slots, run.otherSlot);
+        const bool mixable = own.Present() && run.own >= 0 && other &&
+                             SameFormat(other->format, own.format) &&
+                             (run.share > 0 || run.step != 0);
+        bool done = true;
+        if (mixable && (run.share < 1 || run.step != 0))
+            done = MixRun(run, own, *other, result, files);
+        else if (other && (run.own < 0 || run.share >= 1))
+            done = AppendOther(run, *other, result, files);
+        else if (own.Present() && run.own >= 0)
+            done = Append(result.stream.get(), own.stream.get(), own.FirstSample(run.own),
+                          own.FirstSample(run.own + run.count) - own.FirstSample(run.own));
+        else {
+            StreamRef quiet =
+                Silence(files, result.format,
+                        FrameStart(result, frame + run.count) - FrameStart(result, frame));
+            done = quiet && Append(result.stream.get(), quiet.get(), 0,
+                                   std::max<LONG>(AVIStreamLength(quiet.get()), 0));
+        }
+        if (!done) return false;
+        frame += run.count;
+    }
+    return true;
+}
 
 int64_t Track::Samples() const {
     return LengthOf(stream.get());
 }
 
 int64_t Track::FirstSample(int64_t frame) const {
-    if (perFrameNum <= 0 || perFrameDen <= 0 || frame <= 0) return 0;
-    // 128-bit: hours of frames times a sample rate times a scale do not fit 64 bits safely.
-    const auto sample =
-        static_cast<int64_t>(static_cast<__int128>(frame) * perFrameNum / perFrameDen);
-    return std::min(sample, Samples());
+    return std::min(FrameStart(*this, frame), Samples());
 }
 
 bool Track::CloneInto(Track& copy) const {
@@ -196,13 +304,13 @@ bool Insert(Track& track, const AVISTREAMINFOA& video, int64_t frames, int64_t p
         if (!track.CloneInto(edited)) return false;
     } else {
         TimeFramesOf(edited, video, material.format);
-        edited.stream = Silence(files, edited.format, edited.FirstSample(frames));
+        edited.stream = Silence(files, edited.format, FrameStart(edited, frames));
         if (!edited.stream) return false;
     }
     StreamRef inserted;
     if (!material.Present())
         inserted = Silence(files, edited.format,
-                           edited.FirstSample(position + count) - edited.FirstSample(position));
+                           FrameStart(edited, position + count) - FrameStart(edited, position));
     else if (SameFormat(material.format, edited.format))
         inserted = CloneOf(material.stream.get());
     else

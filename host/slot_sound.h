@@ -7,8 +7,11 @@
 
 #include "avi_ref.h"
 
+#include "sound_plan.h"
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class SlotSources;
 
@@ -47,6 +50,12 @@ bool Insert(Track& track, const AVISTREAMINFOA& video, int64_t frames, int64_t p
 
 // Plays frames first .. last backwards: their samples in reverse order.
 bool Reverse(Track& track, int64_t first, int64_t last, SlotSources& files);
+
+// The sound of the frames a render made, as its plan says: `own` is the rendered slot's sound
+// before the render, slots[i] slot i's sound. Mixed frames add the two sounds by their shares;
+// another slot's sound of another format is converted, and left out of a mix.
+bool FromPlan(const sound_plan::Plan& plan, const Track& own,
+              const std::vector<const Track*>& slots, Track& result, SlotSources& files);
 
 // The format that keeps the track in step with frames at video's rate: its samples, at the rate
 // that makes every frame last its own samples (the stored rate while the frame rate is the

@@ -56,9 +56,19 @@ plugin::FrameResult CrossfadeRenderer::render(int64_t index, uint8_t* pixels) {
     }
     if (!plugin::ReadFrame(params_.source, index, pixels, params_.sourceFormat))
         return Unreadable(kSourceUnreadable, index);
+    destinationShare_ = 0;
     if (index < params_.rangeStart || index > params_.rangeEnd)
         return plugin::FrameResult::Passed();
     return blendDestinationInto(index, pixels);
+}
+
+plugin::FrameSound CrossfadeRenderer::soundOf(int64_t index) const {
+    if (index >= params_.sourceFrames)
+        return {-1, params_.destination,
+                params_.destinationEnd + 1 + (index - params_.sourceFrames), 1.0};
+    if (destinationShare_ <= 0) return plugin::FrameSound::Own(index);
+    const int64_t frame = params_.destinationStart + (index - params_.rangeStart);
+    return {index, params_.destination, frame, destinationShare_};
 }
 
 // Past the destination's last frame the source frame stays as it is.
@@ -69,6 +79,7 @@ plugin::FrameResult CrossfadeRenderer::blendDestinationInto(int64_t index, uint8
     if (!readDestination(frame)) return Unreadable(kDestinationUnreadable, frame);
     const BITMAPINFOHEADER& target = params_.sourceFormat;
     if (!BlendChangesFrame(ratio, target.biBitCount)) return plugin::FrameResult::Passed();
+    destinationShare_ = std::clamp(1.0 / ratio, 0.0, 1.0);
     if (params_.destinationFormat.biBitCount == target.biBitCount) {
         BlendFrames(pixels, destFrame_.data(), destFrame_.size(), ratio, target);
     } else {

@@ -41,6 +41,9 @@ class CrossfadeRenderer : public plugin::Renderer {
     int64_t frameCount() const override { return OutputFrames(params_); }
     const BITMAPINFOHEADER& format() const override { return params_.sourceFormat; }
     plugin::FrameResult render(int64_t index, uint8_t* pixels) override;
+    // Blended frames mix the two sounds by the weight of their pictures; appended frames bring
+    // the destination's sound.
+    plugin::FrameSound soundOf(int64_t index) const override;
 
   private:
     plugin::FrameResult blendDestinationInto(int64_t index, uint8_t* pixels);
@@ -51,6 +54,7 @@ class CrossfadeRenderer : public plugin::Renderer {
     BlendParams blend_;
     std::vector<uint8_t> destFrame_;
     std::vector<uint8_t> converted_;
+    double destinationShare_ = 0; // of the frame rendered last
 };
 
 } // namespace crossfade

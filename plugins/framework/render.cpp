@@ -1,6 +1,7 @@
 #include "render.h"
 
 #include "avi_io.h"
+#include "sound_plan.h"
 
 #include <cstring>
 #include <limits>
@@ -34,8 +35,15 @@ void RemoveFile(const fs::path& path) {
     fs::remove(path, ignored);
 }
 
+// The slot whose stream this is; -1 for none.
+int32_t SlotOf(const EditWorkspace& ws, PAVISTREAM stream) {
+    for (int32_t slot = 0; stream && slot < ws.slotCount && slot < kMaxSlots; ++slot)
+        if (ws.slotStreams[slot] == stream) return slot;
+    return -1;
+}
+
 RenderOutcome WriteScratch(const fs::path& path, const EditWorkspace& ws, Renderer& renderer,
-                           const RenderProgress& progress) {
+                           const RenderProgress& progress, sound_plan::Plan& sounds) {
     AviError error = AviError::None;
     StreamRef out = CreateStreamFile(path, ws.streamInfo, error);
     // A scratch file that cannot even be opened is reported as the temporary file it is.
@@ -50,6 +58,9 @@ RenderOutcome WriteScratch(const fs::path& path, const EditWorkspace& ws, Render
         if (progress && !progress(i)) return {State::Cancelled, {}};
         const FrameResult result = renderer.render(i, pixels.data());
         if (!result.ok) return Failed(result.error);
+        const FrameSound sound = renderer.soundOf(i);
+        sound_plan::Add(sounds, sound.own, SlotOf(ws, sound.other), sound.otherFrame,
+                        sound.otherShare);
         if (!WriteFrame(out.get(), static_cast<LONG>(i), format, pixels.data(), bytes))
             return Failed(AviError::CannotWriteFrame);
     }
@@ -105,11 +116,15 @@ RenderOutcome RenderIntoSlot(EditWorkspace& ws, Renderer& renderer,
         return Failed(kBadFrames);
 
     const fs::path scratch = TempFilePath(ws, kScratchOutput);
-    RenderOutcome outcome = WriteScratch(scratch, ws, renderer, progress);
+    sound_plan::Plan sounds;
+    RenderOutcome outcome = WriteScratch(scratch, ws, renderer, progress, sounds);
     if (outcome.state == State::Rendered)
         outcome = MoveIntoSlotFile(scratch, ws, static_cast<LONG>(frames), format);
     RemoveFile(scratch);
     if (outcome.state != State::Rendered) return outcome;
+    // Without its plan the host keeps the slot's sound as it was.
+    const fs::path plan = sound_plan::PathFor(TempFilePath(ws, slot));
+    if (!sound_plan::Write(plan, sounds)) RemoveFile(plan);
 
     // The host's stream kept the old file; the host reloads the slot.
     if (PAVISTREAM old = ws.slotStreams[slot]) AVIStreamRelease(old);

@@ -20,6 +20,18 @@ struct FrameResult {
     static FrameResult Failed(std::string text) { return {false, false, std::move(text)}; }
 };
 
+// The sound that goes with an output frame: the current slot's frame `own` (-1: none) mixed with
+// frame `otherFrame` of the slot whose stream is `other` (null: none), which has `otherShare`
+// of it (0: nothing of the other, 1: only the other).
+struct FrameSound {
+    int64_t own = -1;
+    PAVISTREAM other = nullptr;
+    int64_t otherFrame = -1;
+    double otherShare = 0;
+
+    static FrameSound Own(int64_t frame) { return {frame, nullptr, -1, 0}; }
+};
+
 class Renderer {
   public:
     virtual ~Renderer() = default;
@@ -29,6 +41,10 @@ class Renderer {
     // Output frame `index` into `pixels` (format().biSizeImage bytes). Frames are asked for in
     // order 0, 1, 2, ..., once each.
     virtual FrameResult render(int64_t index, uint8_t* pixels) = 0;
+    // The sound of output frame `index`, asked right after render(index). By default the frame
+    // keeps the sound of the current slot's frame in its place, as every effect that changes
+    // pixels only does.
+    virtual FrameSound soundOf(int64_t index) const { return FrameSound::Own(index); }
 };
 
 } // namespace plugin

@@ -1,6 +1,7 @@
 // A slot's sound goes with its frames through every edit, Undo and the save: each sample of the
 // saved file is checked against a model of where the edits put it. The clips are made with the
 // ffmpeg command line; every sample of their sound carries its own index.
+#include "crossfade_render.h"
 #include "session.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,10 @@ constexpr int64_t kSilence = -1;
 
 // Sample i of a clip: the left channel holds its low 14 bits plus one (never 0, which silence
 // is), the right one the rest.
+void SampleOf(int64_t i, int16_t pair[2]) {
+    pair[0] = int16_t((i & 0x3FFF) + 1);
+    pair[1] = int16_t(i >> 14);
+}
 int64_t IndexOf(int16_t left, int16_t right) {
     if (left == 0 && right == 0) return kSilence;
     return int64_t(left - 1) | (int64_t(right) << 14);
@@ -83,7 +88,8 @@ class SessionSound : public testing::TestWithParam<Timing> {
     }
 
     // A clip of t's timing, with sound as long as its frames or without.
-    std::string MakeClip(const std::string& name, const Timing& t, bool withSound) {
+    std::string MakeClip(const std::string& name, const Timing& t, bool withSound,
+                         int64_t firstIndex = 0) {
         const std::string path = (folder / name).string();
         std::string inputs = "-f lavfi -i color=c=gray:s=32x24:r=" + std::string(t.frameRate);
         if (withSound) {
@@ -91,7 +97,8 @@ class SessionSound : public testing::TestWithParam<Timing> {
             const int64_t count = int64_t(t.frames) * t.sampleRate * t.rateDen / t.rateNum;
             std::ofstream out(raw, std::ios::binary);
             for (int64_t i = 0; i < count; ++i) {
-                const int16_t pair[2] = {int16_t((i & 0x3FFF) + 1), int16_t(i >> 14)};
+                int16_t pair[2];
+                SampleOf(firstIndex + i, pair);
                 out.write(reinterpret_cast<const char*>(pair), sizeof pair);
             }
             inputs += " -f s16le -ar " + std::to_string(t.sampleRate) + " -ac 2 -i " + raw;
@@ -160,6 +167,77 @@ TEST_P(SessionSound, EditsMoveEverySampleWithItsFrames) {
     const fs::path saved = folder / "saved.avi";
     ASSERT_TRUE(session::Save(saved, options, nullptr).done);
     EXPECT_EQ(SavedSound(saved), model.samples);
+}
+
+// A 25 fps clip with 1920 samples to a frame: the frames of the cross-fade's range mix the two
+// sounds by the weights of their pictures, and the frames inserted after it bring their own.
+TEST_P(SessionSound, CrossFadeMixesTheSoundsAsThePictures) {
+    const Timing& t = GetParam();
+    if (t.rateDen != 1) GTEST_SKIP() << "whole samples to a frame keep the model simple";
+    ASSERT_TRUE(session::OpenVideo(MakeClip("a.avi", t, true).c_str()).done);
+    ASSERT_TRUE(session::OpenVideo(MakeClip("b.avi", t, true, 500'000).c_str()).done);
+    ASSERT_TRUE(session::SwitchSlot(0).done);
+
+    crossfade::CrossfadeParams params;
+    params.source = workspace.currentStream;
+    params.sourceFormat = *workspace.frameFormat;
+    params.sourceFrames = t.frames;
+    params.rangeStart = 20;
+    params.rangeEnd = 29;
+    params.destination = workspace.slotStreams[1];
+    params.destinationFormat = *workspace.frameFormat;
+    params.destinationFrames = t.frames;
+    params.destinationStart = 0;
+    params.destinationEnd = 9;
+    params.insertOverStream = true;
+    ASSERT_TRUE(session::ApplyEffect([&](EditWorkspace* ws) {
+                    crossfade::CrossfadeRenderer renderer(params);
+                    return plugin::RenderIntoSlot(*ws, renderer, {}).state ==
+                           plugin::RenderOutcome::State::Rendered;
+                }).done);
+
+    const int64_t perFrame = t.sampleRate * t.rateDen / t.rateNum;
+    const int range = params.rangeEnd - params.rangeStart;
+    std::vector<int16_t> expected;
+    const auto append = [&](int64_t first, int64_t frames) {
+        for (int64_t i = first * perFrame; i < (first + frames) * perFrame; ++i) {
+            int16_t pair[2];
+            SampleOf(i, pair);
+            expected.insert(expected.end(), pair, pair + 2);
+        }
+    };
+    append(0, params.rangeStart);
+    for (int k = 0; k <= range; ++k) {
+        // The picture's weight: one step a frame from the first frame of the range on.
+        const double share = std::min(k + 1, range) / double(range);
+        for (int64_t i = 0; i < perFrame; ++i) {
+            int16_t mine[2], theirs[2];
+            SampleOf((params.rangeStart + k) * perFrame + i, mine);
+            SampleOf(500'000 + k * perFrame + i, theirs);
+            for (int c = 0; c < 2; ++c)
+                expected.push_back(int16_t(std::lround(mine[c] * (1 - share) + theirs[c] * share)));
+        }
+    }
+    append(params.rangeEnd + 1, t.frames - params.rangeEnd - 1);
+    const int64_t inserted = expected.size();
+    for (int64_t i = (params.destinationEnd + 1) * perFrame; i < t.frames * perFrame; ++i) {
+        int16_t pair[2];
+        SampleOf(500'000 + i, pair);
+        expected.insert(expected.end(), pair, pair + 2);
+    }
+
+    const session::SlotSound sound = session::SoundOf(0);
+    ASSERT_NE(sound.stream, nullptr);
+    std::vector<int16_t> heard(size_t(AVIStreamLength(sound.stream)) * 2);
+    LONG bytes = 0, read = 0;
+    ASSERT_EQ(AVIStreamRead(sound.stream, 0, LONG(heard.size() / 2), heard.data(),
+                            LONG(heard.size() * 2), &bytes, &read),
+              AVIERR_OK);
+    ASSERT_EQ(heard.size(), expected.size()) << "inserted sound from sample " << inserted / 2;
+    size_t wrong = 0;
+    for (size_t i = 0; i < heard.size(); ++i)
+        wrong += std::abs(heard[i] - expected[i]) > 1; // the weight's last bit may round apart
+    EXPECT_EQ(wrong, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Timings, SessionSound,
