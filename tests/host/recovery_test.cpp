@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -59,8 +60,22 @@ StreamLook LookOf(PAVISTREAM stream) {
     return look;
 }
 
+// A slot's sound as one number: its samples and their rate.
+uint64_t SoundOf(int slot) {
+    const session::SlotSound sound = session::SoundOf(slot);
+    if (!sound.stream) return 0;
+    const LONG length = AVIStreamLength(sound.stream);
+    std::vector<uint8_t> samples(size_t(length) * sound.format.nBlockAlign);
+    LONG bytes = 0, read = 0;
+    if (length > 0)
+        AVIStreamRead(sound.stream, 0, length, samples.data(), LONG(samples.size()), &bytes, &read);
+    return Hash(Hash(0xCBF29CE484222325ull, samples.data(), samples.size()), &sound.format,
+                sizeof sound.format);
+}
+
 struct SlotLook {
     StreamLook stream;
+    uint64_t sound = 0;
     std::string name;
     bool unsaved = false;
     bool operator==(const SlotLook&) const = default;
@@ -78,7 +93,7 @@ void PrintTo(const StreamLook& look, std::ostream* out) {
     *out << look.length << " frames " << look.frames << " at " << look.rate << "/" << look.scale;
 }
 void PrintTo(const SlotLook& look, std::ostream* out) {
-    *out << look.name << ": " << testing::PrintToString(look.stream)
+    *out << look.name << ": " << testing::PrintToString(look.stream) << " sound " << look.sound
          << (look.unsaved ? " unsaved" : "");
 }
 void PrintTo(const Look& look, std::ostream* out) {
@@ -92,7 +107,7 @@ Look Now() {
     for (int i = 0; i < workspace.slotCount; ++i)
         look.slots.push_back({LookOf(i == workspace.currentSlot ? workspace.currentStream
                                                                 : workspace.slotStreams[i]),
-                              workspace.slotNames[i], session::HasUnsavedChanges(i)});
+                              SoundOf(i), workspace.slotNames[i], session::HasUnsavedChanges(i)});
     look.clipboard = LookOf(clipboardStream);
     look.current = workspace.currentSlot;
     look.start = workspace.rangeStart;
@@ -166,11 +181,18 @@ class Recovery : public testing::Test {
         fs::remove_all(folder);
     }
 
-    // The files the script opens, as they are before it runs (it saves over one of them).
+    // The files the script opens, as they are before it runs (it saves over one of them): one
+    // with sound, one without.
     void WriteInputs() const {
         // Frames large enough that renders and saves take a good part of the script's time.
         const tiny_avi::Video video{.width = 320, .height = 240, .frames = 40};
-        EXPECT_TRUE(tiny_avi::WriteVideo((folder / "a.avi").string(), video));
+        const std::string a = (folder / "a.avi").string();
+        EXPECT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc=s=320x240:r=25 -f lavfi -i "
+                               "sine=f=440:r=48000 -frames:v 40 -t 1.6 -c:v rawvideo -pix_fmt "
+                               "bgr24 -c:a pcm_s16le " +
+                               a)
+                                  .c_str()),
+                  0);
         EXPECT_TRUE(tiny_avi::WriteVideo((folder / "b.avi").string(), video));
     }
 
