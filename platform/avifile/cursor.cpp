@@ -72,7 +72,7 @@ SourceFile::~SourceFile() {
     if (fd >= 0) close(fd);
 }
 
-int Cursor::ReadFile(void* opaque, uint8_t* buffer, int size) {
+int ReadFileAt(void* opaque, uint8_t* buffer, int size) {
     auto* reader = static_cast<FileReader*>(opaque);
     const ssize_t got = pread(reader->fd, buffer, static_cast<size_t>(size), reader->offset);
     if (got < 0) return AVERROR(errno);
@@ -81,7 +81,7 @@ int Cursor::ReadFile(void* opaque, uint8_t* buffer, int size) {
     return static_cast<int>(got);
 }
 
-int64_t Cursor::SeekFile(void* opaque, int64_t offset, int whence) {
+int64_t SeekFileAt(void* opaque, int64_t offset, int whence) {
     auto* reader = static_cast<FileReader*>(opaque);
     struct stat status {};
     if (fstat(reader->fd, &status) != 0) return AVERROR(errno);
@@ -125,9 +125,9 @@ bool Cursor::OpenContainer(const SourceFile& file, bool probe, bool* readable) {
     if (file.fd < 0) return false;
     reader.fd = file.fd;
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
-    io = buffer
-             ? avio_alloc_context(buffer, kIoBufferBytes, 0, &reader, ReadFile, nullptr, SeekFile)
-             : nullptr;
+    io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 0, &reader, ReadFileAt, nullptr,
+                                     SeekFileAt)
+                : nullptr;
     if (!io) {
         av_free(buffer);
         return false;

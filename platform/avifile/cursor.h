@@ -54,6 +54,16 @@ class SourceFile {
     const int fd;
 };
 
+// Reads of one demuxer from a SourceFile: its own offset into the shared descriptor, so that
+// several demuxers read one open file.
+struct FileReader {
+    int fd = -1;
+    int64_t offset = 0;
+};
+// The AVIOContext callbacks over a FileReader (the opaque pointer).
+int ReadFileAt(void* opaque, uint8_t* buffer, int size);
+int64_t SeekFileAt(void* opaque, int64_t offset, int whence);
+
 // Holds the last frame handed out and possibly the one after it (decoded to learn that the
 // last one repeats, where the file leaves a frame out).
 class Cursor {
@@ -95,14 +105,6 @@ class Cursor {
     void MarkUsed(uint64_t clock) { lastUse = clock; }
 
   private:
-    // Reads of this cursor: its own offset into the source's open file.
-    struct FileReader {
-        int fd = -1;
-        int64_t offset = 0;
-    };
-    static int ReadFile(void* opaque, uint8_t* buffer, int size);
-    static int64_t SeekFile(void* opaque, int64_t offset, int whence);
-
     void Reset();
     void Consume();
     bool InRange(LONG idx) const;

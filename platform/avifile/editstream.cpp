@@ -14,11 +14,17 @@
 // - paste: the position must lie in 0..length (no holes); sourceStart must be a frame of the
 //   source; sourceLength -1 means "to the end", other non-positive lengths fail, a length that
 //   runs past the source's end is clamped. Position and inserted count are written back.
-//   The source's frames must have the target's width, height and bit count unless the target
-//   is empty. A stream created empty takes the information of the first stream pasted into it.
+//   The source must be of the target's type (video or audio) once the target has
+//   information, and its frames must have the target's width, height and bit count (audio: an
+//   equal WAVEFORMATEX) unless the target is empty. A stream created empty takes the
+//   information of the first stream pasted into it.
+//
+// Audio works the same in samples; a read of many samples runs across the pieces.
 #include "avifile.h"
 
+#include "audio_stream.h"
 #include "stream.h"
+#include "wave_format.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -29,6 +35,9 @@
 #include <utility>
 
 namespace {
+
+using avi::ReadSamples;
+using avi::SameWaveFormat;
 
 // One run of consecutive frames of a source stream. Holds a reference on the source.
 class Piece {
@@ -160,6 +169,30 @@ bool ReadShape(AviStream& stream, LONG pos, FrameShape* shape) {
     return true;
 }
 
+bool ReadWaveFormat(AviStream& stream, LONG pos, WAVEFORMATEX* format) {
+    *format = WAVEFORMATEX{};
+    LONG size = sizeof *format;
+    return stream.ReadFormat(pos, format, &size) == AVIERR_OK &&
+           size >= static_cast<LONG>(offsetof(WAVEFORMATEX, cbSize));
+}
+
+// Whether the frames (or samples) of `source` from `sourceStart` have a format and fit into
+// `target` (any target when that is null: an empty stream takes any format).
+bool FormatFits(AviStream* target, AviStream& source, LONG sourceStart, bool audio) {
+    if (audio) {
+        WAVEFORMATEX own{}, incoming{};
+        return ReadWaveFormat(source, sourceStart, &incoming) &&
+               (!target || (ReadWaveFormat(*target, 0, &own) && SameWaveFormat(own, incoming)));
+    }
+    FrameShape own{}, incoming{};
+    return ReadShape(source, sourceStart, &incoming) &&
+           (!target || (ReadShape(*target, 0, &own) && own == incoming));
+}
+
+bool IsAudio(const AVISTREAMINFOA& info) {
+    return info.fccType == streamtypeAUDIO;
+}
+
 class EditStream final : public AviStream {
   public:
     // An empty stream with no information yet.
@@ -191,6 +224,19 @@ class EditStream final : public AviStream {
         LONG offset = 0;
         const Piece* piece = Locate(tree_, frame, &offset);
         return piece->source()->ReadFrame(piece->first() + offset, buffer, bufferSize, bytes);
+    }
+
+    HRESULT Read(LONG start, LONG samples, void* buffer, LONG bufferSize, LONG* bytes,
+                 LONG* samplesRead) override {
+        if (!IsAudio(info_))
+            return AviStream::Read(start, samples, buffer, bufferSize, bytes, samplesRead);
+        WAVEFORMATEX format{};
+        if (!tree_ || !ReadWaveFormat(*this, 0, &format)) return AVIERR_ERROR;
+        const LONG blockAlign = format.nBlockAlign;
+        return ReadSamples(Length(), blockAlign, start, samples, buffer, bufferSize, bytes,
+                           samplesRead, [&](LONG from, LONG count, uint8_t* dst) {
+                               return ReadPieces(from, count, blockAlign, dst);
+                           });
     }
 
     EditStream* Clone() const {
@@ -234,15 +280,13 @@ class EditStream final : public AviStream {
         const int64_t count = std::min<int64_t>(sourceLength, int64_t{available} - sourceStart);
         if (total + count > std::numeric_limits<LONG>::max()) return AVIERR_ERROR;
 
-        FrameShape incoming{};
-        if (!ReadShape(*source, sourceStart, &incoming)) return AVIERR_ERROR;
-        if (total > 0) {
-            FrameShape own{};
-            if (!ReadShape(*this, 0, &own) || !(own == incoming)) return AVIERR_ERROR;
-        }
-
         AVISTREAMINFOA sourceInfo{};
-        if (!hasInfo_ && source->Info(sourceInfo) != AVIERR_OK) return AVIERR_ERROR;
+        if (source->Info(sourceInfo) != AVIERR_OK) return AVIERR_ERROR;
+        const bool audio = IsAudio(sourceInfo);
+        if ((hasInfo_ && IsAudio(info_) != audio) ||
+            !FormatFits(total > 0 ? this : nullptr, *source, sourceStart, audio))
+            return AVIERR_ERROR;
+
         auto [before, after] = Split(tree_, *position);
         Tree joined = Join(Join(before, TreeOf(*source, sourceStart, count)), after);
         // Nothing below can fail: the stream changes only once the new tree exists.
@@ -286,6 +330,25 @@ class EditStream final : public AviStream {
     }
 
   private:
+    // Samples [start, start + count) piece by piece into dst.
+    bool ReadPieces(LONG start, LONG count, LONG blockAlign, uint8_t* dst) {
+        while (count > 0) {
+            LONG offset = 0;
+            const Piece* piece = Locate(tree_, start, &offset);
+            const LONG part = std::min(count, piece->count() - offset);
+            const LONG bytes = part * blockAlign;
+            LONG got = 0;
+            if (piece->source()->Read(piece->first() + offset, part, dst, bytes, nullptr, &got) !=
+                    AVIERR_OK ||
+                got != part)
+                return false;
+            start += part;
+            count -= part;
+            dst += bytes;
+        }
+        return true;
+    }
+
     template <typename F> static void Visit(const Tree& t, F&& f) {
         // Depth stays logarithmic, so recursion is safe.
         if (!t) return;

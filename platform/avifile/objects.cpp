@@ -1,5 +1,8 @@
 #include "objects.h"
 
+#include "audio_source.h"
+#include "audio_stream.h"
+#include "audio_writer.h"
 #include "reader.h"
 #include "writer.h"
 
@@ -9,10 +12,7 @@
 
 namespace avi {
 
-namespace {
-
-// Copies as much of the format as fits (a caller offering 40 bytes gets the header of a format
-// with a colour table); a null buffer asks for the size.
+// A caller offering 40 bytes gets the header of a format with a colour table.
 HRESULT CopyFormat(const void* data, size_t bytes, LONG pos, void* format, LONG* size) {
     if (!size || pos < 0) return AVIERR_ERROR;
     if (!format) {
@@ -25,6 +25,8 @@ HRESULT CopyFormat(const void* data, size_t bytes, LONG pos, void* format, LONG*
     *size = static_cast<LONG>(copied);
     return AVIERR_OK;
 }
+
+namespace {
 
 // A frame into the caller's buffer; a null buffer asks for the size.
 HRESULT ReadInto(VideoSource& source, LONG frame, void* buffer, LONG bufferSize, LONG* bytes) {
@@ -43,16 +45,22 @@ HRESULT ReadInto(VideoSource& source, LONG frame, void* buffer, LONG bufferSize,
 class ReadFile final : public AviFile {
   public:
     // A file libavformat reads but without a usable video stream opens with no source: getting
-    // its stream fails, as for any file without video, and says why when the frames are too
-    // large to hold.
-    ReadFile(std::unique_ptr<VideoSource> source, OpenFailure failure)
-        : source(std::move(source)), failure(failure) {}
+    // its video stream fails, as for any file without video, and says why when the frames are
+    // too large to hold. Its audio is opened from `audioFile` when first asked for.
+    ReadFile(std::unique_ptr<VideoSource> source, OpenFailure failure,
+             std::unique_ptr<SourceFile> audioFile)
+        : source(std::move(source)), failure(failure), audioFile(std::move(audioFile)) {}
     HRESULT GetStream(PAVISTREAM* stream, DWORD type, LONG index) override;
     VideoSource& Source() { return *source; }
 
   private:
+    HRESULT GetAudioStream(PAVISTREAM* stream);
+
     std::unique_ptr<VideoSource> source;
     OpenFailure failure;
+    std::unique_ptr<SourceFile> audioFile; // until the audio is opened
+    std::unique_ptr<AudioSource> audio;
+    HRESULT audioResult = AVIERR_OK;
 };
 
 // The file's video stream: the stored format; frames as the view delivers them (a compressed
@@ -81,10 +89,19 @@ class FileStream final : public AviStream {
 };
 
 HRESULT ReadFile::GetStream(PAVISTREAM* stream, DWORD type, LONG index) {
-    if (type != streamtypeVIDEO && type != 0) return AVIERR_ERROR;
     if (index != 0) return AVIERR_ERROR;
+    if (type == streamtypeAUDIO) return GetAudioStream(stream);
+    if (type != streamtypeVIDEO && type != 0) return AVIERR_ERROR;
     if (!source) return failure == OpenFailure::TooLarge ? AVIERR_MEMORY : AVIERR_ERROR;
     *stream = new FileStream(this);
+    return AVIERR_OK;
+}
+
+// Opening the audio costs a probe of the file and a decoder: only files asked for it pay.
+HRESULT ReadFile::GetAudioStream(PAVISTREAM* stream) {
+    if (audioFile) audioResult = AudioSource::Open(std::move(audioFile), &audio);
+    if (!audio) return audioResult;
+    *stream = MakeAudioFileStream(this, *audio);
     return AVIERR_OK;
 }
 
@@ -127,6 +144,10 @@ class PassView final : public AviStream {
     HRESULT ReadFrame(LONG frame, void* buffer, LONG bufferSize, LONG* bytes) override {
         return source->ReadFrame(frame, buffer, bufferSize, bytes);
     }
+    HRESULT Read(LONG start, LONG samples, void* buffer, LONG bufferSize, LONG* bytes,
+                 LONG* samplesRead) override {
+        return source->Read(start, samples, buffer, bufferSize, bytes, samplesRead);
+    }
 
   private:
     AviStream* source;
@@ -134,13 +155,18 @@ class PassView final : public AviStream {
 
 class WriteFile final : public AviFile {
   public:
-    explicit WriteFile(std::unique_ptr<AviWriter> writer) : writer(std::move(writer)) {}
+    WriteFile(std::string path, std::unique_ptr<AviWriter> writer)
+        : path(std::move(path)), writer(std::move(writer)) {}
     HRESULT GetStream(PAVISTREAM* stream, DWORD type, LONG index) override;
     HRESULT CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) override;
     AviWriter& Writer() { return *writer; }
 
   private:
-    std::unique_ptr<AviWriter> writer;
+    HRESULT CreateAudioStream(PAVISTREAM* stream, const AVISTREAMINFOA& info);
+
+    std::string path;
+    std::unique_ptr<AviWriter> writer; // a video stream's
+    std::unique_ptr<PcmWriter> pcm;    // or an audio stream's
     AviStream* created = nullptr; // not owned: the stream keeps this file alive, not the reverse
     friend class WriteStream;
 };
@@ -184,7 +210,8 @@ class WriteStream final : public AviStream {
 };
 
 HRESULT WriteFile::GetStream(PAVISTREAM* stream, DWORD type, LONG index) {
-    if (!created || index != 0 || (type != streamtypeVIDEO && type != 0)) return AVIERR_ERROR;
+    const DWORD kind = pcm ? streamtypeAUDIO : streamtypeVIDEO;
+    if (!created || index != 0 || (type != kind && type != 0)) return AVIERR_ERROR;
     created->AddRef();
     *stream = created;
     return AVIERR_OK;
@@ -192,8 +219,21 @@ HRESULT WriteFile::GetStream(PAVISTREAM* stream, DWORD type, LONG index) {
 
 HRESULT WriteFile::CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) {
     // One stream per file, created once.
-    if (created || writer->FramesWritten() > 0 || !writer->SetInfo(info)) return AVIERR_ERROR;
+    if (created || pcm || !writer || writer->FramesWritten() > 0) return AVIERR_ERROR;
+    if (info.fccType == streamtypeAUDIO) return CreateAudioStream(stream, info);
+    if (!writer->SetInfo(info)) return AVIERR_ERROR;
     created = new WriteStream(this);
+    *stream = created;
+    return AVIERR_OK;
+}
+
+// The file was created before the kind of its stream was known; the PCM writer takes it over
+// (the video writer has written nothing into it).
+HRESULT WriteFile::CreateAudioStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) {
+    writer.reset();
+    pcm = PcmWriter::Create(path);
+    if (!pcm || !pcm->SetInfo(info)) return AVIERR_ERROR;
+    created = MakeAudioWriteStream(this, *pcm, created);
     *stream = created;
     return AVIERR_OK;
 }
@@ -202,13 +242,18 @@ HRESULT WriteFile::CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) 
 
 AviFile* OpenFileForReading(const char* path) {
     OpenFailure failure = OpenFailure::None;
+    // Opened now, with the video: the audio must come from this file even if the path names
+    // another one by the time it is asked for.
+    auto audioFile = std::make_unique<SourceFile>(path);
     auto source = VideoSource::Open(path, &failure);
-    return failure == OpenFailure::Unreadable ? nullptr : new ReadFile(std::move(source), failure);
+    return failure == OpenFailure::Unreadable
+               ? nullptr
+               : new ReadFile(std::move(source), failure, std::move(audioFile));
 }
 
 AviFile* CreateFileForWriting(const char* path) {
     auto writer = AviWriter::Create(path);
-    return writer ? new WriteFile(std::move(writer)) : nullptr;
+    return writer ? new WriteFile(path, std::move(writer)) : nullptr;
 }
 
 AviStream* MakeUncompressedView(AviStream* source) {

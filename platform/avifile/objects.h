@@ -4,9 +4,14 @@
 
 #include "stream.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace avi {
+
+// Copies as much of a format as fits into the caller's buffer (*size in: its size, out: the
+// bytes copied); a null buffer asks for the size.
+HRESULT CopyFormat(const void* data, size_t bytes, LONG pos, void* format, LONG* size);
 
 // Null when the file cannot be read or has no usable video stream.
 AviFile* OpenFileForReading(const char* path);

@@ -1,0 +1,158 @@
+// AVIConvertAudioToFileA: samples of any audio stream converted with libswresample to another
+// rate and channel count, written through the PCM writer.
+#include "avifile.h"
+
+#include "audio_writer.h"
+#include "wave_format.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Samples read from the source at a time.
+constexpr LONG kBlockSamples = 1 << 15;
+
+struct FreeResampler {
+    void operator()(SwrContext* resampler) const { swr_free(&resampler); }
+};
+using Resampler = std::unique_ptr<SwrContext, FreeResampler>;
+
+Resampler MakeResampler(const WAVEFORMATEX& from, const WAVEFORMATEX& to) {
+    AVChannelLayout in{}, out{};
+    av_channel_layout_default(&in, from.nChannels);
+    av_channel_layout_default(&out, to.nChannels);
+    SwrContext* resampler = nullptr;
+    if (swr_alloc_set_opts2(&resampler, &out, AV_SAMPLE_FMT_S16, int(to.nSamplesPerSec), &in,
+                            AV_SAMPLE_FMT_S16, int(from.nSamplesPerSec), 0, nullptr) < 0 ||
+        swr_init(resampler) < 0)
+        swr_free(&resampler);
+    return Resampler(resampler);
+}
+
+// Converts samples [start, start + samples) of source into writer: exactly the samples that
+// many take at the new rate, the resampler's last ones cut or completed with silence.
+class Conversion {
+  public:
+    Conversion(PAVISTREAM source, const WAVEFORMATEX& from, const WAVEFORMATEX& to,
+               avi::PcmWriter& writer)
+        : source(source), from(from), to(to), writer(writer), resampler(MakeResampler(from, to)) {}
+
+    bool Run(LONG start, LONG samples) {
+        wanted = av_rescale_rnd(samples, to.nSamplesPerSec, from.nSamplesPerSec, AV_ROUND_NEAR_INF);
+        if (!resampler || wanted > INT32_MAX) return false;
+        std::vector<uint8_t> input(static_cast<size_t>(kBlockSamples) * from.nBlockAlign);
+        for (LONG done = 0; done < samples;) {
+            const LONG count = std::min(kBlockSamples, samples - done);
+            LONG got = 0;
+            if (AVIStreamRead(source, start + done, count, input.data(), count * from.nBlockAlign,
+                              nullptr, &got) != AVIERR_OK ||
+                got != count || !Convert(input.data(), count))
+                return false;
+            done += count;
+        }
+        while (swr_get_out_samples(resampler.get(), 0) > 0) {
+            const int before = static_cast<int>(written);
+            if (!Convert(nullptr, 0) || written == before) break;
+        }
+        return Emit(nullptr, wanted - written);
+    }
+
+    LONG Written() const { return static_cast<LONG>(written); }
+
+  private:
+    // Feeds `count` samples (none to drain the resampler) and writes what comes out.
+    bool Convert(const uint8_t* input, int count) {
+        const int room = swr_get_out_samples(resampler.get(), count);
+        if (room < 0) return false;
+        output.resize(static_cast<size_t>(std::max(room, 1)) * to.nBlockAlign);
+        uint8_t* out = output.data();
+        const int produced =
+            swr_convert(resampler.get(), &out, room, input ? &input : nullptr, count);
+        return produced >= 0 && Emit(output.data(), produced);
+    }
+
+    // Writes up to `count` samples (silence for null samples), never past the wanted length.
+    bool Emit(const uint8_t* samples, int64_t count) {
+        count = std::min(count, wanted - written);
+        if (!samples && count > 0) {
+            output.assign(
+                static_cast<size_t>(std::min<int64_t>(count, kBlockSamples)) * to.nBlockAlign, 0);
+            while (count > 0) {
+                const LONG part = static_cast<LONG>(std::min<int64_t>(count, kBlockSamples));
+                if (!Write(output.data(), part)) return false;
+                count -= part;
+            }
+            return true;
+        }
+        return count <= 0 || Write(samples, static_cast<LONG>(count));
+    }
+
+    bool Write(const uint8_t* samples, LONG count) {
+        if (!writer.Write(static_cast<LONG>(written), samples, count, count * to.nBlockAlign))
+            return false;
+        written += count;
+        return true;
+    }
+
+    PAVISTREAM source;
+    WAVEFORMATEX from;
+    WAVEFORMATEX to;
+    avi::PcmWriter& writer;
+    Resampler resampler;
+    std::vector<uint8_t> output;
+    int64_t wanted = 0;
+    int64_t written = 0;
+};
+
+HRESULT Convert(const char* path, PAVISTREAM source, const AVISTREAMINFOA& info,
+                const WAVEFORMATEX& from, const WAVEFORMATEX& to, LONG start, LONG samples,
+                LONG* written) {
+    auto writer = avi::PcmWriter::Create(path);
+    if (!writer) return AVIERR_ERROR;
+    AVISTREAMINFOA outInfo = avi::AudioInfo(to, 0);
+    std::copy(std::begin(info.szName), std::end(info.szName), outInfo.szName);
+    Conversion conversion(source, from, to, *writer);
+    const bool done = writer->SetInfo(outInfo) && writer->SetFormat(to) &&
+                      conversion.Run(start, samples) && writer->Close();
+    writer.reset();
+    if (!done) {
+        std::remove(path);
+        return AVIERR_ERROR;
+    }
+    if (written) *written = conversion.Written();
+    return AVIERR_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+HRESULT AVIConvertAudioToFileA(const char* path, PAVISTREAM source, LONG start, LONG samples,
+                               const WAVEFORMATEX* target, LONG* written) {
+    if (written) *written = 0;
+    AVISTREAMINFOA info{};
+    if (!path || !*path || !source || !target || start < 0 || samples <= 0 ||
+        AVIStreamInfoA(source, &info, sizeof info) != AVIERR_OK || info.fccType != streamtypeAUDIO)
+        return AVIERR_ERROR;
+    WAVEFORMATEX from{};
+    LONG size = sizeof from;
+    if (AVIStreamReadFormat(source, start, &from, &size) != AVIERR_OK || !avi::IsPcm16(from) ||
+        target->wFormatTag != WAVE_FORMAT_PCM || target->wBitsPerSample != avi::kPcmBits ||
+        !avi::IsSupportedPcmShape(static_cast<int>(target->nSamplesPerSec), target->nChannels))
+        return AVIERR_BADFORMAT;
+    const LONG length = AVIStreamLength(source);
+    if (start >= length) return AVIERR_ERROR;
+    const WAVEFORMATEX to = avi::Pcm16Format(int(target->nSamplesPerSec), target->nChannels);
+    return Convert(path, source, info, from, to, start, std::min(samples, length - start), written);
+}
+
+} // extern "C"
