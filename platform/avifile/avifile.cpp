@@ -86,9 +86,7 @@ HRESULT AVIStreamReadFormat(PAVISTREAM stream, LONG pos, void* format, LONG* siz
 HRESULT AVIStreamRead(PAVISTREAM stream, LONG start, LONG samples, void* buffer, LONG bufferSize,
                       LONG* bytes, LONG* samplesRead) {
     if (!stream || samples < 0) return AVIERR_ERROR;
-    const HRESULT result = stream->ReadFrame(start, buffer, bufferSize, bytes);
-    if (result == AVIERR_OK && samplesRead) *samplesRead = buffer ? 1 : 0;
-    return result;
+    return stream->Read(start, samples, buffer, bufferSize, bytes, samplesRead);
 }
 
 HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG pos, void* format, LONG size) {
