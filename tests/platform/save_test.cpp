@@ -255,6 +255,7 @@ struct Seen {
     bool keyFramesEnabled = true;
     bool pictureShown = false;
     std::string previewText;
+    bool audioListed = true;
 };
 
 template <typename Widget> Widget* Control(QWidget* dialog, int id) {
@@ -275,6 +276,7 @@ void WorkTheDialog(Seen& seen) {
     Control<QCheckBox>(dialog, ui_script::kSaveOptionsDataRate)->click();
     Control<QSpinBox>(dialog, ui_script::kSaveOptionsKilobits)->setValue(800);
     Control<QPushButton>(dialog, ui_script::kSaveOptionsPreview)->click();
+    seen.audioListed = Control<QComboBox>(dialog, ui_script::kSaveOptionsAudio) != nullptr;
     seen.pictureShown = !Control<QLabel>(dialog, ui_script::kSaveOptionsPicture)->pixmap().isNull();
     seen.previewText =
         Control<QLabel>(dialog, ui_script::kSaveOptionsPreviewText)->text().toStdString();
@@ -301,11 +303,72 @@ TEST(SaveOptionsDialog, ListsTheOfferedCompressorsAndReturnsTheUsersChoice) {
     EXPECT_FALSE(seen.keyFramesEnabled); // every Motion JPEG frame is a key frame
     EXPECT_TRUE(seen.pictureShown);
     EXPECT_NE(seen.previewText.find("バイト"), std::string::npos) << seen.previewText;
+    EXPECT_FALSE(seen.audioListed); // a video stream alone has no sound to choose for
     EXPECT_EQ(options.fccType, streamtypeVIDEO);
     EXPECT_EQ(options.fccHandler, Fourcc("MJPG"));
     EXPECT_EQ(options.dwQuality, 4000u);
     EXPECT_EQ(options.dwBytesPerSecond, 100000u);
     EXPECT_EQ(options.dwFlags, DWORD(AVICOMPRESSF_VALID | AVICOMPRESSF_DATARATE));
 }
+
+struct AudioPick {
+    DWORD pick;           // the entry the user chooses; 0 leaves the one shown first
+    DWORD handler;        // what the audio record gets
+    DWORD bytesPerSecond; // 192 kbit/s for compressed sound
+};
+
+void PrintTo(const AudioPick& c, std::ostream* out) {
+    *out << std::hex << c.handler;
+}
+
+class SaveOptionsAudio : public testing::TestWithParam<AudioPick> {};
+
+TEST_P(SaveOptionsAudio, ListsTheAudioChoicesAndReturnsTheUsersChoice) {
+    const AudioPick& c = GetParam();
+    const bool mp3 = fixtures::HasEncoder("libmp3lame");
+    if (c.handler == WAVE_FORMAT_MPEGLAYER3 && !mp3) GTEST_SKIP() << "no MP3 encoder here";
+    std::vector<DWORD> expected{WAVE_FORMAT_PCM, WAVE_FORMAT_AAC};
+    if (mp3) expected.push_back(WAVE_FORMAT_MPEGLAYER3);
+    expected.push_back(AUDIO_LEAVE_OUT);
+    fixtures::ScratchDir dir;
+    PAVISTREAM source = MakeSource(dir);
+    ASSERT_NE(source, nullptr);
+    auto* sound = new FakeAudioStream(kSamples, kSampleRate, kChannels);
+
+    std::vector<DWORD> listed;
+    DWORD shownFirst = 0;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (auto* audio = Control<QComboBox>(dialog, ui_script::kSaveOptionsAudio)) {
+            for (int i = 0; i < audio->count(); ++i)
+                listed.push_back(audio->itemData(i).toUInt());
+            shownFirst = audio->currentData().toUInt();
+            if (c.pick) audio->setCurrentIndex(audio->findData(QVariant::fromValue(c.pick)));
+        }
+        Control<QPushButton>(dialog, ui_script::kSaveOptionsOk)->click();
+    });
+    AVICOMPRESSOPTIONS video{};
+    AVICOMPRESSOPTIONS audio{};
+    AVICOMPRESSOPTIONS* list[] = {&video, &audio};
+    PAVISTREAM streams[] = {source, sound};
+    const int chosen = AVISaveOptions(nullptr, 0, 2, streams, list);
+    AVIStreamRelease(sound);
+    AVIStreamRelease(source);
+
+    EXPECT_EQ(chosen, 1);
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(shownFirst, DWORD{WAVE_FORMAT_PCM});
+    EXPECT_EQ(video.fccType, streamtypeVIDEO);
+    EXPECT_EQ(audio.fccType, streamtypeAUDIO);
+    EXPECT_EQ(audio.fccHandler, c.handler);
+    EXPECT_EQ(audio.dwBytesPerSecond, c.bytesPerSecond);
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, SaveOptionsAudio,
+                         testing::Values(AudioPick{0, WAVE_FORMAT_PCM, 0},
+                                         AudioPick{WAVE_FORMAT_AAC, WAVE_FORMAT_AAC, 24000},
+                                         AudioPick{WAVE_FORMAT_MPEGLAYER3, WAVE_FORMAT_MPEGLAYER3,
+                                                   24000},
+                                         AudioPick{AUDIO_LEAVE_OUT, AUDIO_LEAVE_OUT, 0}));
 
 } // namespace
