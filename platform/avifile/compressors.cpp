@@ -46,22 +46,9 @@ const Compressor kCompressors[] = {
      kTakesKeyFrames | kTakesDataRate | kTakesQuality, "crf", false},
 };
 
-AVPixelFormat DibPixelFormat(int bitCount) {
-    switch (bitCount) {
-    case 16:
-        return AV_PIX_FMT_RGB555LE;
-    case 24:
-        return AV_PIX_FMT_BGR24;
-    case 32:
-        return AV_PIX_FMT_BGRA;
-    default:
-        return AV_PIX_FMT_NONE;
-    }
-}
-
 bool IsUsableFormat(const BITMAPINFOHEADER& format) {
     return format.biCompression == BI_RGB && format.biHeight > 0 &&
-           DibPixelFormat(format.biBitCount) != AV_PIX_FMT_NONE &&
+           AVPixelFormat(DibPixelFormat(format.biBitCount)) != AV_PIX_FMT_NONE &&
            DibSizeIsSane(format.biWidth, format.biHeight, format.biBitCount);
 }
 
@@ -175,6 +162,19 @@ bool DecodePacket(const AVCodecContext& encoder, const AVPacket* packet,
 
 } // namespace
 
+int DibPixelFormat(int bitCount) {
+    switch (bitCount) {
+    case 16:
+        return AV_PIX_FMT_RGB555LE;
+    case 24:
+        return AV_PIX_FMT_BGR24;
+    case 32:
+        return AV_PIX_FMT_BGRA;
+    default:
+        return AV_PIX_FMT_NONE;
+    }
+}
+
 std::span<const Compressor> Compressors() {
     return kCompressors;
 }
@@ -269,7 +269,7 @@ bool PreviewFrame(const Compressor& compressor, const AVICOMPRESSOPTIONS& settin
                   std::vector<uint8_t>& picture, int64_t& storedBytes) {
     if (!IsUsableFormat(format)) return false;
     if (!compressor.encoder) {
-        AVFrame* source = WrapDib(frame, format, DibPixelFormat(format.biBitCount));
+        AVFrame* source = WrapDib(frame, format, AVPixelFormat(DibPixelFormat(format.biBitCount)));
         const bool done = source && ToDib24(source, picture);
         av_frame_free(&source);
         storedBytes = format.biSizeImage;

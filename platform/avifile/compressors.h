@@ -34,6 +34,9 @@ struct Compressor {
     bool lossless;
 };
 
+// The AVPixelFormat of uncompressed frames of this bit count; AV_PIX_FMT_NONE for others.
+int DibPixelFormat(int bitCount);
+
 std::span<const Compressor> Compressors();
 // The compressor of a handler (0 means full frames); null if there is none.
 const Compressor* FindCompressor(DWORD fourcc);

@@ -1,8 +1,11 @@
-// AVISaveVA: one video stream written to an AVI file, either as full frames through the
-// uncompressed writer or through a libavcodec encoder and libavformat's AVI muxer.
+// AVISaveVA: a video stream, and an audio stream beside it, written to an AVI file through
+// libavformat's AVI muxer. Video frames go in as they are (full frames) or through a libavcodec
+// encoder; audio goes through an audio encoder, about one frame's worth before each frame.
 #include "avifile.h"
 
+#include "audio_encoder.h"
 #include "compressors.h"
+#include "dib.h"
 #include "stream.h"
 #include "writer.h"
 
@@ -11,8 +14,11 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +27,8 @@ namespace avi {
 namespace {
 
 constexpr int kPercent = 100;
+// Samples read from the audio stream at a time: a few video frames' worth at usual rates.
+constexpr LONG kAudioReadSamples = 8192;
 
 // Calls the progress callback whenever the whole percentage written changes.
 class Progress {
@@ -58,65 +66,62 @@ bool ReadSource(PAVISTREAM stream, Source& source) {
     return source.frames >= 0 && source.format.biSizeImage > 0;
 }
 
-bool ReadFrameOf(const Source& source, LONG n, std::vector<uint8_t>& frame) {
-    return AVIStreamRead(source.stream, n, 1, frame.data(), LONG(frame.size()), nullptr, nullptr) ==
-           AVIERR_OK;
+struct AudioSource {
+    PAVISTREAM stream;
+    WAVEFORMATEX format;
+    LONG samples;
+};
+
+// An audio stream delivers 16-bit PCM; the encoder checks the rest of the format.
+bool ReadAudioSource(PAVISTREAM stream, AudioSource& source) {
+    AVISTREAMINFOA info{};
+    source.stream = stream;
+    source.format = {};
+    LONG size = sizeof source.format;
+    if (AVIStreamInfoA(stream, &info, sizeof info) != AVIERR_OK ||
+        info.fccType != streamtypeAUDIO ||
+        AVIStreamReadFormat(stream, 0, &source.format, &size) != AVIERR_OK ||
+        size < LONG(offsetof(WAVEFORMATEX, cbSize)))
+        return false;
+    source.samples = AVIStreamLength(stream);
+    return source.samples >= 0;
 }
 
-// `created` tells whether a file was made at path, so that a failure removes only a file of its
-// own making.
-HRESULT SaveFullFrames(const char* path, const Source& source, Progress& progress, bool& created) {
-    auto writer = AviWriter::Create(path);
-    created = writer != nullptr;
-    if (!writer || !writer->SetInfo(source.info) || !writer->SetFormat(source.format))
-        return AVIERR_ERROR;
-    std::vector<uint8_t> frame(source.format.biSizeImage);
-    for (LONG n = 0; n < source.frames; ++n) {
-        if (!progress.Report(n)) return AVIERR_USERABORT;
-        if (!ReadFrameOf(source, n, frame) ||
-            !writer->WriteFrame(n, frame.data(), LONG(frame.size())))
-            return AVIERR_ERROR;
-    }
-    progress.Report(source.frames);
-    return writer->Close() ? AVIERR_OK : AVIERR_ERROR;
-}
-
-// libavformat's AVI muxer writing the encoder's packets.
+// libavformat's AVI muxer. Packets are written in the order given (av_write_frame): the save
+// interleaves them itself, so a full frame is handed over where it lies, never copied.
 class Muxer {
   public:
     ~Muxer() {
-        av_packet_free(&packet);
         if (context) avio_closep(&context->pb);
         avformat_free_context(context);
     }
 
-    bool Start(const char* path, const Source& source, const AVCodecContext& encoder,
-               bool& created) {
-        packet = av_packet_alloc();
-        if (!packet || avformat_alloc_output_context2(&context, nullptr, "avi", nullptr) < 0)
-            return false;
-        stream = avformat_new_stream(context, nullptr);
-        if (!stream || avcodec_parameters_from_context(stream->codecpar, &encoder) < 0)
-            return false;
-        stream->time_base = encoder.time_base;
-        stream->avg_frame_rate = encoder.framerate;
-        const std::string name(source.info.szName,
-                               strnlen(source.info.szName, sizeof source.info.szName));
-        if (!name.empty()) av_dict_set(&stream->metadata, "title", name.c_str(), 0);
+    bool Create() {
+        if (avformat_alloc_output_context2(&context, nullptr, "avi", nullptr) < 0) return false;
         context->flags |= AVFMT_FLAG_BITEXACT;
-        created = avio_open(&context->pb, path, AVIO_FLAG_WRITE) >= 0;
-        return created && avformat_write_header(context, nullptr) >= 0;
+        // AVI has no room for an encoder's leading samples: shifting every stream to hide
+        // them would put an empty chunk before the first frame.
+        context->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
+        return true;
     }
 
-    // Every packet the encoder has ready.
-    bool Drain(DibEncoder& encoder) {
-        int received;
-        while ((received = encoder.Receive(packet)) == 1) {
-            av_packet_rescale_ts(packet, encoder.Context().time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            if (av_write_frame(context, packet) < 0) return false;
-        }
-        return received == 0 && !context->pb->error;
+    AVStream* AddStream() { return avformat_new_stream(context, nullptr); }
+    void SetOption(const char* key, const char* value) { av_dict_set(&options, key, value, 0); }
+
+    bool Start(const char* path, bool& created) {
+        created = avio_open(&context->pb, path, AVIO_FLAG_WRITE) >= 0;
+        const bool started = created && avformat_write_header(context, &options) >= 0;
+        av_dict_free(&options);
+        return started;
+    }
+
+    // Writes a packet whose timestamps count in `from` to the stream.
+    bool Write(AVPacket* packet, AVRational from, const AVStream& stream) {
+        av_packet_rescale_ts(packet, from, stream.time_base);
+        packet->stream_index = stream.index;
+        const int written = av_write_frame(context, packet);
+        av_packet_unref(packet);
+        return written >= 0 && !context->pb->error;
     }
 
     bool Close() {
@@ -126,38 +131,236 @@ class Muxer {
 
   private:
     AVFormatContext* context = nullptr;
-    AVStream* stream = nullptr;
-    AVPacket* packet = nullptr;
+    AVDictionary* options = nullptr;
 };
 
-HRESULT SaveEncoded(const char* path, const Source& source, const Compressor& compressor,
-                    const AVICOMPRESSOPTIONS& options, Progress& progress, bool& created) {
-    auto encoder = DibEncoder::Open(compressor, source.format, source.info.dwRate,
-                                    source.info.dwScale, options);
-    if (!encoder) return AVIERR_NOCOMPRESSOR;
+// The frames of the video stream, turned into packets of the file's first stream.
+class VideoTrack {
+  public:
+    virtual ~VideoTrack() = default;
+    // Declares the stream's codec parameters.
+    virtual bool Describe(Muxer& muxer, AVStream& stream) = 0;
+    virtual bool Write(Muxer& muxer, uint8_t* frame, LONG n) = 0;
+    virtual bool Finish(Muxer& muxer) = 0;
+    // Mends what the muxer wrote once the file is closed.
+    virtual bool Complete(const char*) { return true; }
+
+  protected:
+    AVStream* stream = nullptr;
+};
+
+// Full frames: each DIB stored byte for byte as one key-frame chunk, as AviWriter stores them.
+class FullFrames final : public VideoTrack {
+  public:
+    explicit FullFrames(const Source& source) : source(source), packet(av_packet_alloc()) {}
+    ~FullFrames() override { av_packet_free(&packet); }
+
+    bool Describe(Muxer& muxer, AVStream& added) override {
+        stream = &added;
+        const BITMAPINFOHEADER& format = source.format;
+        const AVPixelFormat pixels = AVPixelFormat(DibPixelFormat(format.biBitCount));
+        if (!packet || pixels == AV_PIX_FMT_NONE || format.biCompression != BI_RGB ||
+            format.biHeight <= 0 ||
+            !DibSizeIsSane(format.biWidth, format.biHeight, format.biBitCount) ||
+            format.biSizeImage !=
+                DibImageBytes(format.biWidth, format.biHeight, format.biBitCount) ||
+            source.info.dwRate == 0 || source.info.dwScale == 0 || source.info.dwRate > INT32_MAX ||
+            source.info.dwScale > INT32_MAX)
+            return false;
+        stream->time_base = AVRational{int(source.info.dwScale), int(source.info.dwRate)};
+        stream->avg_frame_rate = AVRational{int(source.info.dwRate), int(source.info.dwScale)};
+        AVCodecParameters* par = stream->codecpar;
+        par->codec_type = AVMEDIA_TYPE_VIDEO;
+        par->codec_id = AV_CODEC_ID_RAWVIDEO;
+        par->codec_tag = 0;
+        par->width = source.format.biWidth;
+        par->height = source.format.biHeight;
+        par->format = pixels;
+        par->bits_per_coded_sample = source.format.biBitCount;
+        muxer.SetOption("flipped_raw_rgb", "1");
+        return true;
+    }
+
+    bool Write(Muxer& muxer, uint8_t* frame, LONG n) override {
+        packet->data = frame;
+        packet->size = int(source.format.biSizeImage);
+        packet->pts = packet->dts = n;
+        packet->duration = 1;
+        packet->flags |= AV_PKT_FLAG_KEY;
+        return muxer.Write(packet, stream->time_base, *stream);
+    }
+
+    bool Finish(Muxer&) override { return true; }
+
+    bool Complete(const char* path) override {
+        return PatchImageSize(path, source.format.biSizeImage);
+    }
+
+  private:
+    const Source& source;
+    AVPacket* packet;
+};
+
+// Frames through a libavcodec encoder.
+class EncodedFrames final : public VideoTrack {
+  public:
+    explicit EncodedFrames(std::unique_ptr<DibEncoder> encoder)
+        : encoder(std::move(encoder)), packet(av_packet_alloc()) {}
+    ~EncodedFrames() override { av_packet_free(&packet); }
+
+    bool Describe(Muxer&, AVStream& added) override {
+        stream = &added;
+        const AVCodecContext& context = encoder->Context();
+        stream->time_base = context.time_base;
+        stream->avg_frame_rate = context.framerate;
+        return packet && avcodec_parameters_from_context(stream->codecpar, &context) >= 0;
+    }
+
+    bool Write(Muxer& muxer, uint8_t* frame, LONG n) override {
+        return encoder->Send(frame, n) && Drain(muxer);
+    }
+
+    bool Finish(Muxer& muxer) override { return encoder->Finish() && Drain(muxer); }
+
+  private:
+    // Every packet the encoder has ready.
+    bool Drain(Muxer& muxer) {
+        int received;
+        while ((received = encoder->Receive(packet)) == 1)
+            if (!muxer.Write(packet, encoder->Context().time_base, *stream)) return false;
+        return received == 0;
+    }
+
+    std::unique_ptr<DibEncoder> encoder;
+    AVPacket* packet;
+};
+
+// The audio stream's samples read in order, encoded, and written up to a given sample.
+class AudioTrack {
+  public:
+    AudioTrack(const AudioSource& source, std::unique_ptr<AudioEncoder> encoder)
+        : source(source), encoder(std::move(encoder)),
+          buffer(size_t(kAudioReadSamples) * source.format.nBlockAlign) {}
+
+    bool Describe(AVStream& added) {
+        stream = &added;
+        stream->time_base = encoder->Context().time_base;
+        return avcodec_parameters_from_context(stream->codecpar, &encoder->Context()) >= 0;
+    }
+
+    // Encodes the samples before `end` not written yet.
+    bool WriteUntil(Muxer& muxer, LONG end) {
+        const PacketSink sink = [&](AVPacket* packet) { return Store(muxer, packet); };
+        end = std::min(end, source.samples);
+        while (next < end) {
+            LONG read = 0;
+            const LONG wanted = std::min(end - next, kAudioReadSamples);
+            if (AVIStreamRead(source.stream, next, wanted, buffer.data(), LONG(buffer.size()),
+                              nullptr, &read) != AVIERR_OK ||
+                read <= 0 || read > wanted || !encoder->Send(buffer.data(), int(read), sink))
+                return false;
+            next += read;
+        }
+        return true;
+    }
+
+    bool Finish(Muxer& muxer) {
+        return WriteUntil(muxer, source.samples) &&
+               encoder->Finish([&](AVPacket* packet) { return Store(muxer, packet); });
+    }
+
+  private:
+    // An AVI file keeps no record of an encoder's leading samples, so its sound lasts as many
+    // frames as it has packets: packets past the source's length by a whole frame are left
+    // out, which loses less than a frame at the end instead of lengthening the sound by up to
+    // two.
+    bool Store(Muxer& muxer, AVPacket* packet) {
+        const int frame = encoder->FrameSamples();
+        if (frame > 0 && int64_t{packets} * frame > int64_t{source.samples}) {
+            av_packet_unref(packet);
+            return true;
+        }
+        ++packets;
+        return muxer.Write(packet, encoder->Context().time_base, *stream);
+    }
+
+    const AudioSource& source;
+    std::unique_ptr<AudioEncoder> encoder;
+    std::vector<uint8_t> buffer;
+    AVStream* stream = nullptr;
+    LONG next = 0;
+    int64_t packets = 0;
+};
+
+// The audio sample at which video frame n starts.
+LONG SampleAtFrame(const Source& video, const AudioSource& audio, LONG n) {
+    const int64_t samples =
+        int64_t{n} * video.info.dwScale * audio.format.nSamplesPerSec / video.info.dwRate;
+    return LONG(std::min<int64_t>(samples, audio.samples));
+}
+
+struct Tracks {
+    std::unique_ptr<VideoTrack> video;
+    std::unique_ptr<AudioTrack> audio;
+};
+
+HRESULT Write(const char* path, const Source& source, const AudioSource* audio, Tracks& tracks,
+              Progress& progress, bool& created) {
     Muxer muxer;
-    if (!muxer.Start(path, source, encoder->Context(), created)) return AVIERR_ERROR;
+    if (!muxer.Create()) return AVIERR_ERROR;
+    AVStream* video = muxer.AddStream();
+    if (!video || !tracks.video->Describe(muxer, *video)) return AVIERR_ERROR;
+    const std::string name(source.info.szName,
+                           strnlen(source.info.szName, sizeof source.info.szName));
+    if (!name.empty()) av_dict_set(&video->metadata, "title", name.c_str(), 0);
+    if (tracks.audio) {
+        AVStream* sound = muxer.AddStream();
+        if (!sound || !tracks.audio->Describe(*sound)) return AVIERR_ERROR;
+    }
+    if (!muxer.Start(path, created)) return AVIERR_ERROR;
     std::vector<uint8_t> frame(source.format.biSizeImage);
     for (LONG n = 0; n < source.frames; ++n) {
         if (!progress.Report(n)) return AVIERR_USERABORT;
-        if (!ReadFrameOf(source, n, frame) || !encoder->Send(frame.data(), n) ||
-            !muxer.Drain(*encoder))
+        if (tracks.audio && !tracks.audio->WriteUntil(muxer, SampleAtFrame(source, *audio, n + 1)))
+            return AVIERR_ERROR;
+        if (AVIStreamRead(source.stream, n, 1, frame.data(), LONG(frame.size()), nullptr,
+                          nullptr) != AVIERR_OK ||
+            !tracks.video->Write(muxer, frame.data(), n))
             return AVIERR_ERROR;
     }
-    if (!encoder->Finish() || !muxer.Drain(*encoder)) return AVIERR_ERROR;
+    if (!tracks.video->Finish(muxer) || (tracks.audio && !tracks.audio->Finish(muxer)))
+        return AVIERR_ERROR;
     progress.Report(source.frames);
-    return muxer.Close() ? AVIERR_OK : AVIERR_ERROR;
+    return muxer.Close() && tracks.video->Complete(path) ? AVIERR_OK : AVIERR_ERROR;
 }
 
-HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM stream,
-             const AVICOMPRESSOPTIONS& options, bool& created) {
+HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM* streams,
+             AVICOMPRESSOPTIONS** options, bool withAudio, bool& created) {
     Source source{};
-    if (!ReadSource(stream, source)) return AVIERR_ERROR;
-    const Compressor* compressor = FindCompressor(options.fccHandler);
+    if (!ReadSource(streams[0], source)) return AVIERR_ERROR;
+    const Compressor* compressor = FindCompressor(options[0]->fccHandler);
     if (!compressor) return AVIERR_NOCOMPRESSOR;
+    Tracks tracks;
+    if (compressor->encoder) {
+        auto encoder = DibEncoder::Open(*compressor, source.format, source.info.dwRate,
+                                        source.info.dwScale, *options[0]);
+        if (!encoder) return AVIERR_NOCOMPRESSOR;
+        tracks.video = std::make_unique<EncodedFrames>(std::move(encoder));
+    } else {
+        tracks.video = std::make_unique<FullFrames>(source);
+    }
+    AudioSource audio{};
+    if (withAudio) {
+        if (!ReadAudioSource(streams[1], audio)) return AVIERR_BADFORMAT;
+        const AudioCodec* codec = FindAudioCodec(options[1]->fccHandler);
+        auto encoder = codec
+                           ? AudioEncoder::Open(*codec, audio.format, options[1]->dwBytesPerSecond)
+                           : nullptr;
+        if (!encoder) return AVIERR_NOCOMPRESSOR;
+        tracks.audio = std::make_unique<AudioTrack>(audio, std::move(encoder));
+    }
     Progress progress(callback, source.frames);
-    if (!compressor->encoder) return SaveFullFrames(path, source, progress, created);
-    return SaveEncoded(path, source, *compressor, options, progress, created);
+    return Write(path, source, withAudio ? &audio : nullptr, tracks, progress, created);
 }
 
 } // namespace
@@ -166,10 +369,13 @@ HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM stream,
 
 extern "C" HRESULT AVISaveVA(const char* path, void*, AVISAVECALLBACK progress, int streamCount,
                              PAVISTREAM* streams, AVICOMPRESSOPTIONS** options) {
-    if (!path || !*path || streamCount != 1 || !streams || !streams[0] || !options || !options[0])
+    if (!path || !*path || streamCount < 1 || streamCount > 2 || !streams || !options)
         return AVIERR_ERROR;
+    for (int i = 0; i < streamCount; ++i)
+        if (!streams[i] || !options[i]) return AVIERR_ERROR;
+    const bool withAudio = streamCount == 2 && options[1]->fccHandler != AUDIO_LEAVE_OUT;
     bool created = false;
-    const HRESULT result = avi::Save(path, progress, streams[0], *options[0], created);
+    const HRESULT result = avi::Save(path, progress, streams, options, withAudio, created);
     if (result != AVIERR_OK && created) std::remove(path);
     return result;
 }

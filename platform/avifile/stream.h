@@ -36,9 +36,9 @@ struct AviStream : RefCounted {
     virtual HRESULT ReadFormat(LONG pos, void* format, LONG* size) = 0;
     // Frame `frame` into buffer; on failure the buffer is unchanged.
     virtual HRESULT ReadFrame(LONG frame, void* buffer, LONG bufferSize, LONG* bytes) = 0;
-    // AVIStreamRead: up to `samples` samples from `start`. A video sample is a frame, and one
-    // frame is read whatever the count; audio streams read many samples at once.
-    virtual HRESULT Read(LONG start, LONG /*samples*/, void* buffer, LONG bufferSize, LONG* bytes,
+    // Up to `samples` samples from `start` into buffer (a null buffer only tells *bytes needed);
+    // a video stream reads one frame, whatever count is asked for.
+    virtual HRESULT Read(LONG start, LONG samples, void* buffer, LONG bufferSize, LONG* bytes,
                          LONG* samplesRead) {
         const HRESULT result = ReadFrame(start, buffer, bufferSize, bytes);
         if (result == AVIERR_OK && samplesRead) *samplesRead = buffer ? 1 : 0;

@@ -54,8 +54,8 @@ size_t FindChunk(const std::vector<uint8_t>& riff, size_t begin, size_t end, con
     return 0;
 }
 
-// Makes a file's first strf record give the padded image size; the muxer leaves out the row
-// padding. False if the file has no such record.
+} // namespace
+
 bool PatchImageSize(const std::string& path, DWORD imageSize) {
     FILE* file = std::fopen(path.c_str(), "r+b");
     if (!file) return false;
@@ -78,8 +78,6 @@ bool PatchImageSize(const std::string& path, DWORD imageSize) {
     patched = std::fclose(file) == 0 && patched;
     return patched;
 }
-
-} // namespace
 
 std::unique_ptr<AviWriter> AviWriter::Create(const std::string& path) {
     std::unique_ptr<AviWriter> writer(new AviWriter);

@@ -14,6 +14,10 @@ struct AVPacket;
 
 namespace avi {
 
+// Makes a file's first strf record give the padded image size; the muxer leaves out the row
+// padding. False if the file has no such record.
+bool PatchImageSize(const std::string& path, DWORD imageSize);
+
 class AviWriter {
   public:
     // Creates (truncates) the file; null if it cannot be created.

@@ -1,6 +1,7 @@
 #include "ui/ui.h"
 #include "ui/ui_script.h"
 
+#include "audio_encoder.h"
 #include "compressors.h"
 
 #include <QApplication>
@@ -32,8 +33,14 @@ constexpr int kQualityPerPercent = ICQUALITY_HIGH / 100;
 constexpr int kBytesPerKilobit = 1000 / 8;
 constexpr int kPreviewWidth = 320;
 constexpr int kPreviewHeight = 240;
+// Compressed audio is offered at 192 kbit/s.
+constexpr DWORD kAudioBytesPerSecond = 192000 / 8;
 
-std::deque<std::optional<AVICOMPRESSOPTIONS>> saveAnswers; // nullopt: cancel
+struct ScriptedChoice {
+    AVICOMPRESSOPTIONS video;
+    std::optional<AVICOMPRESSOPTIONS> audio; // nullopt: the default
+};
+std::deque<std::optional<ScriptedChoice>> saveAnswers; // nullopt: cancel
 std::vector<ui_script::AskedSaveOptions> askedSaveOptions;
 
 // The stream's first frame with its format and information.
@@ -54,6 +61,46 @@ bool ReadSample(PAVISTREAM stream, StreamSample& sample) {
                          nullptr) == AVIERR_OK;
 }
 
+// One entry of the audio list: a codec by its wave format tag, or AUDIO_LEAVE_OUT.
+struct AudioChoice {
+    DWORD handler;
+    QString name;
+};
+
+// The audio list of a dialog asked with an audio stream, and the record's choice.
+struct AudioOffer {
+    std::vector<AudioChoice> choices;
+    AVICOMPRESSOPTIONS initial;
+};
+
+// The codecs this machine encodes the stream's sound with, and leaving it out; only leaving it
+// out when the second stream is not audio that can be read.
+std::vector<AudioChoice> AudioChoicesFor(PAVISTREAM stream) {
+    std::vector<AudioChoice> choices;
+    AVISTREAMINFOA info{};
+    WAVEFORMATEX format{};
+    LONG size = sizeof format;
+    if (stream && AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK &&
+        info.fccType == streamtypeAUDIO &&
+        AVIStreamReadFormat(stream, 0, &format, &size) == AVIERR_OK) {
+        for (const avi::AudioCodec* codec : avi::OfferedAudioCodecs(format))
+            choices.push_back({codec->tag, QString::fromUtf8(codec->name)});
+    }
+    choices.push_back({AUDIO_LEAVE_OUT, QStringLiteral("音声なし")});
+    return choices;
+}
+
+// The options record of an audio choice.
+AVICOMPRESSOPTIONS AudioOptions(DWORD handler) {
+    AVICOMPRESSOPTIONS options{};
+    options.fccType = streamtypeAUDIO;
+    options.fccHandler = handler;
+    options.dwFlags = AVICOMPRESSF_VALID;
+    const avi::AudioCodec* codec = avi::FindAudioCodec(handler);
+    if (codec && codec->compressed) options.dwBytesPerSecond = kAudioBytesPerSecond;
+    return options;
+}
+
 template <typename Widget> Widget* Named(Widget* widget, int id) {
     widget->setObjectName(QString::number(id));
     return widget;
@@ -63,11 +110,14 @@ class SaveOptionsDialog {
   public:
     SaveOptionsDialog(QWidget* owner, unsigned flags, const StreamSample& sample,
                       const std::vector<const avi::Compressor*>& offered,
-                      const AVICOMPRESSOPTIONS& initial);
+                      const AVICOMPRESSOPTIONS& initial, const AudioOffer* audioOffer);
     bool Run() { return dialog.exec() == QDialog::Accepted; }
     void Store(AVICOMPRESSOPTIONS& options) const;
+    void StoreAudio(AVICOMPRESSOPTIONS& options) const;
 
   private:
+    // The list of audio choices, the record's choice (or PCM) selected.
+    QComboBox* MakeAudioList(const AudioOffer& offer);
     const avi::Compressor& Chosen() const { return *offered[size_t(compressor->currentIndex())]; }
     void ShowSettingsOf(const avi::Compressor& chosen);
     void Preview();
@@ -84,11 +134,13 @@ class SaveOptionsDialog {
     QPushButton* preview;
     QLabel* picture;
     QLabel* previewText;
+    QComboBox* audio = nullptr;
 };
 
 SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const StreamSample& sample,
                                      const std::vector<const avi::Compressor*>& offered,
-                                     const AVICOMPRESSOPTIONS& initial)
+                                     const AVICOMPRESSOPTIONS& initial,
+                                     const AudioOffer* audioOffer)
     : sample(sample), offered(offered), dialog(owner) {
     dialog.setWindowTitle(QStringLiteral("ビデオの圧縮"));
     auto* grid = new QGridLayout(&dialog);
@@ -126,6 +178,10 @@ SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const Strea
     grid->addWidget(preview, row, 0);
     grid->addWidget(previewText, row++, 1);
     grid->addWidget(picture, row++, 0, 1, 2);
+    if (audioOffer) {
+        grid->addWidget(new QLabel(QStringLiteral("音声")), row, 0);
+        grid->addWidget(MakeAudioList(*audioOffer), row++, 1);
+    }
     grid->addWidget(buttons, row, 0, 1, 2);
     keyFrames->setVisible(flags & ICMF_CHOOSE_KEYFRAME);
     keyFrameEvery->setVisible(flags & ICMF_CHOOSE_KEYFRAME);
@@ -157,6 +213,22 @@ SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const Strea
     QObject::connect(preview, &QPushButton::clicked, &dialog, [this] { Preview(); });
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+}
+
+QComboBox* SaveOptionsDialog::MakeAudioList(const AudioOffer& offer) {
+    audio = Named(new QComboBox, ui_script::kSaveOptionsAudio);
+    for (const AudioChoice& choice : offer.choices)
+        audio->addItem(choice.name, QVariant::fromValue(choice.handler));
+    const bool valid = offer.initial.dwFlags & AVICOMPRESSF_VALID;
+    const DWORD wanted =
+        valid && offer.initial.fccHandler ? offer.initial.fccHandler : DWORD{WAVE_FORMAT_PCM};
+    const int index = audio->findData(QVariant::fromValue(wanted));
+    audio->setCurrentIndex(index >= 0 ? index : 0);
+    return audio;
+}
+
+void SaveOptionsDialog::StoreAudio(AVICOMPRESSOPTIONS& options) const {
+    options = AudioOptions(audio->currentData().toUInt());
 }
 
 // Only the settings the chosen compressor takes can be changed.
@@ -216,14 +288,19 @@ std::vector<DWORD> HandlersOf(const std::vector<const avi::Compressor*>& offered
     return handlers;
 }
 
+// `audioOffer` is null when the dialog is asked for video alone.
 int ScriptedAnswer(unsigned flags, const std::vector<const avi::Compressor*>& offered,
-                   AVICOMPRESSOPTIONS& options) {
-    askedSaveOptions.push_back({flags, HandlersOf(offered)});
+                   const AudioOffer* audioOffer, AVICOMPRESSOPTIONS** options) {
+    std::vector<DWORD> offeredAudio;
+    for (size_t i = 0; audioOffer && i < audioOffer->choices.size(); ++i)
+        offeredAudio.push_back(audioOffer->choices[i].handler);
+    askedSaveOptions.push_back({flags, HandlersOf(offered), offeredAudio});
     if (saveAnswers.empty()) return 0;
-    const std::optional<AVICOMPRESSOPTIONS> answer = saveAnswers.front();
+    const std::optional<ScriptedChoice> answer = saveAnswers.front();
     saveAnswers.pop_front();
     if (!answer) return 0;
-    options = *answer;
+    *options[0] = answer->video;
+    if (audioOffer) *options[1] = answer->audio.value_or(AudioOptions(WAVE_FORMAT_PCM));
     return 1;
 }
 
@@ -232,7 +309,11 @@ int ScriptedAnswer(unsigned flags, const std::vector<const avi::Compressor*>& of
 namespace ui_script {
 
 void QueueSaveOptions(const AVICOMPRESSOPTIONS& options) {
-    saveAnswers.push_back(options);
+    saveAnswers.push_back(ScriptedChoice{options, std::nullopt});
+}
+
+void QueueSaveOptions(const AVICOMPRESSOPTIONS& video, const AVICOMPRESSOPTIONS& audio) {
+    saveAnswers.push_back(ScriptedChoice{video, audio});
 }
 
 void QueueSaveOptionsCancel() {
@@ -252,15 +333,23 @@ void ClearSaveOptions() {
 
 extern "C" int AVISaveOptions(HWND owner, unsigned flags, int streamCount, PAVISTREAM* streams,
                               AVICOMPRESSOPTIONS** options) {
-    if (streamCount != 1 || !streams || !options || !options[0]) return 0;
+    if (streamCount < 1 || streamCount > 2 || !streams || !options || !options[0] ||
+        (streamCount == 2 && !options[1]))
+        return 0;
     StreamSample sample;
     const std::vector<const avi::Compressor*> offered =
         ReadSample(streams[0], sample) ? avi::OfferedCompressors(sample.format, sample.info)
                                        : std::vector<const avi::Compressor*>{};
-    if (ui_script::Active()) return ScriptedAnswer(flags, offered, *options[0]);
+    const std::optional<AudioOffer> audio =
+        streamCount == 2 ? std::optional(AudioOffer{AudioChoicesFor(streams[1]), *options[1]})
+                         : std::nullopt;
+    const AudioOffer* audioOffer = audio ? &*audio : nullptr;
+    if (ui_script::Active()) return ScriptedAnswer(flags, offered, audioOffer, options);
     if (offered.empty() || !qApp) return 0;
-    SaveOptionsDialog dialog(static_cast<QWidget*>(owner), flags, sample, offered, *options[0]);
+    SaveOptionsDialog dialog(static_cast<QWidget*>(owner), flags, sample, offered, *options[0],
+                             audioOffer);
     if (!dialog.Run()) return 0;
     dialog.Store(*options[0]);
+    if (audio) dialog.StoreAudio(*options[1]);
     return 1;
 }

@@ -52,11 +52,16 @@ PLATFORM_API void ClearFileDialogs();
 struct AskedSaveOptions {
     unsigned flags;
     std::vector<DWORD> offered; // handlers of the compressors listed, in their order
+    // The audio choices listed (wave format tags, then AUDIO_LEAVE_OUT); none for video alone.
+    std::vector<DWORD> offeredAudio;
 };
 
-// Answer for the next compression-options dialog: OK with these options. Without an answer a
-// dialog is cancelled.
+// Answer for the next compression-options dialog: OK with these options (and, asked with an
+// audio stream, the audio left at its default, PCM). Without an answer a dialog is cancelled.
 PLATFORM_API void QueueSaveOptions(const AVICOMPRESSOPTIONS& options);
+// The same with the audio choice made too.
+PLATFORM_API void QueueSaveOptions(const AVICOMPRESSOPTIONS& video,
+                                   const AVICOMPRESSOPTIONS& audio);
 PLATFORM_API void QueueSaveOptionsCancel();
 PLATFORM_API const std::vector<AskedSaveOptions>& AskedSaveOptionsDialogs();
 // Forgets queued answers and the record of asked dialogs (Begin does this too).
@@ -75,6 +80,8 @@ enum SaveOptionsControl : int {
     kSaveOptionsPreview = 107,       // push button
     kSaveOptionsPicture = 108,       // the previewed frame
     kSaveOptionsPreviewText = 109,   // the previewed frame's stored size
+    kSaveOptionsAudio = 110,         // drop-down list, with an audio stream only; item data is
+                                     // the wave format tag or AUDIO_LEAVE_OUT
 };
 
 } // namespace ui_script

@@ -1,6 +1,7 @@
 // Saving through AVISaveVA with every compressor the options dialog offers, and the options
 // dialog driven through its controls.
 #include "avi_fixtures.h"
+#include "fake_audio_stream.h"
 
 #include "ui/ui.h"
 #include "ui/ui_script.h"
@@ -18,8 +19,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -34,18 +37,27 @@ DWORD Fourcc(const std::string& text) {
     return mmioFOURCC(text[0], text[1], text[2], text[3]);
 }
 
+// What a command prints on its standard output.
+std::string Output(const std::string& command) {
+    std::string output;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::array<char, 4096> chunk{};
+    size_t read = 0;
+    while (pipe && (read = fread(chunk.data(), 1, chunk.size(), pipe.get())) > 0)
+        output.append(chunk.data(), read);
+    return output;
+}
+
 // The stream's properties as ffprobe reads them, key=value per line.
 std::map<std::string, std::string> Probe(const std::string& path) {
-    const std::string command = "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-                                "stream=nb_read_frames,width,height,r_frame_rate,codec_tag_string"
-                                " -of default=noprint_wrappers=1 '" +
-                                path + "'";
+    std::istringstream lines(
+        Output("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+               "stream=nb_read_frames,width,height,r_frame_rate,codec_tag_string"
+               " -of default=noprint_wrappers=1 '" +
+               path + "'"));
     std::map<std::string, std::string> values;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::array<char, 256> line{};
-    while (pipe && fgets(line.data(), int(line.size()), pipe.get())) {
-        std::string text(line.data());
-        text.erase(text.find_last_not_of("\r\n") + 1);
+    std::string text;
+    while (std::getline(lines, text)) {
         const size_t equals = text.find('=');
         if (equals != std::string::npos) values[text.substr(0, equals)] = text.substr(equals + 1);
     }
@@ -142,12 +154,108 @@ INSTANTIATE_TEST_SUITE_P(Compressors, SaveWith,
                                          CompressorCase{"FMP4", "FMP4", false, false},
                                          CompressorCase{"H264", "H264", false, true}));
 
+constexpr DWORD kSampleRate = 44100;
+constexpr WORD kChannels = 2;
+// The sound lasts as long as the frames, to the sample.
+constexpr LONG kSamples = LONG(int64_t{kFrames} * kScale * kSampleRate / kRate);
+
+// The audio stream's codec (empty when there is none) and its length in seconds, as ffprobe
+// reads them (none for PCM, whose length shows in the decoded samples).
+struct ProbedAudio {
+    std::string codec;
+    double seconds = 0;
+};
+
+ProbedAudio ProbeAudio(const std::string& path) {
+    std::istringstream fields(Output("ffprobe -v error -select_streams a:0 -of csv=p=0 "
+                                     "-show_entries stream=codec_name,duration '" +
+                                     path + "'"));
+    ProbedAudio probed;
+    std::getline(fields, probed.codec, ',');
+    fields >> probed.seconds;
+    return probed;
+}
+
+// The file's sound decoded by ffmpeg to 16-bit PCM.
+std::vector<int16_t> DecodedPcm(const std::string& path) {
+    const std::string bytes =
+        Output("ffmpeg -nostdin -v error -i '" + path + "' -map 0:a:0 -f s16le -");
+    std::vector<int16_t> pcm(bytes.size() / sizeof(int16_t));
+    std::memcpy(pcm.data(), bytes.data(), pcm.size() * sizeof(int16_t));
+    return pcm;
+}
+
+struct AudioCase {
+    const char* video; // the video handler
+    bool lossless;     // the video reads back bit-exact
+    DWORD audio;       // the audio options' handler
+    const char* codec; // ffprobe's name of the stored audio codec; empty: no audio stream
+    int frameSamples;  // the most the sound's length may differ from the frames' (compressed)
+};
+
+void PrintTo(const AudioCase& c, std::ostream* out) {
+    *out << c.video << " + " << (*c.codec ? c.codec : "no audio");
+}
+
+class SaveWithAudio : public testing::TestWithParam<AudioCase> {};
+
+TEST_P(SaveWithAudio, StoresTheSoundBesideEveryFrame) {
+    const AudioCase& c = GetParam();
+    if (std::string(c.codec) == "mp3" && !fixtures::HasEncoder("libmp3lame"))
+        GTEST_SKIP() << "no MP3 encoder here";
+    fixtures::ScratchDir dir;
+    PAVISTREAM source = MakeSource(dir);
+    ASSERT_NE(source, nullptr);
+    auto* sound = new FakeAudioStream(kSamples, kSampleRate, kChannels);
+    AVICOMPRESSOPTIONS video{};
+    video.fccType = streamtypeVIDEO;
+    video.fccHandler = Fourcc(c.video);
+    video.dwQuality = ICQUALITY_HIGH * 3 / 4;
+    video.dwFlags = AVICOMPRESSF_VALID;
+    AVICOMPRESSOPTIONS audio{};
+    audio.fccType = streamtypeAUDIO;
+    audio.fccHandler = c.audio;
+    AVICOMPRESSOPTIONS* list[] = {&video, &audio};
+    PAVISTREAM streams[] = {source, sound};
+    const std::string saved = dir.File("saved.avi");
+    ASSERT_EQ(AVISaveVA(saved.c_str(), nullptr, nullptr, 2, streams, list), AVIERR_OK);
+
+    EXPECT_EQ(Probe(saved)["nb_read_frames"], std::to_string(kFrames));
+    const ProbedAudio probed = ProbeAudio(saved);
+    EXPECT_EQ(probed.codec, c.codec);
+    if (c.frameSamples > 1) {
+        EXPECT_NEAR(probed.seconds, double(kFrames) * kScale / kRate,
+                    double(c.frameSamples) / kSampleRate);
+    }
+    if (std::string(c.codec) == "pcm_s16le") {
+        EXPECT_EQ(DecodedPcm(saved), sound->Pcm());
+    }
+    if (c.lossless) {
+        const LONG frameBytes = LONG(fixtures::DibHeader(kWidth, kHeight, 24).biSizeImage);
+        PAVISTREAM view = fixtures::OpenView(saved);
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(fixtures::ReadAll(view, frameBytes), fixtures::ReadAll(source, frameBytes));
+        AVIStreamRelease(view);
+    }
+    AVIStreamRelease(sound);
+    AVIStreamRelease(source);
+}
+
+INSTANTIATE_TEST_SUITE_P(AudioChoices, SaveWithAudio,
+                         testing::Values(AudioCase{"DIB ", true, WAVE_FORMAT_PCM, "pcm_s16le", 1},
+                                         AudioCase{"MJPG", false, 0, "pcm_s16le", 1},
+                                         AudioCase{"FFV1", true, WAVE_FORMAT_AAC, "aac", 1024},
+                                         AudioCase{"FMP4", false, WAVE_FORMAT_MPEGLAYER3, "mp3",
+                                                   1152},
+                                         AudioCase{"DIB ", true, AUDIO_LEAVE_OUT, "", 0}));
+
 // What the dialog showed while the user worked it.
 struct Seen {
     std::vector<DWORD> listed;
     bool keyFramesEnabled = true;
     bool pictureShown = false;
     std::string previewText;
+    bool audioListed = true;
 };
 
 template <typename Widget> Widget* Control(QWidget* dialog, int id) {
@@ -168,6 +276,7 @@ void WorkTheDialog(Seen& seen) {
     Control<QCheckBox>(dialog, ui_script::kSaveOptionsDataRate)->click();
     Control<QSpinBox>(dialog, ui_script::kSaveOptionsKilobits)->setValue(800);
     Control<QPushButton>(dialog, ui_script::kSaveOptionsPreview)->click();
+    seen.audioListed = Control<QComboBox>(dialog, ui_script::kSaveOptionsAudio) != nullptr;
     seen.pictureShown = !Control<QLabel>(dialog, ui_script::kSaveOptionsPicture)->pixmap().isNull();
     seen.previewText =
         Control<QLabel>(dialog, ui_script::kSaveOptionsPreviewText)->text().toStdString();
@@ -194,11 +303,72 @@ TEST(SaveOptionsDialog, ListsTheOfferedCompressorsAndReturnsTheUsersChoice) {
     EXPECT_FALSE(seen.keyFramesEnabled); // every Motion JPEG frame is a key frame
     EXPECT_TRUE(seen.pictureShown);
     EXPECT_NE(seen.previewText.find("バイト"), std::string::npos) << seen.previewText;
+    EXPECT_FALSE(seen.audioListed); // a video stream alone has no sound to choose for
     EXPECT_EQ(options.fccType, streamtypeVIDEO);
     EXPECT_EQ(options.fccHandler, Fourcc("MJPG"));
     EXPECT_EQ(options.dwQuality, 4000u);
     EXPECT_EQ(options.dwBytesPerSecond, 100000u);
     EXPECT_EQ(options.dwFlags, DWORD(AVICOMPRESSF_VALID | AVICOMPRESSF_DATARATE));
 }
+
+struct AudioPick {
+    DWORD pick;           // the entry the user chooses; 0 leaves the one shown first
+    DWORD handler;        // what the audio record gets
+    DWORD bytesPerSecond; // 192 kbit/s for compressed sound
+};
+
+void PrintTo(const AudioPick& c, std::ostream* out) {
+    *out << std::hex << c.handler;
+}
+
+class SaveOptionsAudio : public testing::TestWithParam<AudioPick> {};
+
+TEST_P(SaveOptionsAudio, ListsTheAudioChoicesAndReturnsTheUsersChoice) {
+    const AudioPick& c = GetParam();
+    const bool mp3 = fixtures::HasEncoder("libmp3lame");
+    if (c.handler == WAVE_FORMAT_MPEGLAYER3 && !mp3) GTEST_SKIP() << "no MP3 encoder here";
+    std::vector<DWORD> expected{WAVE_FORMAT_PCM, WAVE_FORMAT_AAC};
+    if (mp3) expected.push_back(WAVE_FORMAT_MPEGLAYER3);
+    expected.push_back(AUDIO_LEAVE_OUT);
+    fixtures::ScratchDir dir;
+    PAVISTREAM source = MakeSource(dir);
+    ASSERT_NE(source, nullptr);
+    auto* sound = new FakeAudioStream(kSamples, kSampleRate, kChannels);
+
+    std::vector<DWORD> listed;
+    DWORD shownFirst = 0;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (auto* audio = Control<QComboBox>(dialog, ui_script::kSaveOptionsAudio)) {
+            for (int i = 0; i < audio->count(); ++i)
+                listed.push_back(audio->itemData(i).toUInt());
+            shownFirst = audio->currentData().toUInt();
+            if (c.pick) audio->setCurrentIndex(audio->findData(QVariant::fromValue(c.pick)));
+        }
+        Control<QPushButton>(dialog, ui_script::kSaveOptionsOk)->click();
+    });
+    AVICOMPRESSOPTIONS video{};
+    AVICOMPRESSOPTIONS audio{};
+    AVICOMPRESSOPTIONS* list[] = {&video, &audio};
+    PAVISTREAM streams[] = {source, sound};
+    const int chosen = AVISaveOptions(nullptr, 0, 2, streams, list);
+    AVIStreamRelease(sound);
+    AVIStreamRelease(source);
+
+    EXPECT_EQ(chosen, 1);
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(shownFirst, DWORD{WAVE_FORMAT_PCM});
+    EXPECT_EQ(video.fccType, streamtypeVIDEO);
+    EXPECT_EQ(audio.fccType, streamtypeAUDIO);
+    EXPECT_EQ(audio.fccHandler, c.handler);
+    EXPECT_EQ(audio.dwBytesPerSecond, c.bytesPerSecond);
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, SaveOptionsAudio,
+                         testing::Values(AudioPick{0, WAVE_FORMAT_PCM, 0},
+                                         AudioPick{WAVE_FORMAT_AAC, WAVE_FORMAT_AAC, 24000},
+                                         AudioPick{WAVE_FORMAT_MPEGLAYER3, WAVE_FORMAT_MPEGLAYER3,
+                                                   24000},
+                                         AudioPick{AUDIO_LEAVE_OUT, AUDIO_LEAVE_OUT, 0}));
 
 } // namespace
