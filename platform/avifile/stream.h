@@ -38,7 +38,7 @@ struct AviStream : RefCounted {
     virtual HRESULT ReadFrame(LONG frame, void* buffer, LONG bufferSize, LONG* bytes) = 0;
     // Up to `samples` samples from `start` into buffer (a null buffer only tells *bytes needed);
     // a video stream reads one frame, whatever count is asked for.
-    virtual HRESULT Read(LONG start, LONG samples, void* buffer, LONG bufferSize, LONG* bytes,
+    virtual HRESULT Read(LONG start, LONG /*samples*/, void* buffer, LONG bufferSize, LONG* bytes,
                          LONG* samplesRead) {
         const HRESULT result = ReadFrame(start, buffer, bufferSize, bytes);
         if (result == AVIERR_OK && samplesRead) *samplesRead = buffer ? 1 : 0;
