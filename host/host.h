@@ -1,6 +1,6 @@
 // The host's interface that tests and tools rely on: the main window's life, the commands and
 // their ids, the record and the clipboard (owned by the session), and the panel flags. main.cpp
-// only calls HostMain (main_window.h).
+// only calls UseAppFolders and HostMain (main_window.h).
 #pragma once
 
 #include "session.h"

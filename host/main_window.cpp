@@ -24,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 uint16_t hostFlags;
@@ -51,6 +52,8 @@ class HostWindow : public QMainWindow {
 
     bool altAlone_ = false; // Alt is down and nothing else was pressed since
 };
+
+AppFolders appFolders;
 
 HostWindow* mainWindow;
 // The window is being closed by DestroyMainWindow, not by the user.
@@ -138,7 +141,9 @@ void HostWindow::changeEvent(QEvent* event) {
 QMainWindow* CreateMainWindow() {
     hostFlags = 0;
     repaintRequests = 0;
-    const Outcome started = session::Start();
+    session::StartOptions options;
+    options.tempBase = appFolders.tempBase;
+    const Outcome started = session::Start(options);
     if (!started.done) {
         ShowOutcome(nullptr, started);
         return nullptr;
@@ -150,7 +155,7 @@ QMainWindow* CreateMainWindow() {
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     window->setCentralWidget(new QWidget(window));
     BuildMenu(window);
-    DiscoverPlugins(window);
+    DiscoverPlugins(window, appFolders.plugins);
     session::SetObserver(ShowChanges);
     CreateTabControl(window->centralWidget(), OnTabSelected);
     BuildAccelerators(window);
@@ -171,8 +176,12 @@ void DestroyMainWindow() {
     closingFromCode = false;
 }
 
+void UseAppFolders(AppFolders folders) {
+    appFolders = std::move(folders);
+}
+
 void OfferToRecoverWork() {
-    const std::vector<std::filesystem::path> found = session::RecoverableWork();
+    const std::vector<std::filesystem::path> found = session::RecoverableWork(appFolders.tempBase);
     if (found.empty()) return;
     // One at a time: the newest is offered now, any older one at the next start.
     const std::filesystem::path& newest = found.front();

@@ -1,8 +1,13 @@
 // The main window: created with the session, destroyed with it.
 #pragma once
 
+#include "app_folders.h"
 #include "host.h"
 #include "window.h"
+
+// The folders of modules and temporary files the next CreateMainWindow uses; until this is
+// called, plgin/ and temp/ in the working directory.
+void UseAppFolders(AppFolders folders);
 
 // At start-up: when an instance that is gone left work behind, asks whether to restore it, then
 // restores or discards it.

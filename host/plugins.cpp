@@ -11,9 +11,9 @@
 #include <QMainWindow>
 #include <QMenu>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <system_error>
 
@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr const char* kPluginFolder = "plgin";
 constexpr const char* kModuleSuffix = ".tsk";
 constexpr std::size_t kCaptionBytes = 49;
 constexpr const char* kNoName = "No Name";
@@ -47,15 +46,22 @@ bool IsModuleFile(const std::filesystem::directory_entry& entry) {
            name.ends_with(kModuleSuffix);
 }
 
-// The names of the folder's modules in byte order, at most kMaxPlugins of them.
-std::vector<std::string> ListModules(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
-        if (IsModuleFile(entry)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    if (names.size() > kMaxPlugins) names.resize(kMaxPlugins);
-    return names;
+// The modules of the folders, by file name in byte order, at most kMaxPlugins of them; of the
+// modules with one file name, the first folder's.
+std::vector<std::filesystem::path> ListModules(const std::vector<std::filesystem::path>& folders) {
+    std::map<std::string, std::filesystem::path> byName;
+    for (const std::filesystem::path& folder : folders) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            if (IsModuleFile(entry))
+                byName.try_emplace(entry.path().filename().string(), entry.path());
+    }
+    std::vector<std::filesystem::path> paths;
+    for (const auto& [name, path] : byName) {
+        if (paths.size() == kMaxPlugins) break;
+        paths.push_back(path);
+    }
+    return paths;
 }
 
 // At most kCaptionBytes bytes, never ending inside a UTF-8 character.
@@ -124,16 +130,17 @@ void RunModule(const std::string& path) {
 
 } // namespace
 
-void DiscoverPlugins(QMainWindow* window) {
+void DiscoverPlugins(QMainWindow* window, const std::vector<std::filesystem::path>& folders) {
     table = PluginTable{};
-    std::error_code error;
-    const std::filesystem::path folder = std::filesystem::absolute(kPluginFolder, error);
-    if (!error) {
-        table.folder = folder.string();
-        for (const std::string& name : ListModules(folder)) {
-            table.modulePaths.push_back((folder / name).string());
-            table.menuCaptions.push_back(ReadCaption(table.modulePaths.back()));
-        }
+    std::vector<std::filesystem::path> absolute;
+    for (const std::filesystem::path& folder : folders) {
+        std::error_code error;
+        absolute.push_back(std::filesystem::absolute(folder, error));
+        if (error) absolute.pop_back();
+    }
+    for (const std::filesystem::path& path : ListModules(absolute)) {
+        table.modulePaths.push_back(path.string());
+        table.menuCaptions.push_back(ReadCaption(table.modulePaths.back()));
     }
     FillEffectMenu(window);
 }

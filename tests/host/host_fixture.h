@@ -43,6 +43,7 @@ class HostFixture : public testing::Test {
     }
     void TearDown() override {
         DestroyMainWindow();
+        UseAppFolders({});
         ui_script::End();
         std::filesystem::current_path(previous);
         std::filesystem::remove_all(folder);

@@ -1,4 +1,5 @@
-// The Effect menu: modules found in plgin/ at start-up, and one run on the current slot.
+// The Effect menu: modules found in the plug-in folders at start-up, and one run on the current
+// slot.
 #include "host_fixture.h"
 
 #include "editor_panel.h"
@@ -85,6 +86,21 @@ TEST_F(PluginHost, DiscoveryListsTheFirstHundredModules) {
     ASSERT_EQ(items.size(), std::size_t(kMaxPlugins));
     EXPECT_EQ(items.back().first, 2099);
     EXPECT_EQ(std::filesystem::path(Plugins().modulePaths.back()).filename(), "1099.tsk");
+}
+
+// The user's folder comes before the installed one: of two modules with one name, the user's.
+TEST_F(PluginHost, DiscoveryTakesEachNameFromTheFirstFolderThatHasIt) {
+    const std::filesystem::path user = folder / "user", installed = folder / "installed";
+    for (const auto& place : {user, installed})
+        std::filesystem::create_directories(place);
+    std::filesystem::copy_file(REFUSE_MODULE, installed / "A.tsk");
+    std::filesystem::copy_file(REFUSE_MODULE, installed / "B.tsk");
+    std::filesystem::copy_file(INVERT_MODULE, user / "B.tsk");
+    std::filesystem::copy_file(WITHOUT_DLG_MODULE, user / "C.tsk");
+    UseAppFolders({{user, installed}, tempBase()});
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    const Items expected = {{2000, "Refuse"}, {2001, "Invert"}, {2002, "No Dlg"}};
+    EXPECT_EQ(EffectItems(), expected);
 }
 
 struct RunCase {

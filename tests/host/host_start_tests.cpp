@@ -200,6 +200,31 @@ TEST_F(HostTest, WorkAKilledEditorLeftIsOfferedAndRestoredOrDiscarded) {
     }
 }
 
+// An installed editor keeps its files below the user's cache, not the working folder, and finds
+// the work a killed editor left there.
+TEST_F(HostTest, WorkIsKeptAndOfferedBelowTheChosenTempBase) {
+    const fs::path base = folder / "cache" / "mivra" / "temp";
+    UseAppFolders({{}, base});
+    const std::string path = MakeAvi("a.avi", 16, 8, 6);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        session::StartOptions options;
+        options.tempBase = base;
+        session::Start(options);
+        session::OpenVideo(path.c_str());
+        ::_exit(0); // as a crash would: nothing cleaned up
+    }
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    EXPECT_EQ(fs::path(workspace.tempDir).parent_path().parent_path(), base);
+    ui_script::QueueMessageAnswer(IDOK);
+    OfferToRecoverWork();
+    EXPECT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(workspace.slotCount, 1);
+    EXPECT_TRUE(fs::is_empty(tempBase()));
+}
+
 TEST_F(HostTest, MissingTempFolderIsCreated) {
     fs::remove_all(tempBase());
     ASSERT_NE(CreateMainWindow(), nullptr);
