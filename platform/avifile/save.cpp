@@ -83,6 +83,13 @@ bool ReadAudioSource(PAVISTREAM stream, AudioSource& source) {
         AVIStreamReadFormat(stream, 0, &source.format, &size) != AVIERR_OK ||
         size < LONG(offsetof(WAVEFORMATEX, cbSize)))
         return false;
+    // A stream timed to stay in step with frames at another rate than its file's (its
+    // information says so) plays its samples at that rate.
+    if (info.dwScale == source.format.nBlockAlign && info.dwRate % info.dwScale == 0 &&
+        info.dwRate != source.format.nAvgBytesPerSec) {
+        source.format.nSamplesPerSec = info.dwRate / info.dwScale;
+        source.format.nAvgBytesPerSec = info.dwRate;
+    }
     source.samples = AVIStreamLength(stream);
     return source.samples >= 0;
 }
