@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -161,12 +162,25 @@ TEST_P(SessionSound, EditsMoveEverySampleWithItsFrames) {
     ASSERT_TRUE(session::Redo().done);
     EXPECT_EQ(session::FirstSampleOfFrame(0, 50), model.First(50));
 
+    // Twice the frame rate: every frame keeps its samples, played twice as fast.
+    ASSERT_TRUE(session::SetRate(50).done);
+    const auto playing = DWORD(std::llround(double(t.sampleRate) * t.rateDen * 50 / t.rateNum));
+    EXPECT_EQ(session::SoundOf(0).format.nSamplesPerSec, playing);
+
     AVICOMPRESSOPTIONS options{};
     options.fccType = streamtypeVIDEO;
     options.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
     const fs::path saved = folder / "saved.avi";
     ASSERT_TRUE(session::Save(saved, options, nullptr).done);
     EXPECT_EQ(SavedSound(saved), model.samples);
+    const std::string rate = (folder / "rate.txt").string();
+    ASSERT_TRUE(Run("ffprobe -v error -select_streams a -show_entries stream=sample_rate -of "
+                    "csv=p=0 " +
+                    saved.string() + " > " + rate));
+    std::ifstream in(rate);
+    DWORD saidRate = 0;
+    in >> saidRate;
+    EXPECT_EQ(saidRate, playing);
 }
 
 // A 25 fps clip with 1920 samples to a frame: the frames of the cross-fade's range mix the two
