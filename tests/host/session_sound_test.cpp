@@ -2,6 +2,7 @@
 // saved file is checked against a model of where the edits put it. The clips are made with the
 // ffmpeg command line; every sample of their sound carries its own index.
 #include "crossfade_render.h"
+#include "render.h"
 #include "session.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ int64_t IndexOf(int16_t left, int16_t right) {
     return int64_t(left - 1) | (int64_t(right) << 14);
 }
 
-bool Run(const std::string& command) {
+bool Shell(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
 
@@ -104,16 +105,17 @@ class SessionSound : public testing::TestWithParam<Timing> {
             }
             inputs += " -f s16le -ar " + std::to_string(t.sampleRate) + " -ac 2 -i " + raw;
         }
-        EXPECT_TRUE(Run("ffmpeg -v error -y " + inputs + " -frames:v " + std::to_string(t.frames) +
-                        " -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " + path));
+        EXPECT_TRUE(Shell("ffmpeg -v error -y " + inputs + " -frames:v " +
+                          std::to_string(t.frames) +
+                          " -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " + path));
         return path;
     }
 
     // The sound of the saved file as the sample indices it carries.
     std::vector<int64_t> SavedSound(const fs::path& file) {
         const std::string raw = (folder / "saved.pcm").string();
-        EXPECT_TRUE(Run("ffmpeg -v error -y -i " + file.string() +
-                        " -map 0:a -f s16le -c:a pcm_s16le " + raw));
+        EXPECT_TRUE(Shell("ffmpeg -v error -y -i " + file.string() +
+                          " -map 0:a -f s16le -c:a pcm_s16le " + raw));
         std::ifstream in(raw, std::ios::binary);
         std::vector<int64_t> samples;
         int16_t pair[2];
@@ -174,9 +176,9 @@ TEST_P(SessionSound, EditsMoveEverySampleWithItsFrames) {
     ASSERT_TRUE(session::Save(saved, options, nullptr).done);
     EXPECT_EQ(SavedSound(saved), model.samples);
     const std::string rate = (folder / "rate.txt").string();
-    ASSERT_TRUE(Run("ffprobe -v error -select_streams a -show_entries stream=sample_rate -of "
-                    "csv=p=0 " +
-                    saved.string() + " > " + rate));
+    ASSERT_TRUE(Shell("ffprobe -v error -select_streams a -show_entries stream=sample_rate -of "
+                      "csv=p=0 " +
+                      saved.string() + " > " + rate));
     std::ifstream in(rate);
     DWORD saidRate = 0;
     in >> saidRate;
@@ -185,9 +187,10 @@ TEST_P(SessionSound, EditsMoveEverySampleWithItsFrames) {
 
 // A 25 fps clip with 1920 samples to a frame: the frames of the cross-fade's range mix the two
 // sounds by the weights of their pictures, and the frames inserted after it bring their own.
-TEST_P(SessionSound, CrossFadeMixesTheSoundsAsThePictures) {
+using CrossFadeSound = SessionSound;
+
+TEST_P(CrossFadeSound, MixesTheSoundsAsThePictures) {
     const Timing& t = GetParam();
-    if (t.rateDen != 1) GTEST_SKIP() << "whole samples to a frame keep the model simple";
     ASSERT_TRUE(session::OpenVideo(MakeClip("a.avi", t, true).c_str()).done);
     ASSERT_TRUE(session::OpenVideo(MakeClip("b.avi", t, true, 500'000).c_str()).done);
     ASSERT_TRUE(session::SwitchSlot(0).done);
@@ -204,6 +207,9 @@ TEST_P(SessionSound, CrossFadeMixesTheSoundsAsThePictures) {
     params.destinationStart = 0;
     params.destinationEnd = 9;
     params.insertOverStream = true;
+    // The muxer may end a clip's sound a little before its last frame.
+    const LONG soundOfA = AVIStreamLength(session::SoundOf(0).stream);
+    const LONG soundOfB = AVIStreamLength(session::SoundOf(1).stream);
     ASSERT_TRUE(session::ApplyEffect([&](EditWorkspace* ws) {
                     crossfade::CrossfadeRenderer renderer(params);
                     return plugin::RenderIntoSlot(*ws, renderer, {}).state ==
@@ -214,7 +220,8 @@ TEST_P(SessionSound, CrossFadeMixesTheSoundsAsThePictures) {
     const int range = params.rangeEnd - params.rangeStart;
     std::vector<int16_t> expected;
     const auto append = [&](int64_t first, int64_t frames) {
-        for (int64_t i = first * perFrame; i < (first + frames) * perFrame; ++i) {
+        for (int64_t i = first * perFrame;
+             i < std::min<int64_t>((first + frames) * perFrame, soundOfA); ++i) {
             int16_t pair[2];
             SampleOf(i, pair);
             expected.insert(expected.end(), pair, pair + 2);
@@ -234,7 +241,7 @@ TEST_P(SessionSound, CrossFadeMixesTheSoundsAsThePictures) {
     }
     append(params.rangeEnd + 1, t.frames - params.rangeEnd - 1);
     const int64_t inserted = expected.size();
-    for (int64_t i = (params.destinationEnd + 1) * perFrame; i < t.frames * perFrame; ++i) {
+    for (int64_t i = (params.destinationEnd + 1) * perFrame; i < soundOfB; ++i) {
         int16_t pair[2];
         SampleOf(500'000 + i, pair);
         expected.insert(expected.end(), pair, pair + 2);
@@ -254,9 +261,13 @@ TEST_P(SessionSound, CrossFadeMixesTheSoundsAsThePictures) {
     EXPECT_EQ(wrong, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Timings, SessionSound,
-                         testing::Values(Timing{"Pal", "25", 25, 1, 48000, 100},
-                                         Timing{"Ntsc", "30000/1001", 30000, 1001, 44100, 120}),
+constexpr Timing kPal{"Pal", "25", 25, 1, 48000, 100};
+constexpr Timing kNtsc{"Ntsc", "30000/1001", 30000, 1001, 44100, 120};
+
+INSTANTIATE_TEST_SUITE_P(Timings, SessionSound, testing::Values(kPal, kNtsc),
+                         [](const auto& info) { return std::string(info.param.name); });
+// Whole samples to a frame keep the model of the mix simple.
+INSTANTIATE_TEST_SUITE_P(Timings, CrossFadeSound, testing::Values(kPal),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
