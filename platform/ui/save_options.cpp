@@ -54,6 +54,26 @@ bool ReadSample(PAVISTREAM stream, StreamSample& sample) {
                          nullptr) == AVIERR_OK;
 }
 
+// A line naming the compressors that are not listed because the frame's width or height is
+// odd; null when none is missing for that reason.
+QLabel* EvenSizeNote(const StreamSample& sample,
+                     const std::vector<const avi::Compressor*>& offered) {
+    const std::vector<const avi::Compressor*> needing =
+        avi::NeedingEvenSizes(sample.format, sample.info, offered);
+    if (needing.empty()) return nullptr;
+    QStringList names;
+    for (const avi::Compressor* each : needing)
+        names << QString::fromUtf8(each->name);
+    auto* note = new QLabel(
+        QStringLiteral("%1 は幅と高さが偶数のフレームにしか使えません（このフレーム: %2x%3）")
+            .arg(names.join(QStringLiteral("、")))
+            .arg(sample.format.biWidth)
+            .arg(sample.format.biHeight));
+    note->setObjectName(QString::number(ui_script::kSaveOptionsEvenSizeNote));
+    note->setWordWrap(true);
+    return note;
+}
+
 template <typename Widget> Widget* Named(Widget* widget, int id) {
     widget->setObjectName(QString::number(id));
     return widget;
@@ -117,6 +137,7 @@ SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const Strea
     int row = 0;
     grid->addWidget(new QLabel(QStringLiteral("圧縮方法")), row, 0);
     grid->addWidget(compressor, row++, 1);
+    if (QLabel* note = EvenSizeNote(sample, offered)) grid->addWidget(note, row++, 0, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("品質")), row, 0);
     grid->addWidget(quality, row++, 1);
     grid->addWidget(keyFrames, row, 0);

@@ -75,6 +75,7 @@ enum SaveOptionsControl : int {
     kSaveOptionsPreview = 107,       // push button
     kSaveOptionsPicture = 108,       // the previewed frame
     kSaveOptionsPreviewText = 109,   // the previewed frame's stored size
+    kSaveOptionsEvenSizeNote = 120,  // why some compressors are missing for odd frame sizes
 };
 
 } // namespace ui_script
