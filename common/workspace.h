@@ -67,5 +67,10 @@ static_assert(P != 8 || sizeof(EditWorkspace) == 1684);
 // text with its terminating NUL does not fit: a path is never cut.
 bool CopyPath(char (&buffer)[kPathSize], const char* text);
 
+// Copies a path the user chose into a 100-byte path buffer as the plug-ins can use it: whole
+// when it fits, else its file name (the part they show), shortened at a character boundary when
+// even the name does not fit. The host keeps the full path elsewhere.
+void FitPath(char (&buffer)[kPathSize], const char* path);
+
 // In place: mode 1 keeps the file-name part after the last '/', mode 0 the folder part with it.
 void StripPath(char (&path)[kPathSize], int mode);

@@ -1,7 +1,7 @@
 // The host's file dialogs: the title, the filters and the filter the user chose last.
 #pragma once
 
-#include "workspace.h"
+#include <string>
 
 class QWidget;
 
@@ -13,7 +13,7 @@ extern const char kVideoOpenFilters[];
 extern const char kAviFilters[];
 extern const char kBitmapFilters[];
 
-// Shows the open or save dialog; the buffer offers the initial name and receives the chosen
-// path. 1 when the user chose a file, 0 when cancelled or refused (a path too long for the
-// buffer is refused with a message).
-int AskFileName(QWidget* owner, char (&path)[kPathSize], const char* filters, FileDialogMode mode);
+// Shows the open or save dialog; `path` offers the initial name and receives the chosen full
+// path, of any length the system can open. 1 when the user chose a file, 0 when cancelled or
+// refused (a path longer than the system takes is refused with a message).
+int AskFileName(QWidget* owner, std::string& path, const char* filters, FileDialogMode mode);

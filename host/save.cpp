@@ -9,8 +9,8 @@
 #include <QProgressDialog>
 #include <QWidget>
 
-#include <cstring>
 #include <filesystem>
+#include <string>
 
 namespace {
 
@@ -45,12 +45,11 @@ Outcome WriteWithProgress(QWidget* owner, const std::filesystem::path& target,
 
 int SaveCurrentSlot(QWidget* mainWindow) {
     if (workspace.currentSlot < 0 || workspace.currentSlot >= workspace.slotCount) return 0;
-    char path[kPathSize];
-    std::memcpy(path, workspace.savePath, kPathSize);
+    std::string path = session::SaveName();
     if (!AskFileName(mainWindow, path, kAviFilters, FileDialogMode::Save)) return 0;
     // The dialog gives the full path, so the working directory plays no part.
     const std::filesystem::path target(path);
-    session::RememberSaveName(path);
+    session::RememberSaveName(path.c_str());
     // The user's original is worth a question too: it may be the slot's own source.
     std::error_code ignored;
     if (std::filesystem::exists(target, ignored) && !AskToReplaceFile(mainWindow, path)) return 0;

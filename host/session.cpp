@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "bitmap_file.h"
+#include "disk_space.h"
 #include "instance_folder.h"
 #include "journal.h"
 #include "slot_sound.h"
@@ -31,7 +32,6 @@ namespace session {
 namespace {
 
 const char kTooManySlots[] = "ストリームは10個までしか開けません";
-const char kPathTooLong[] = "ファイルのパスが長すぎます（99バイトまで）";
 const char kStreamUnreadable[] = "ストリームを開けませんでした";
 const char kOutOfMemory[] = "メモリが足りません";
 const char kTempDirTooLong[] = "作業フォルダのパスが長すぎて起動できません";
@@ -44,6 +44,7 @@ const char kJournalFailed[] =
 const char kCutFailed[] = "ストリームのカットに失敗しました";
 const char kCopyFailed[] = "ストリームのコピーに失敗しました";
 const char kPasteFailed[] = "ストリームのペーストに失敗しました";
+const char kClipboardEmpty[] = "\nクリップボードが空です";
 const char kReverseFailed[] = "ストリームの反転に失敗しました";
 const char kRateNotSet[] = "フレームレートを書き込めませんでした";
 const char kTempSaveFailed[] = "一時保存できませんでした。";
@@ -69,6 +70,10 @@ constexpr int kTemporaryNames = 100;
 constexpr mode_t kNewFileMode = 0666;
 
 Observer observer;
+
+// The full paths the user chose: the record's buffers hold what fits of them.
+std::string openedPath;
+std::string saveName;
 
 // The session as it was before a change: enough to bring it back exactly. Streams are
 // persistent clones, so a state costs the slots' piece lists, not their frames.
@@ -232,8 +237,8 @@ Outcome ActivateSlot(int slot) {
     return Outcome::Done();
 }
 
-// Adds stream (with its sound) as the last slot, named after the file in openPath, and makes it
-// current. When it cannot be made current the slots stay as they were.
+// Adds stream (with its sound) as the last slot, named after the file opened last, and makes
+// it current. When it cannot be made current the slots stay as they were.
 Outcome AppendSlot(StreamRef stream, sound::Track track = {}) {
     const int slot = workspace.slotCount;
     workspace.slotStreams[slot] = stream.release();
@@ -245,17 +250,16 @@ Outcome AppendSlot(StreamRef stream, sound::Track track = {}) {
         RemoveSlot(slot);
         return activated;
     }
-    std::memcpy(workspace.slotNames[slot], workspace.openPath, kPathSize);
-    StripPath(workspace.slotNames[slot], 1);
+    FitPath(workspace.slotNames[slot], fs::path(openedPath).filename().c_str());
     unsaved.resize(size_t(slot) + 1);
     unsaved[size_t(slot)] = false;
     return activated;
 }
 
-// The chosen file's name goes into openPath, where the record keeps it.
-Outcome TakeOpenPath(const char* path) {
-    if (!CopyPath(workspace.openPath, path)) return Outcome::Failed(kPathTooLong, "Check");
-    return Outcome::Done();
+// The chosen file is the one opened last; the record's openPath gets what fits of its path.
+void TakeOpenPath(const char* path) {
+    openedPath = path;
+    FitPath(workspace.openPath, path);
 }
 
 // An edit is made on a clone of the working stream. The working stream, the slot's entry and
@@ -268,6 +272,26 @@ bool Commit(StreamRef edited) {
     ReplaceSlotStream(workspace.currentSlot, slotCopy.release());
     workspace.streamInfo = info;
     return true;
+}
+
+// "640x480 24ビット": what a frame format is to the user.
+std::string ShapeOf(const BITMAPINFOHEADER& format) {
+    return std::to_string(format.biWidth) + "x" + std::to_string(format.biHeight) + " " +
+           std::to_string(format.biBitCount) + "ビット";
+}
+
+// Why the clipboard's frames do not fit the current slot, on a line of its own; empty when the
+// reason is not known.
+std::string PasteRefusalCause() {
+    if (AVIStreamLength(clipboardStream) <= 0) return kClipboardEmpty;
+    BITMAPINFOHEADER pasted{};
+    LONG size = sizeof pasted;
+    if (AVIStreamReadFormat(clipboardStream, 0, &pasted, &size) != AVIERR_OK) return {};
+    const BITMAPINFOHEADER& slot = *workspace.frameFormat;
+    if (pasted.biWidth == slot.biWidth && pasted.biHeight == slot.biHeight &&
+        pasted.biBitCount == slot.biBitCount)
+        return {};
+    return "\nクリップボード: " + ShapeOf(pasted) + "、スロット: " + ShapeOf(slot);
 }
 
 // Moving the frame at `last` to p, for p = first, first + 1, ..., last - 1, leaves
@@ -314,9 +338,9 @@ const char* RefusalText(bitmap::Check check) {
     return kOutOfMemory;
 }
 
-// The bitmap named in openPath as a frame, or why not.
+// The bitmap opened last as a frame, or why not.
 Outcome LoadChosenBitmap(bitmap::Frame& frame) {
-    const bitmap::Check check = bitmap::LoadBitmap(workspace.openPath, frame);
+    const bitmap::Check check = bitmap::LoadBitmap(openedPath.c_str(), frame);
     if (check == bitmap::Check::Usable) return Outcome::Done();
     return Outcome::Failed(RefusalText(check),
                            check == bitmap::Check::OutOfMemory ? "Error" : "Check");
@@ -404,6 +428,19 @@ fs::path CreateFileBeside(const fs::path& target) {
         if (errno != EEXIST) break;
     }
     return {};
+}
+
+// The room a save of stream needs: every frame whole when stored uncompressed; else at least
+// what was written (into the file `written`, still there) and one frame more.
+uint64_t RoomForSave(PAVISTREAM stream, const AVICOMPRESSOPTIONS& options,
+                     const fs::path& written) {
+    const uint64_t frame = uint64_t(FrameBytes());
+    const bool uncompressed =
+        options.fccHandler == 0 || options.fccHandler == mmioFOURCC('D', 'I', 'B', ' ');
+    if (uncompressed) return frame * uint64_t(std::max<LONG>(AVIStreamLength(stream), 0));
+    std::error_code error;
+    const uintmax_t bytes = fs::file_size(written, error);
+    return (error ? 0 : uint64_t(bytes)) + frame;
 }
 
 // The present state, or nothing when a stream cannot be cloned (the change then cannot be
@@ -704,6 +741,8 @@ void SetObserver(Observer newObserver) {
 
 Outcome Start(const StartOptions& options) {
     workspace = EditWorkspace{};
+    openedPath.clear();
+    saveName.clear();
     settings = options;
     undoTrimTold = journalFailTold = journalStale = false;
     std::error_code error;
@@ -750,6 +789,8 @@ void End() {
     sources.Clear();
     folder.Remove();
     workspace = EditWorkspace{};
+    openedPath.clear();
+    saveName.clear();
 }
 
 std::vector<fs::path> RecoverableWork(const fs::path& tempBase) {
@@ -831,7 +872,7 @@ Outcome CheckRoomForSlot() {
 
 Outcome OpenVideo(const char* path) {
     if (Outcome room = CheckRoomForSlot(); !room.done) return room;
-    if (Outcome taken = TakeOpenPath(path); !taken.done) return taken;
+    TakeOpenPath(path);
     AviError error = AviError::None;
     StreamRef view = OpenUserFile(path, error);
     if (error != AviError::None) return Outcome::Failed(error);
@@ -857,7 +898,7 @@ Outcome OpenVideo(const char* path) {
 
 Outcome OpenBitmap(const char* path) {
     if (Outcome room = CheckRoomForSlot(); !room.done) return room;
-    if (Outcome taken = TakeOpenPath(path); !taken.done) return taken;
+    TakeOpenPath(path);
     bitmap::Frame frame;
     if (Outcome loaded = LoadChosenBitmap(frame); !loaded.done) return loaded;
     const fs::path scratch = TempFilePath(workspace, kScratchOutput);
@@ -880,7 +921,7 @@ Outcome OpenBitmap(const char* path) {
 
 Outcome AddBitmap(const char* path) {
     if (!HasSlots()) return Outcome::Nothing();
-    if (Outcome taken = TakeOpenPath(path); !taken.done) return taken;
+    TakeOpenPath(path);
     bitmap::Frame frame;
     if (Outcome loaded = LoadChosenBitmap(frame); !loaded.done) return loaded;
     if (const char* difference = FormatDifference(frame.format, *workspace.frameFormat))
@@ -999,7 +1040,7 @@ Outcome Paste() {
                        sources) ||
         !Commit(std::move(edited))) {
         sources.Collect();
-        return Outcome::Failed(kPasteFailed);
+        return Outcome::Failed(kPasteFailed + PasteRefusalCause());
     }
     CurrentSound() = std::move(track);
     workspace.rangeStart = position;
@@ -1075,7 +1116,16 @@ Outcome Redo() {
 }
 
 void RememberSaveName(const char* path) {
-    if (CopyPath(workspace.savePath, path)) StripPath(workspace.savePath, 1);
+    saveName = fs::path(path).filename().string();
+    FitPath(workspace.savePath, saveName.c_str());
+}
+
+const std::string& LastOpenedPath() {
+    return openedPath;
+}
+
+const std::string& SaveName() {
+    return saveName;
 }
 
 Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBACK progress,
@@ -1095,6 +1145,7 @@ Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBAC
     const HRESULT result =
         AVISaveVA(written.c_str(), nullptr, progress, soundSaved ? 2 : 1, streams, optionList);
     std::error_code error;
+    const uint64_t needed = RoomForSave(streams[0], options, written);
     if (result == AVIERR_OK) {
         // The journal must name the link before the old file's name goes.
         Outcome ignored = Outcome::Done();
@@ -1106,7 +1157,8 @@ Outcome Save(const fs::path& target, AVICOMPRESSOPTIONS& options, AVISAVECALLBAC
         fs::remove(written, ignored);
     }
     if (result == AVIERR_USERABORT) return Outcome::Nothing();
-    if (result != AVIERR_OK || error) return Outcome::Failed(kNotSaved);
+    if (result != AVIERR_OK || error)
+        return Outcome::Failed(kNotSaved + DiskFullCause(target.parent_path(), needed));
     if (size_t(workspace.currentSlot) < unsaved.size())
         unsaved[size_t(workspace.currentSlot)] = false;
     Outcome outcome{true, kSaved, "Check"};

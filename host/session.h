@@ -142,6 +142,11 @@ Outcome Redo();
 // The file name the user chose to save under: the next save offers the name alone.
 void RememberSaveName(const char* path);
 
+// The full path of the file opened last (the open dialog offers it) and the name remembered for
+// the next save; the record's openPath and savePath hold what of them fits.
+const std::string& LastOpenedPath();
+const std::string& SaveName();
+
 // File Save: writes the current slot to target through a file beside it, renamed over target
 // only when complete; its sound goes with it as soundOptions say (16-bit PCM when null).
 // `progress` gets the percentage and returns non-zero to cancel. A cancelled save is Nothing();

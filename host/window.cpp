@@ -1,6 +1,10 @@
 #include "window.h"
 
+#include "recent_commands.h"
+#include "recent_files.h"
+
 #include <QAction>
+#include <QFile>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -29,6 +33,7 @@ const std::vector<Popup> kMenu109 = {
       {kCmdBmpFileOpen, "Bmp File Open"},
       {kCmdBmpFileAdd, "Bmp File Add"},
       {kCmdCloseStream, "Close Stream"},
+      {kCmdRecentFilesMenu, "Recent Files"},
       {kCmdExit, "Exit"}}},
     {"Edit",
      {{kCmdUndo, "Undo"},
@@ -66,9 +71,22 @@ QMainWindow* mainWindow;
 QWidget* tabControl;
 QTabBar* tabBar;
 std::vector<QMenu*> popups;
+QMenu* recentFilesMenu;
 // One action per key of both tables; only the current table's are enabled.
 std::vector<std::pair<const AcceleratorTable*, QAction*>> acceleratorActions;
 const AcceleratorTable* currentAccelerators = &kTable109;
+
+} // namespace
+
+namespace {
+
+// A menu item that runs its command when chosen.
+QAction* AddCommand(QMenu* menu, const QString& text, int id) {
+    QAction* action = menu->addAction(text);
+    action->setData(id);
+    QObject::connect(action, &QAction::triggered, menu, [id] { DispatchCommand(id); });
+    return action;
+}
 
 } // namespace
 
@@ -77,14 +95,34 @@ void BuildMenu(QMainWindow* window) {
     for (const Popup& popup : kMenu109) {
         QMenu* menu = window->menuBar()->addMenu(QString::fromUtf8(popup.title));
         for (const MenuEntry& entry : popup.items) {
-            QAction* action = menu->addAction(QString::fromUtf8(entry.text));
-            action->setData(entry.id);
-            const int id = entry.id;
-            QObject::connect(action, &QAction::triggered, window, [id] { DispatchCommand(id); });
+            if (entry.id == kCmdRecentFilesMenu) {
+                recentFilesMenu = menu->addMenu(QString::fromUtf8(entry.text));
+                recentFilesMenu->menuAction()->setData(entry.id);
+            } else {
+                AddCommand(menu, QString::fromUtf8(entry.text), entry.id);
+            }
         }
         popups.push_back(menu);
     }
     MenuItem(kCmdClipboardChecker)->setCheckable(true);
+    ShowRecentFiles();
+}
+
+void ShowRecentFiles() {
+    if (!recentFilesMenu) return;
+    // Chosen entries rebuild the list while their own signal runs: they go once it has returned.
+    for (QAction* old : recentFilesMenu->actions()) {
+        recentFilesMenu->removeAction(old);
+        old->deleteLater();
+    }
+    const std::vector<recent::File> files = recent::Files();
+    for (size_t i = 0; i < files.size(); ++i) {
+        // A '&' in a name would otherwise mark the next character as the item's key.
+        QString text = QFile::decodeName(files[i].path.c_str());
+        AddCommand(recentFilesMenu, text.replace('&', QStringLiteral("&&")),
+                   kCmdRecentFileFirst + int(i));
+    }
+    recentFilesMenu->menuAction()->setEnabled(!files.empty());
 }
 
 namespace {
@@ -164,6 +202,7 @@ void ForgetWindowParts() {
     tabControl = nullptr;
     tabBar = nullptr;
     popups.clear();
+    recentFilesMenu = nullptr;
     acceleratorActions.clear();
 }
 
@@ -175,10 +214,22 @@ QMenu* MenuPopup(int position) {
     return position >= 0 && position < int(popups.size()) ? popups[position] : nullptr;
 }
 
+namespace {
+
+QAction* FindItem(const QMenu* menu, int commandId) {
+    for (QAction* action : menu->actions()) {
+        if (action->data().toInt() == commandId) return action;
+        if (const QMenu* submenu = action->menu())
+            if (QAction* found = FindItem(submenu, commandId)) return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 QAction* MenuItem(int commandId) {
     for (QMenu* menu : popups)
-        for (QAction* action : menu->actions())
-            if (action->data().toInt() == commandId) return action;
+        if (QAction* found = FindItem(menu, commandId)) return found;
     return nullptr;
 }
 

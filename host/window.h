@@ -49,6 +49,8 @@ void SetPopupsEnabled(bool enabled);
 
 // Building the parts, once per main window.
 void BuildMenu(QMainWindow* window);
+// Lists the recent files in the File menu's "Recent Files" submenu, grayed when there is none.
+void ShowRecentFiles();
 void BuildAccelerators(QMainWindow* window);
 QWidget* CreateTabControl(QWidget* parent, void (*onSelected)(int index));
 void SetMainWindow(QMainWindow* window);

@@ -199,6 +199,24 @@ std::vector<const Compressor*> OfferedCompressors(const BITMAPINFOHEADER& format
     return offered;
 }
 
+std::vector<const Compressor*> NeedingEvenSizes(const BITMAPINFOHEADER& format,
+                                                const AVISTREAMINFOA& info,
+                                                const std::vector<const Compressor*>& offered) {
+    std::vector<const Compressor*> needing;
+    if (!IsUsableFormat(format) || (format.biWidth % 2 == 0 && format.biHeight % 2 == 0))
+        return needing;
+    const BITMAPINFOHEADER even =
+        MakeDibHeader(format.biWidth & ~1, format.biHeight & ~1, format.biBitCount);
+    const AVICOMPRESSOPTIONS defaults{};
+    for (const Compressor& compressor : kCompressors) {
+        const bool isOffered =
+            std::find(offered.begin(), offered.end(), &compressor) != offered.end();
+        if (!isOffered && DibEncoder::Open(compressor, even, info.dwRate, info.dwScale, defaults))
+            needing.push_back(&compressor);
+    }
+    return needing;
+}
+
 std::unique_ptr<DibEncoder> DibEncoder::Open(const Compressor& compressor,
                                              const BITMAPINFOHEADER& format, DWORD rate,
                                              DWORD scale, const AVICOMPRESSOPTIONS& settings) {

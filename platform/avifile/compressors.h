@@ -45,6 +45,12 @@ const Compressor* FindCompressor(DWORD fourcc);
 std::vector<const Compressor*> OfferedCompressors(const BITMAPINFOHEADER& format,
                                                   const AVISTREAMINFOA& info);
 
+// Of the compressors not offered for this format, those that would be offered if its width and
+// height were even (encoders of subsampled colour need even sizes). Empty for even sizes.
+std::vector<const Compressor*> NeedingEvenSizes(const BITMAPINFOHEADER& format,
+                                                const AVISTREAMINFOA& info,
+                                                const std::vector<const Compressor*>& offered);
+
 // Bottom-up DIB frames in, compressed packets out: the pixel conversion and an encoder opened
 // with the record's settings, B-frames off (AVI has no room for reordered timestamps) and the
 // encoder's own threads.

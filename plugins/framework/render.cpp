@@ -1,6 +1,7 @@
 #include "render.h"
 
 #include "avi_io.h"
+#include "disk_space.h"
 #include "sound_plan.h"
 
 #include <cstring>
@@ -96,6 +97,14 @@ RenderOutcome MoveIntoSlotFile(const fs::path& scratch, const EditWorkspace& ws,
     return {State::Rendered, {}};
 }
 
+// The rendered frames, and their copy in the slot's header when that differs.
+uint64_t RoomForRender(const EditWorkspace& ws, int64_t frames, const BITMAPINFOHEADER& format) {
+    uint64_t frameBytes = format.biSizeImage;
+    if (ws.frameFormat && !SameHeader(format, ws.frameFormat))
+        frameBytes += ws.frameFormat->biSizeImage;
+    return frameBytes * uint64_t(frames);
+}
+
 } // namespace
 
 bool ReadFrame(PAVISTREAM stream, int64_t n, uint8_t* buffer, const BITMAPINFOHEADER& format) {
@@ -121,6 +130,8 @@ RenderOutcome RenderIntoSlot(EditWorkspace& ws, Renderer& renderer,
     if (outcome.state == State::Rendered)
         outcome = MoveIntoSlotFile(scratch, ws, static_cast<LONG>(frames), format);
     RemoveFile(scratch);
+    if (outcome.state == State::Failed)
+        outcome.error += DiskFullCause(scratch.parent_path(), RoomForRender(ws, frames, format));
     if (outcome.state != State::Rendered) return outcome;
     // Without its plan the host keeps the slot's sound as it was.
     const fs::path plan = sound_plan::PathFor(TempFilePath(ws, slot));

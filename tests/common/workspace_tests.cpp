@@ -57,4 +57,24 @@ TEST(CopyPath, RefusesTextThatDoesNotFitAndKeepsTheBuffer) {
     EXPECT_STREQ(buffer, "before");
 }
 
+TEST(FitPath, KeepsThePathOrElseTheNameWithWholeCharacters) {
+    const std::string folder = "/" + std::string(120, 'f') + "/";
+    const std::string wide = std::string(97, 'n') + "動画"; // each of 動 and 画 is 3 bytes
+    const struct {
+        std::string path;
+        std::string expected;
+    } cases[] = {
+        {"/movies/clip.avi", "/movies/clip.avi"},
+        {folder + "clip.avi", "clip.avi"},
+        {folder + wide, std::string(97, 'n')},
+        {wide, std::string(97, 'n')},
+    };
+    for (const auto& c : cases) {
+        char buffer[kPathSize];
+        std::memset(buffer, 'z', sizeof buffer);
+        FitPath(buffer, c.path.c_str());
+        EXPECT_EQ(std::string(buffer, strnlen(buffer, kPathSize)), c.expected) << c.path;
+    }
+}
+
 } // namespace

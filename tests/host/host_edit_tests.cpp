@@ -114,16 +114,19 @@ struct FailureCase {
     int width, height, bitCount;
     int frames;
     int command;
-    const char* message;
+    std::string message;
 };
 
 TEST_F(Host, FailedEditsChangeNothingAndSaySo) {
-    const char* paste = "ストリームのペーストに失敗しました";
+    const std::string paste = "ストリームのペーストに失敗しました\n";
     const FailureCase cases[] = {
-        {"paste of an empty clipboard", 0, 0, 0, 5, kCmdPaste, paste},
-        {"paste of wider frames", 8, 2, 24, 5, kCmdPaste, paste},
-        {"paste of taller frames", 4, 3, 24, 5, kCmdPaste, paste},
-        {"paste of 16-bit frames", 4, 2, 16, 5, kCmdPaste, paste},
+        {"paste of an empty clipboard", 0, 0, 0, 5, kCmdPaste, paste + "クリップボードが空です"},
+        {"paste of wider frames", 8, 2, 24, 5, kCmdPaste,
+         paste + "クリップボード: 8x2 24ビット、スロット: 4x2 24ビット"},
+        {"paste of taller frames", 4, 3, 24, 5, kCmdPaste,
+         paste + "クリップボード: 4x3 24ビット、スロット: 4x2 24ビット"},
+        {"paste of 16-bit frames", 4, 2, 16, 5, kCmdPaste,
+         paste + "クリップボード: 4x2 16ビット、スロット: 4x2 24ビット"},
         {"reverse past the last frame", 0, 0, 0, 1, kCmdStreamReverse,
          "ストリームの反転に失敗しました"},
     };

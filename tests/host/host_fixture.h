@@ -1,5 +1,5 @@
-// A host started in a fresh working folder with temp/, AVI files made in code, and file dialogs
-// and message boxes answered through the scripting seam.
+// A host started in a fresh working folder with temp/ and empty settings, AVI files made in code,
+// and file dialogs and message boxes answered through the scripting seam.
 #pragma once
 
 #include "clipboard_checker.h"
@@ -14,7 +14,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QMainWindow>
+#include <QSettings>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -35,6 +37,11 @@ class HostFixture : public testing::Test {
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder / "temp");
         std::filesystem::current_path(folder);
+        // The user's own settings (the recent files) stay untouched: each test starts empty.
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString((folder / "settings").string()));
+        QSettings("mivra", "mivra").clear();
         ui_script::Begin();
         // A destroyed main window asks the application to quit, which would make every later
         // modal loop return at once; running the application's loop to its end clears that.

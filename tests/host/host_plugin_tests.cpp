@@ -203,4 +203,41 @@ TEST_F(PluginHost, AnEffectIsUndoneAndRedoneFromTheEditMenu) {
     EXPECT_TRUE(ui_script::ShownMessages().empty());
 }
 
+// Paths longer than the record's buffers work as any other: the slot is named after the file.
+TEST_F(PluginHost, AThreeHundredBytePathOpensTakesAnEffectAndSaves) {
+    FillPluginFolder(folder / "plgin");
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    std::filesystem::path deep = folder;
+    while (deep.string().size() < 300)
+        deep /= "a-folder-with-a-long-name";
+    std::filesystem::create_directories(deep);
+    const std::string source = (deep / "clip.avi").string();
+    const std::string saved = (deep / "saved.avi").string();
+    ASSERT_TRUE(tiny_avi::WriteVideo(source, {.width = 8, .height = 6, .frames = 4}));
+    Open(source);
+    ASSERT_EQ(workspace.slotCount, 1);
+    EXPECT_STREQ(workspace.slotNames[0], "clip.avi");
+    std::vector<int> inverted = FirstBytes(workspace.currentStream);
+    for (int n : {0, 1}) // the range 0..1
+        inverted[size_t(n)] = 255 - inverted[size_t(n)];
+
+    PressOkThenCancel();
+    DispatchCommand(2001);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(FirstBytes(workspace.currentStream), inverted);
+
+    ui_script::QueueFileAnswer(saved, 1);
+    AVICOMPRESSOPTIONS options{};
+    options.fccType = streamtypeVIDEO;
+    options.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+    options.dwFlags = AVICOMPRESSF_VALID;
+    ui_script::QueueSaveOptions(options);
+    DispatchCommand(kCmdFileSave);
+    Open(saved);
+    ASSERT_EQ(workspace.slotCount, 2);
+    EXPECT_EQ(FirstBytes(workspace.currentStream), inverted);
+    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
+    EXPECT_EQ(ui_script::ShownMessages()[0].text, "ファイルを保存しました。");
+}
+
 } // namespace

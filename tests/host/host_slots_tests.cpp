@@ -239,21 +239,6 @@ TEST_F(Host, AnEleventhOpenIsRefusedAndChangesNothing) {
     ui_script::ClearFileDialogs(); // the unused answer
 }
 
-TEST_F(Host, APathLongerThanTheBuffersIsRefused) {
-    ASSERT_NE(CreateMainWindow(), nullptr);
-    std::filesystem::path deep = folder;
-    while (deep.string().size() < 110)
-        deep /= "long-folder-name";
-    std::filesystem::create_directories(deep);
-    tiny_avi::Video video;
-    ASSERT_TRUE(tiny_avi::WriteVideo((deep / "a.avi").string(), video));
-    Open((deep / "a.avi").string());
-    EXPECT_EQ(workspace.slotCount, 0);
-    EXPECT_EQ(EditorPanel(), nullptr);
-    ASSERT_EQ(ui_script::ShownMessages().size(), 1u);
-    EXPECT_EQ(ui_script::ShownMessages()[0].caption, "Check");
-}
-
 TEST_F(Host, AFailedOpenKeepsTheCurrentSlot) {
     ASSERT_NE(CreateMainWindow(), nullptr);
     Open(MakeAvi("a.avi", 32, 24, 5));

@@ -32,6 +32,7 @@ const std::vector<MenuCase> kMenuCases = {
       {32787, "Bmp File Open"},
       {32788, "Bmp File Add"},
       {32783, "Close Stream"},
+      {32809, "Recent Files"},
       {105, "Exit"}}},
     {1,
      "Edit",

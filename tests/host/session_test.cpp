@@ -132,7 +132,9 @@ INSTANTIATE_TEST_SUITE_P(
                              [] {
                                  const Outcome pasted = session::Paste();
                                  EXPECT_FALSE(pasted.done);
-                                 EXPECT_EQ(pasted.message, "ストリームのペーストに失敗しました");
+                                 EXPECT_EQ(
+                                     pasted.message,
+                                     "ストリームのペーストに失敗しました\nクリップボードが空です");
                              },
                              kUntouched,
                              {},

@@ -65,13 +65,14 @@ std::map<std::string, std::string> Probe(const std::string& path) {
 }
 
 // A stream of smooth test pictures, as a slot holds it.
-PAVISTREAM MakeSource(const fixtures::ScratchDir& dir) {
+PAVISTREAM MakeSource(const fixtures::ScratchDir& dir, int width = kWidth, int height = kHeight) {
     std::vector<fixtures::Frame> frames;
     for (int n = 0; n < kFrames; ++n)
-        frames.push_back(fixtures::PictureFor(kWidth, kHeight, n));
-    const std::string path = dir.File("source.avi");
-    if (!fixtures::WriteAvi(path, fixtures::VideoInfo(kWidth, kHeight, kRate, kScale),
-                            fixtures::DibHeader(kWidth, kHeight, 24), frames))
+        frames.push_back(fixtures::PictureFor(width, height, n));
+    const std::string path =
+        dir.File("source-" + std::to_string(width) + "x" + std::to_string(height) + ".avi");
+    if (!fixtures::WriteAvi(path, fixtures::VideoInfo(width, height, kRate, kScale),
+                            fixtures::DibHeader(width, height, 24), frames))
         return nullptr;
     return fixtures::OpenView(path);
 }
@@ -370,5 +371,51 @@ INSTANTIATE_TEST_SUITE_P(Choices, SaveOptionsAudio,
                                          AudioPick{WAVE_FORMAT_MPEGLAYER3, WAVE_FORMAT_MPEGLAYER3,
                                                    24000},
                                          AudioPick{AUDIO_LEAVE_OUT, AUDIO_LEAVE_OUT, 0}));
+
+// The note the dialog shows for a stream of this size (empty when there is none); the user
+// then cancels.
+std::string EvenSizeNoteFor(const fixtures::ScratchDir& dir, int width, int height) {
+    PAVISTREAM source = MakeSource(dir, width, height);
+    if (!source) return "no source";
+    std::string note;
+    QTimer::singleShot(0, [&note] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog) return;
+        if (auto* label = Control<QLabel>(dialog, ui_script::kSaveOptionsEvenSizeNote))
+            note = label->text().toStdString();
+        Control<QPushButton>(dialog, ui_script::kSaveOptionsCancel)->click();
+    });
+    AVICOMPRESSOPTIONS options{};
+    AVICOMPRESSOPTIONS* list[] = {&options};
+    AVISaveOptions(nullptr, ICMF_CHOOSE_KEYFRAME, 1, &source, list);
+    AVIStreamRelease(source);
+    return note;
+}
+
+TEST(SaveOptionsDialog, SaysWhichCompressorsNeedEvenSizes) {
+    fixtures::ScratchDir dir;
+    PAVISTREAM even = MakeSource(dir);
+    ASSERT_NE(even, nullptr);
+    const std::vector<DWORD> offered = Offered(even);
+    AVIStreamRelease(even);
+    if (std::find(offered.begin(), offered.end(), Fourcc("H264")) == offered.end())
+        GTEST_SKIP() << "H.264 does not open here";
+    const struct {
+        int width, height;
+        const char* size; // empty: no note
+    } cases[] = {
+        {kWidth, kHeight, ""}, {kWidth - 1, kHeight, "63x48"}, {kWidth, kHeight - 1, "64x47"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        const std::string note = EvenSizeNoteFor(dir, c.width, c.height);
+        if (!*c.size) {
+            EXPECT_EQ(note, "");
+            continue;
+        }
+        EXPECT_NE(note.find("H.264"), std::string::npos) << note;
+        EXPECT_NE(note.find("偶数"), std::string::npos) << note;
+        EXPECT_NE(note.find(c.size), std::string::npos) << note;
+    }
+}
 
 } // namespace
