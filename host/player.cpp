@@ -31,6 +31,8 @@ const dlg::ControlDef kControls140[] = {
 };
 
 constexpr int kSpeedSliderMiddle = 100;
+// The longest wait between two ticks while the sound plays: well within what it holds ahead.
+constexpr int64_t kFeedMilliseconds = 40;
 
 QString Unsigned(uint32_t value) {
     return QString::number(value);
@@ -89,7 +91,8 @@ void ShrinkToFit(QWidget* control, const QString& widest) {
 } // namespace
 
 PlayerPanelDialog::PlayerPanelDialog(QWidget* parent)
-    : Dialog({"", 175, 121, kControls140}, parent, dlg::Role::Panel), timer_(new QTimer(this)) {
+    : Dialog({"", 175, 121, kControls140}, parent, dlg::Role::Panel), timer_(new QTimer(this)),
+      sound_(MakeDeviceAudioOutput(), {}) {
     timer_->setSingleShot(true);
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, [this] { tick(); });
@@ -107,10 +110,18 @@ void PlayerPanelDialog::initialise() {
     frame_.assign(workspace.frameFormat ? workspace.frameFormat->biSizeImage : 0, 0);
     readFrame(workspace.currentStream);
     showRate();
+    // The sound playing belongs to the position left behind.
+    if (sound_.running()) play();
 }
 
 void PlayerPanelDialog::stop() {
     timer_->stop();
+    sound_.stop();
+}
+
+void PlayerPanelDialog::useSound(std::unique_ptr<AudioOutput> output, SoundSource source) {
+    stop();
+    sound_ = SoundFeed(std::move(output), std::move(source));
 }
 
 void PlayerPanelDialog::rereadFrame() {
@@ -127,15 +138,46 @@ bool PlayerPanelDialog::playing() const {
 
 int PlayerPanelDialog::tick() {
     timer_->stop();
+    const uint32_t shown = state_.playPosition;
+    const bool followingSound = sound_.running();
+    if (followingSound)
+        followSound();
+    else
+        advanceOneFrame();
+    // The sound's ticks come more often than its frames change: a frame is read once.
+    if (!followingSound || state_.playPosition != shown) {
+        const int slot = workspace.currentSlot;
+        if (slot >= 0 && slot < workspace.slotCount) readFrame(workspace.slotStreams[slot]);
+        invalidate();
+    }
+    armNextTick();
+    return int(1000 / EffectiveRate(state_));
+}
+
+// Playback loops over 0 .. count - 2; the last frame is reached only by stepping.
+void PlayerPanelDialog::advanceOneFrame() {
     const uint32_t count = frameCount();
     const uint32_t next = state_.playPosition + 1;
-    // Playback loops over 0 .. count - 2; the last frame is reached only by stepping.
-    state_.playPosition = count <= 1 ? 0 : next >= count - 1 ? next % (count - 1) : next;
-    const int slot = workspace.currentSlot;
-    if (slot >= 0 && slot < workspace.slotCount) readFrame(workspace.slotStreams[slot]);
-    armNextTick();
-    invalidate();
-    return int(1000 / EffectiveRate(state_));
+    const bool loops = count > 1 && next >= count - 1;
+    state_.playPosition = count <= 1 ? 0 : loops ? next % (count - 1) : next;
+    if (loops) startSound();
+}
+
+// Shows the frame whose sound is heard. The end of the loop stops the sound and starts it again
+// from the first frame; a sound that ends before the frames leaves the rest to the timer.
+void PlayerPanelDialog::followSound() {
+    sound_.feed();
+    const int64_t heard = sound_.heard();
+    const uint32_t last = frameCount() - 1;
+    uint32_t position = state_.playPosition;
+    while (position + 1 < last && sound_.firstSampleOf(LONG(position + 1)) <= heard)
+        ++position;
+    state_.playPosition = position;
+    if (!sound_.finished()) return;
+    sound_.stop();
+    if (heard < sound_.firstSampleOf(LONG(last))) return;
+    state_.playPosition = 0;
+    startSound();
 }
 
 void PlayerPanelDialog::onCommand(int id) {
@@ -165,6 +207,8 @@ void PlayerPanelDialog::onScroll(int id) {
     state_.speedOffset = dlg::Low16(position(kPlayerSpeedSlider)) - kSpeedSliderMiddle;
     state_.speedExtra = int32_t(int64_t(state_.baseRate) * state_.speedOffset / 100);
     showRate();
+    // The sound plays at the stream's own speed only.
+    if (playing()) play();
 }
 
 void PlayerPanelDialog::onPaint() {
@@ -174,10 +218,20 @@ void PlayerPanelDialog::onPaint() {
     PaintFrame(*this, kPlayerPicture, frameBuffer(), workspace.frameFormat);
 }
 
-// Starting again while playing restarts the schedule; the single timer never holds two ticks.
+// Starting again while playing restarts the schedule and the sound; the single timer never
+// holds two ticks.
 void PlayerPanelDialog::play() {
+    sound_.stop();
+    startSound();
     due_ = Clock::now();
     armNextTick();
+}
+
+void PlayerPanelDialog::startSound() {
+    const uint32_t count = frameCount();
+    if (state_.speedOffset != 0 || count < 2) return;
+    if (sound_.start(workspace.currentSlot, LONG(state_.playPosition), LONG(count - 1)))
+        sound_.feed();
 }
 
 void PlayerPanelDialog::step(int direction) {
@@ -207,9 +261,16 @@ void PlayerPanelDialog::showRate() {
     invalidate();
 }
 
-// The next tick is due one period after the last one was; a tick more than a period late
-// starts the schedule afresh rather than rushing several frames out.
+// With sound, the next tick comes when the next frame's sound is heard, and often enough to keep
+// the sound fed. Without, it is due one period after the last one was; a tick more than a period
+// late starts the schedule afresh rather than rushing several frames out.
 void PlayerPanelDialog::armNextTick() {
+    if (sound_.running()) {
+        const int64_t next =
+            sound_.millisecondsUntil(sound_.firstSampleOf(LONG(state_.playPosition + 1)));
+        timer_->start(std::chrono::milliseconds(std::clamp<int64_t>(next, 1, kFeedMilliseconds)));
+        return;
+    }
     const auto period = std::chrono::nanoseconds(1'000'000'000 / EffectiveRate(state_));
     const Clock::time_point now = Clock::now();
     due_ += period;

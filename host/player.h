@@ -1,9 +1,11 @@
 // Timed playback of the current slot on the player panel (dialog 140): a speed slider, stepping
-// one frame back or forward, and writing the chosen speed into the stream as its frame rate.
+// one frame back or forward, and writing the chosen speed into the stream as its frame rate. At
+// the stream's own speed the slot's sound plays and the picture follows it.
 #pragma once
 
 #include "avifile/avifile.h"
 #include "dialog.h"
+#include "sound_feed.h"
 
 #include <chrono>
 #include <cstdint>
@@ -53,10 +55,15 @@ class PlayerPanelDialog : public dlg::Dialog {
     // Reads the frame at the play position again from the current slot, whose content changed;
     // a position past the new end moves to the last frame.
     void rereadFrame();
-    // Shows the next frame of the current slot and arms the next one; returns the nominal
-    // delay in milliseconds (1000 / effective rate).
+    // Shows the next frame of the current slot, or while its sound plays the frame of the sound
+    // heard, and arms the next tick; returns the nominal delay in milliseconds (1000 / effective
+    // rate).
     int tick();
     bool playing() const;
+    // The frame shown.
+    uint32_t playPosition() const { return state_.playPosition; }
+    // Plays sound through `output`, found through `source`; stops a running playback.
+    void useSound(std::unique_ptr<AudioOutput> output, SoundSource source = {});
 
   protected:
     void onCommand(int id) override;
@@ -67,6 +74,10 @@ class PlayerPanelDialog : public dlg::Dialog {
     using Clock = std::chrono::steady_clock;
 
     void play();
+    // Starts the sound from the play position when the speed is the stream's own.
+    void startSound();
+    void advanceOneFrame();
+    void followSound();
     void step(int direction);
     void setRate();
     void showRate();
@@ -78,6 +89,7 @@ class PlayerPanelDialog : public dlg::Dialog {
     PlayerState state_;
     std::vector<uint8_t> frame_;
     QTimer* timer_;
+    SoundFeed sound_;
     // Ticks keep to a fixed schedule from "play": the timer's lateness and the tick's own work
     // do not push the later frames back.
     Clock::time_point due_;

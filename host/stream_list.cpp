@@ -4,6 +4,7 @@
 #include "window.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 
@@ -14,16 +15,31 @@ namespace {
 const dlg::ControlDef kControls133[] = {
     {dlg::kNoId, dlg::Kind::GroupBox, "Read Stream List", 4, 3, 80, 98},
     {kStreamList, dlg::Kind::ListView, "", 7, 14, 75, 81},
-    {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 80, 28, dlg::kCentre | dlg::kBorder},
+    {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 80, 32, dlg::kCentre | dlg::kBorder},
 };
 
-QFont InfoFont() {
+constexpr int kInfoPixelSize = 12;
+constexpr int kSmallestInfoPixelSize = 8;
+
+QFont InfoFont(int pixelSize) {
     QFont font("IPAMincho");
-    font.setPixelSize(12);
+    font.setPixelSize(pixelSize);
     font.setWeight(QFont::Normal);
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     return font;
+}
+
+// The information font, a little smaller when the sound's line would not fit below the others.
+QFont InfoFontFitting(const QSize& room, const QString& text) {
+    const QRect whole(QPoint(0, 0), room);
+    int pixelSize = kInfoPixelSize;
+    while (pixelSize > kSmallestInfoPixelSize &&
+           QFontMetrics(InfoFont(pixelSize))
+                   .boundingRect(whole, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text)
+                   .height() > room.height())
+        --pixelSize;
+    return InfoFont(pixelSize);
 }
 
 } // namespace
@@ -55,7 +71,14 @@ std::string StreamInfoText() {
     std::snprintf(text, sizeof text, "Color Bit %.2d\nWindow Size %.3d X %.3d\nFrame Length %.3d",
                   int(format.biBitCount), int(format.biWidth), int(format.biHeight),
                   int(workspace.streamInfo.dwLength));
-    return text;
+    const std::string sound = SoundFormatText(session::SoundOf(workspace.currentSlot));
+    return sound.empty() ? text : text + ("\n" + sound);
+}
+
+std::string SoundFormatText(const session::SlotSound& sound) {
+    if (!sound.stream) return {};
+    return std::to_string(sound.format.nSamplesPerSec) + " Hz " +
+           std::to_string(sound.format.nChannels) + " ch";
 }
 
 void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text) {
@@ -63,11 +86,11 @@ void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text) {
     if (size.isEmpty()) return;
     QImage image(size, QImage::Format_RGB32);
     image.fill(dialog.palette().color(QPalette::Window));
+    const QString shown = QString::fromUtf8(text);
     QPainter painter(&image);
-    painter.setFont(InfoFont());
+    painter.setFont(InfoFontFitting(size, shown));
     painter.setPen(Qt::black);
-    painter.drawText(image.rect(), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
-                     QString::fromUtf8(text));
+    painter.drawText(image.rect(), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, shown);
     painter.end();
     dialog.setControlImage(id, image, false);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dialog.h"
+#include "session.h"
 
 #include <functional>
 #include <string>
@@ -28,8 +29,12 @@ class StreamListDialog : public dlg::Dialog {
     std::function<void(int)> onActivated_;
 };
 
-// "Color Bit %.2d\nWindow Size %.3d X %.3d\nFrame Length %.3d" of the current stream.
+// "Color Bit %.2d\nWindow Size %.3d X %.3d\nFrame Length %.3d" of the current stream, and on a
+// line of its own the format of the current slot's sound when it has one.
 std::string StreamInfoText();
+
+// "48000 Hz 2 ch"; empty for no sound.
+std::string SoundFormatText(const session::SlotSound& sound);
 
 // Draws text into a control: centred, word-wrapped, 12-pixel Mincho, black.
 void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text);

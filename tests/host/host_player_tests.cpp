@@ -1,12 +1,16 @@
 // The player panel: speed, stepping, timed playback and writing the rate into the stream.
+#include "fake_audio_output.h"
 #include "host_fixture.h"
 
+#include "fake_sound.h"
 #include "player.h"
 
 #include <QAbstractButton>
 #include <QLabel>
 
+#include <cstdlib>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -277,5 +281,108 @@ INSTANTIATE_TEST_SUITE_P(
                     ReplaceCase{"Reverse", [] { DispatchCommand(kCmdStreamReverse); }, "0", 1},
                     ReplaceCase{"Exit", [] { DestroyMainWindow(); }, "", 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The fixture files run at 25 frames per second: their sound, 8000 samples per second, has 320
+// samples to a frame.
+constexpr int64_t kSoundRate = 8000;
+constexpr int64_t kSamplesPerFrame = kSoundRate / 25;
+
+// A player whose slot has a sound, played through an output whose clock the test moves.
+class PlayerWithSound : public Player {
+  protected:
+    void OpenWithSound(int frames, bool deviceWorks = true) {
+        OpenPlaying("a.avi", frames);
+        sound = new FakeSound(LONG(frames * kSamplesPerFrame), kSoundRate);
+        auto fake = std::make_unique<FakeAudioOutput>(deviceWorks);
+        output = fake.get();
+        FakeSound* slotSound = sound;
+        PlayerPanel()->useSound(std::move(fake),
+                                {[slotSound](int) {
+                                     return session::SlotSound{slotSound, slotSound->Format()};
+                                 },
+                                 [](int, LONG frame) { return frame * kSamplesPerFrame; }});
+    }
+    void TearDown() override {
+        Player::TearDown();
+        if (sound) AVIStreamRelease(sound);
+    }
+
+    // The sample of the slot's sound being heard.
+    int64_t SoundClock() const {
+        return FakeSound::SampleAt(output->runs.back().data()) + output->playedSamples();
+    }
+    std::string SoundBytes(int64_t first, int64_t samples) const {
+        std::string bytes(std::size_t(samples) * FakeSound::kBlockAlign, '\0');
+        sound->Read(LONG(first), LONG(samples), bytes.data(), LONG(bytes.size()), nullptr, nullptr);
+        return bytes;
+    }
+
+    FakeSound* sound = nullptr;
+    FakeAudioOutput* output = nullptr;
+};
+
+struct FeedCase {
+    const char* name;
+    int forward; // steps before play
+    int slider;
+    bool deviceWorks;
+    bool sounds;
+    friend void PrintTo(const FeedCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class PlayerFeed : public PlayerWithSound, public testing::WithParamInterface<FeedCase> {};
+
+TEST_P(PlayerFeed, FeedsTheSoundFromThePlayPositionAtTheStreamsOwnSpeedOnly) {
+    const FeedCase& c = GetParam();
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    OpenWithSound(50, c.deviceWorks);
+    for (int i = 0; i < c.forward; ++i)
+        Click(kPlayerForward);
+    Speed(c.slider);
+    Click(kPlayerPlay);
+    const int ticks = 10;
+    for (int i = 0; i < ticks; ++i) {
+        output->advance(kSamplesPerFrame);
+        PlaybackTick();
+    }
+    EXPECT_EQ(Text(kPlayerPosition), std::to_string(c.forward + ticks));
+    if (!c.sounds) {
+        EXPECT_TRUE(output->runs.empty());
+        return;
+    }
+    ASSERT_EQ(output->runs.size(), 1u);
+    const std::string& fed = output->runs[0];
+    ASSERT_FALSE(fed.empty());
+    EXPECT_EQ(fed, SoundBytes(c.forward * kSamplesPerFrame,
+                              int64_t(fed.size()) / FakeSound::kBlockAlign));
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, PlayerFeed,
+                         testing::Values(FeedCase{"FromTheFirstFrame", 0, 100, true, true},
+                                         FeedCase{"FromASteppedFrame", 3, 100, true, true},
+                                         FeedCase{"FasterIsMuted", 0, 150, true, false},
+                                         FeedCase{"SlowerIsMuted", 3, 50, true, false},
+                                         FeedCase{"NoDeviceKeepsTheTimer", 2, 100, false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PlayerWithSound, ThePictureStaysWithinAFrameOfTheSoundForTenMinutes) {
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    OpenWithSound(250); // ten seconds, played round and round
+    Click(kPlayerPlay);
+    // A device's clock moves by uneven steps between two ticks.
+    const int64_t stepsMs[] = {7, 33, 61, 12, 40, 25, 54};
+    int64_t worst = 0;
+    for (int64_t elapsed = 0, i = 0; elapsed < 10 * 60 * 1000; ++i) {
+        const int64_t step = stepsMs[i % std::size(stepsMs)];
+        elapsed += step;
+        output->advance(step * kSoundRate / 1000);
+        PlaybackTick();
+        const int64_t shown = PlayerPanel()->playPosition();
+        worst = std::max(worst, std::abs(shown - SoundClock() / kSamplesPerFrame));
+    }
+    EXPECT_LE(worst, 1);
+    EXPECT_GT(output->runs.size(), 50u); // the sound started again at every loop
+    EXPECT_EQ(PictureGrey(), tiny_avi::FrameByte(int(PlayerPanel()->playPosition())));
+}
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "stream_list.h"
 
 #include "avifile/stream.h"
+#include "fake_sound.h"
 
 #include <QAction>
 #include <QApplication>
@@ -388,6 +389,24 @@ TEST_F(Host, StreamInformationText) {
     EXPECT_EQ(StreamInfoText(), "Color Bit 24\nWindow Size 320 X 240\nFrame Length 150");
     Open(MakeAvi("b.avi", 30, 20, 7, 16));
     EXPECT_EQ(StreamInfoText(), "Color Bit 16\nWindow Size 030 X 020\nFrame Length 007");
+}
+
+TEST(SoundFormat, ShowsTheRateAndChannelsOrNothingWithoutSound) {
+    FakeSound sound(1, 8000);
+    const struct {
+        PAVISTREAM stream;
+        DWORD rate;
+        WORD channels;
+        const char* text;
+    } cases[] = {{nullptr, 0, 0, ""},
+                 {&sound, 48000, 2, "48000 Hz 2 ch"},
+                 {&sound, 8000, 1, "8000 Hz 1 ch"}};
+    for (const auto& c : cases) {
+        session::SlotSound slot{c.stream, {}};
+        slot.format.nSamplesPerSec = c.rate;
+        slot.format.nChannels = c.channels;
+        EXPECT_EQ(SoundFormatText(slot), c.text);
+    }
 }
 
 TEST_F(Host, EditsStayInTheirSlotWhenAnotherSlotBecomesCurrent) {
