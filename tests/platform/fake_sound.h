@@ -55,14 +55,13 @@ class FakeSound final : public AviStream {
         return AVIERR_OK;
     }
 
-    // The reading of one sample at a time that AVIStreamRead asks of every stream.
     HRESULT ReadFrame(LONG sample, void* buffer, LONG bufferSize, LONG* bytes) override {
         return Read(sample, 1, buffer, bufferSize, bytes, nullptr);
     }
 
     // AVIStreamRead's reading of many samples at once.
     HRESULT Read(LONG start, LONG samples, void* buffer, LONG bufferSize, LONG* bytes,
-                 LONG* samplesRead) {
+                 LONG* samplesRead) override {
         if (start < 0 || start >= samples_ || samples < 0) return AVIERR_ERROR;
         const LONG count = std::min({samples, samples_ - start, bufferSize / LONG(kBlockAlign)});
         auto* out = static_cast<char*>(buffer);
