@@ -45,6 +45,7 @@ class HostWindow : public QMainWindow {
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void openFirstMenu();
@@ -133,6 +134,12 @@ void HostWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
 }
 
+// The panels grow with the window the user makes larger.
+void HostWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FitPanelsToWindow();
+}
+
 } // namespace
 
 QMainWindow* CreateMainWindow() {
@@ -146,8 +153,8 @@ QMainWindow* CreateMainWindow() {
     auto* window = new HostWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(kWindowTitle);
-    window->setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     window->setCentralWidget(new QWidget(window));
     BuildMenu(window);
     DiscoverPlugins(window);

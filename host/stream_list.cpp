@@ -4,23 +4,22 @@
 #include "window.h"
 
 #include <QFont>
-#include <QImage>
-#include <QPainter>
+#include <QLabel>
 
 #include <cstdio>
 
 namespace {
 
 const dlg::ControlDef kControls133[] = {
-    {dlg::kNoId, dlg::Kind::GroupBox, "Read Stream List", 4, 3, 80, 98},
-    {kStreamList, dlg::Kind::ListView, "", 7, 14, 75, 81},
-    {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 80, 28, dlg::kCentre | dlg::kBorder},
+    {dlg::kNoId, dlg::Kind::GroupBox, "Read Stream List", 4, 3, 92, 98},
+    {kStreamList, dlg::Kind::ListView, "", 7, 14, 87, 81},
+    {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 92, 28, dlg::kCentre | dlg::kBorder},
 };
 
-QFont InfoFont() {
-    QFont font("IPAMincho");
-    font.setPixelSize(12);
-    font.setWeight(QFont::Normal);
+// The information's face; its size follows the panel's font, so it scales with the panel.
+QFont InfoFace() {
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAMincho")});
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     return font;
@@ -29,9 +28,12 @@ QFont InfoFont() {
 } // namespace
 
 StreamListDialog::StreamListDialog(QWidget* parent, std::function<void(int)> onActivated)
-    : Dialog({"", 89, 138, kControls133}, parent, dlg::Role::Panel),
+    : Dialog({"", 101, 138, kControls133}, parent, dlg::Role::Panel),
       onActivated_(std::move(onActivated)) {
     setColumn(kStreamList, "Open File Name");
+    auto* info = static_cast<QLabel*>(control(kStreamInfoBox));
+    info->setFont(InfoFace());
+    info->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     invalidate();
 }
 
@@ -44,7 +46,7 @@ void StreamListDialog::onPaint() {
     // The current slot stays highlighted whatever row the user clicked last.
     setCurrentRow(kStreamList, workspace.currentSlot);
     if (repaintRequests & kRepaintStreamInfo) {
-        PaintStreamInfo(*this, kStreamInfoBox, StreamInfoText());
+        setText(kStreamInfoBox, QString::fromUtf8(StreamInfoText()));
         repaintRequests &= ~kRepaintStreamInfo;
     }
 }
@@ -56,20 +58,6 @@ std::string StreamInfoText() {
                   int(format.biBitCount), int(format.biWidth), int(format.biHeight),
                   int(workspace.streamInfo.dwLength));
     return text;
-}
-
-void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text) {
-    const QSize size = dialog.clientSize(id);
-    if (size.isEmpty()) return;
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(dialog.palette().color(QPalette::Window));
-    QPainter painter(&image);
-    painter.setFont(InfoFont());
-    painter.setPen(Qt::black);
-    painter.drawText(image.rect(), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
-                     QString::fromUtf8(text));
-    painter.end();
-    dialog.setControlImage(id, image, false);
 }
 
 void StreamListDialog::requestInfoRepaint() {

@@ -30,6 +30,3 @@ class StreamListDialog : public dlg::Dialog {
 
 // "Color Bit %.2d\nWindow Size %.3d X %.3d\nFrame Length %.3d" of the current stream.
 std::string StreamInfoText();
-
-// Draws text into a control: centred, word-wrapped, 12-pixel Mincho, black.
-void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text);
