@@ -240,3 +240,41 @@ INSTANTIATE_TEST_SUITE_P(DialogsAndPanels, TextFit, testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+using WindowGrowth = HostFixture;
+
+// A window made larger shows larger pictures, and its texts still fit. With MIVRA_SCREENSHOTS
+// set to a folder, the larger window and the zoom dialog over it are saved there as PNGs.
+TEST_F(WindowGrowth, PicturesGrowWithTheWindowAndEveryTextStillFits) {
+    QMainWindow* window = CreateMainWindow();
+    ASSERT_NE(window, nullptr);
+    window->show();
+    const std::string path = (folder / "sunset.avi").string();
+    ASSERT_TRUE(WriteGradientAvi(path, 320, 240, 60, 24));
+    Open(path);
+    Drag(kEditorEndSlider, 40);
+    Drag(kEditorStartSlider, 10);
+    const QSize smallest = window->size();
+    const int pictureWidth = EditorPanel()->control(kEditorStartPicture)->width();
+
+    window->resize(smallest * 3 / 2);
+    QCoreApplication::processEvents();
+    EXPECT_GE(EditorPanel()->control(kEditorStartPicture)->width(), pictureWidth * 4 / 3);
+    EXPECT_EQ(TextsNotShownWhole(window), "");
+
+    const QString shots = qEnvironmentVariable("MIVRA_SCREENSHOTS");
+    if (shots.isEmpty()) return;
+    EXPECT_TRUE(window->grab().save(shots + "/editor-large.png"));
+    window->resize(smallest);
+    EditWorkspace copy = workspace;
+    zoom::ZoomDialog dialog(window, copy);
+    dialog.show();
+    static_cast<QSlider*>(dialog.control(kZoomEndXZoom))->setValue(200);
+    static_cast<QSlider*>(dialog.control(kZoomEndYZoom))->setValue(200);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dialog.grab().save(shots + "/zoom-dialog.png"));
+}
+
+} // namespace
