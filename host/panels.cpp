@@ -165,11 +165,11 @@ PanelLayout LayoutAt(int fontPixels) {
             TabBar()->sizeHint().height()};
 }
 
+// Places the parts as laid out by LayoutAt(fontPixels), which gave the strip its font.
 void Place(const PanelLayout& layout, int fontPixels) {
     for (dlg::Dialog* panel :
          std::initializer_list<dlg::Dialog*>{editorPanel, playerPanel, streamListPanel})
         panel->setFontPixelSize(fontPixels);
-    TabBar()->setFont(dlg::DialogFont(fontPixels));
     const QSize editor = layout.editor;
     editorPanel->setGeometry(2, 2, editor.width(), editor.height());
     playerPanel->setGeometry(2, 2, editor.width(), editor.height());
