@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -25,8 +26,9 @@ namespace dlg {
 namespace {
 
 // Read-only edits and picture controls: a label that can also hold a frame image, drawn
-// stretched over its client area (inside the border) on top of any text. A line too long for
-// the control shows its end after "…", and the whole line as the tooltip.
+// stretched over its client area (inside the border), or at its own aspect ratio centred there,
+// on top of any text. A line too long for the control shows its beginning and end around "…"
+// (names that differ only in the middle stay apart), and the whole line as the tooltip.
 class FrameLabel : public QLabel {
   public:
     using QLabel::QLabel;
@@ -36,6 +38,8 @@ class FrameLabel : public QLabel {
         elide();
     }
     const QString& fullText() const { return full_; }
+
+    void setKeepAspect(bool keep) { keepAspect_ = keep; }
 
     void setImage(const QImage& image, bool smooth) {
         image_ = image;
@@ -52,17 +56,28 @@ class FrameLabel : public QLabel {
 
     void paintEvent(QPaintEvent* event) override {
         QLabel::paintEvent(event);
-        const QRect target = contentsRect();
-        if (image_.isNull() || target.isEmpty()) return;
-        if (scaled_.size() != target.size()) {
-            scaled_ = image_.scaled(target.size(), Qt::IgnoreAspectRatio,
+        if (image_.isNull() || contentsRect().isEmpty()) return;
+        const QRect target = imageTarget();
+        // Scaled for the screen's pixels, so that a high-DPI screen shows every one of them.
+        const qreal ratio = devicePixelRatioF();
+        const QSize pixels = (QSizeF(target.size()) * ratio).toSize();
+        if (scaled_.size() != pixels) {
+            scaled_ = image_.scaled(pixels, Qt::IgnoreAspectRatio,
                                     smooth_ ? Qt::SmoothTransformation : Qt::FastTransformation);
+            scaled_.setDevicePixelRatio(ratio);
         }
         QPainter painter(this);
         painter.drawImage(target.topLeft(), scaled_);
     }
 
   private:
+    QRect imageTarget() const {
+        const QRect client = contentsRect();
+        if (!keepAspect_) return client;
+        const QSize fitted = image_.size().scaled(client.size(), Qt::KeepAspectRatio);
+        return QStyle::alignedRect(layoutDirection(), Qt::AlignCenter, fitted, client);
+    }
+
     // The width QLabel gives the text: the contents less the margins and, beside a frame, the
     // indent on the aligned side.
     int textWidth() const {
@@ -76,7 +91,7 @@ class FrameLabel : public QLabel {
     void elide() {
         const QString shown = full_.contains('\n')
                                   ? full_
-                                  : fontMetrics().elidedText(full_, Qt::ElideLeft, textWidth());
+                                  : fontMetrics().elidedText(full_, Qt::ElideMiddle, textWidth());
         setText(shown);
         setToolTip(shown == full_ ? QString() : full_);
     }
@@ -85,6 +100,7 @@ class FrameLabel : public QLabel {
     QImage image_;
     QImage scaled_; // image_ at the last client size, so repaints do not rescale
     bool smooth_ = true;
+    bool keepAspect_ = false;
 };
 
 int MulDiv(int value, int numerator, int denominator) {
@@ -127,13 +143,13 @@ bool IsScrollBarKind(Kind kind) {
 
 } // namespace
 
-QFont DialogFont() {
+QFont DialogFont(int pixelSize) {
     QFont font;
     // Built at run time: Qt's font cache keeps these strings, and a literal's text would live
     // in a plug-in module that is unloaded after its dialog.
     font.setFamilies({QString::fromLatin1("IPAPGothic"), QString::fromLatin1("IPAGothic")});
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(12); // 9 points at 96 dots per inch, as the dialogs were laid out
+    font.setPixelSize(pixelSize);
     return font;
 }
 
@@ -150,33 +166,57 @@ QRect DialogUnitsToPixels(const QRect& units, BaseUnits base) {
 }
 
 Dialog::Dialog(const DialogDef& layout, QWidget* parent, Role role)
-    : QDialog(parent), base_(BaseUnitsOf(DialogFont())) {
+    : QDialog(parent), layout_(layout), base_(BaseUnitsOf(DialogFont())) {
     if (role == Role::Panel) setWindowFlags(Qt::Widget);
     panel_ = role == Role::Panel;
     setFont(DialogFont());
-    const QRect client = DialogUnitsToPixels(QRect(0, 0, layout.width, layout.height), base_);
-    if (panel_) {
+    if (panel_)
         hide(); // explicitly, or showing the parent would show the panel too
-        resize(client.size());
-    } else {
+    else
         setWindowTitle(QString::fromUtf8(layout.title ? layout.title : ""));
-        setFixedSize(client.size());
-    }
     for (const ControlDef& control : layout.controls) {
         QWidget* widget = createControl(control);
+        if (auto* label = dynamic_cast<FrameLabel*>(widget)) {
+            label->setKeepAspect(control.style & kKeepAspect);
+            label->setFullText(QString::fromUtf8(control.caption ? control.caption : ""));
+        }
+        widget->setEnabled(!(control.style & kDisabled));
+        widget->setVisible(!(control.style & kHidden));
+        if (control.id != kNoId) controls_[control.id] = widget;
+        placed_.emplace_back(widget, control);
+        connectControl(widget, control);
+    }
+    placeControls();
+}
+
+void Dialog::placeControls() {
+    const QSize client =
+        DialogUnitsToPixels(QRect(0, 0, layout_.width, layout_.height), base_).size();
+    if (panel_)
+        resize(client);
+    else
+        setFixedSize(client);
+    for (const auto& [widget, control] : placed_) {
         widget->setGeometry(
             DialogUnitsToPixels(QRect(control.x, control.y, control.width, control.height), base_));
         if (control.kind == Kind::DropDown) {
             // The template height includes the dropped list; the closed box is one line.
             widget->resize(widget->width(), widget->sizeHint().height());
         }
-        if (auto* label = dynamic_cast<FrameLabel*>(widget))
-            label->setFullText(QString::fromUtf8(control.caption ? control.caption : ""));
-        widget->setEnabled(!(control.style & kDisabled));
-        widget->setVisible(!(control.style & kHidden));
-        if (control.id != kNoId) controls_[control.id] = widget;
-        connectControl(widget, control);
     }
+}
+
+void Dialog::setFontPixelSize(int pixelSize) {
+    const QFont font = DialogFont(pixelSize);
+    base_ = BaseUnitsOf(font);
+    setFont(font);
+    placeControls();
+}
+
+QSize Dialog::sizeAt(int pixelSize) const {
+    return DialogUnitsToPixels(QRect(0, 0, layout_.width, layout_.height),
+                               BaseUnitsOf(DialogFont(pixelSize)))
+        .size();
 }
 
 Dialog::~Dialog() {
@@ -256,11 +296,11 @@ QWidget* Dialog::createControl(const ControlDef& control) {
         list->setRootIsDecorated(false);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setUniformRowHeights(true);
-        // The one column fills the view, so a long row is cut at one end only ("…" then its
-        // end), never scrolled off at the other.
+        // The one column fills the view, so a long row is cut in its middle (its beginning and
+        // its end stay, where names of one series differ), never scrolled off at one side.
         list->header()->setStretchLastSection(true);
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setTextElideMode(Qt::ElideLeft);
+        list->setTextElideMode(Qt::ElideMiddle);
         // Selection always shown: the highlight keeps its colour without focus.
         QPalette palette = list->palette();
         palette.setColor(QPalette::Inactive, QPalette::Highlight,

@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <map>
 #include <span>
+#include <utility>
+#include <vector>
 
 namespace dlg {
 
@@ -62,11 +64,12 @@ enum class Kind {
 // Style bits of a control.
 enum Style : unsigned {
     kDisabled = 1u << 0,
-    kBorder = 1u << 1, // thin frame (edits, pictures, progress bars)
-    kCentre = 1u << 2, // centred text (edits, statics)
-    kAuto = 1u << 3,   // check box / toggle / radio flips its own check mark when clicked
-    kFlat = 1u << 4,   // flat push-like buttons
-    kHidden = 1u << 5, // not initially visible
+    kBorder = 1u << 1,     // thin frame (edits, pictures, progress bars)
+    kCentre = 1u << 2,     // centred text (edits, statics)
+    kAuto = 1u << 3,       // check box / toggle / radio flips its own check mark when clicked
+    kFlat = 1u << 4,       // flat push-like buttons
+    kHidden = 1u << 5,     // not initially visible
+    kKeepAspect = 1u << 6, // pictures: the image keeps its aspect ratio, centred in the control
 };
 
 struct ControlDef {
@@ -110,8 +113,13 @@ struct BaseUnits {
     int y;
 };
 
-// The dialog font: IPAPGothic at 9 points (12 pixels), or the nearest font the system has.
-QFont DialogFont();
+// The size of the dialog font the tables were laid out for: 9 points at 96 dots per inch. Qt
+// scales these device-independent pixels with the screen's device pixel ratio.
+constexpr int kDialogFontPixels = 12;
+
+// The dialog font: IPAPGothic (12 pixels unless asked for larger), or the nearest font the
+// system has.
+QFont DialogFont(int pixelSize = kDialogFontPixels);
 // Base units of a font as Windows computes them: average width of the 52 Latin letters, line
 // height.
 BaseUnits BaseUnitsOf(const QFont& font);
@@ -124,6 +132,11 @@ class Dialog : public QDialog {
     ~Dialog() override;
 
     BaseUnits baseUnits() const { return base_; }
+    // Lays the dialog and its controls out again with the dialog font at this size: the table's
+    // dialog units scale with the font, so every control keeps its place and its text its room.
+    void setFontPixelSize(int pixelSize);
+    // The client size the dialog would have with the dialog font at this size.
+    QSize sizeAt(int pixelSize) const;
     // Shows the dialog modally; returns the code given to endDialog. A dialog ended before
     // it runs returns that code without showing.
     int runModal();
@@ -136,8 +149,9 @@ class Dialog : public QDialog {
     // The widget of a control, or null when the dialog has no control with this id.
     QWidget* control(int id) const;
 
-    // Texts: edits, statics, buttons, group boxes. An edit's line too long for it shows "…" and
-    // its end, and the whole line as the tooltip; text() gives the whole line.
+    // Texts: edits, statics, buttons, group boxes. An edit's line too long for it shows its
+    // beginning and end around "…", and the whole line as the tooltip; text() gives the whole
+    // line.
     void setText(int id, const QString& text);
     // Decimal number, as SetDlgItemInt with a signed value.
     void setNumber(int id, long long value);
@@ -161,7 +175,7 @@ class Dialog : public QDialog {
 
     // Rows of list views and drop-down lists. Row -1 means none.
     // List views only: the header of the one column, which fills the view; a row too long
-    // for it shows "…" and its end, and the whole row as its tooltip.
+    // for it shows its beginning and end around "…", and the whole row as its tooltip.
     void setColumn(int id, const QString& header);
     void insertRow(int id, int row, const QString& text); // row past the end appends
     void addRow(int id, const QString& text);
@@ -207,11 +221,14 @@ class Dialog : public QDialog {
 
   private:
     QWidget* createControl(const ControlDef& control);
+    void placeControls();
     void connectControl(QWidget* widget, const ControlDef& control);
     void runPaint();
 
+    DialogDef layout_;
     BaseUnits base_;
     std::map<int, QWidget*> controls_;
+    std::vector<std::pair<QWidget*, ControlDef>> placed_; // every control, in table order
     bool panel_ = false;
     bool endedEarly_ = false;
     bool paintPending_ = false;

@@ -6,17 +6,20 @@
 
 namespace {
 
+// The frames keep their aspect ratio however large the window makes the pictures.
+constexpr unsigned kPicture = dlg::kDisabled | dlg::kBorder | dlg::kKeepAspect;
+
 const dlg::ControlDef kControls132[] = {
-    {kEditorStartPicture, dlg::Kind::Edit, "", 5, 5, 80, 60, dlg::kDisabled | dlg::kBorder},
-    {kEditorEndPicture, dlg::Kind::Edit, "", 90, 5, 80, 60, dlg::kDisabled | dlg::kBorder},
-    {dlg::kNoId, dlg::Kind::GroupBox, "Choice Range", 4, 66, 166, 33},
-    {dlg::kNoId, dlg::Kind::Static, "Start", 10, 75, 15, 8},
-    {dlg::kNoId, dlg::Kind::Static, "End", 10, 85, 12, 8},
-    {kEditorStartSlider, dlg::Kind::HSlider, "", 28, 78, 120, 9},
-    {kEditorEndSlider, dlg::Kind::HSlider, "", 28, 86, 120, 9},
-    {kEditorStartNumber, dlg::Kind::Edit, "", 146, 76, 20, 12, dlg::kCentre},
-    {kEditorEndNumber, dlg::Kind::Edit, "", 146, 86, 20, 12, dlg::kCentre},
-    {kEditorSlotName, dlg::Kind::Edit, "", 4, 102, 51, 14, dlg::kCentre | dlg::kBorder},
+    {kEditorStartPicture, dlg::Kind::Edit, "", 5, 5, 93, 60, kPicture},
+    {kEditorEndPicture, dlg::Kind::Edit, "", 102, 5, 93, 60, kPicture},
+    {dlg::kNoId, dlg::Kind::GroupBox, "Choice Range", 4, 66, 192, 35},
+    {dlg::kNoId, dlg::Kind::Static, "Start", 10, 77, 17, 9},
+    {dlg::kNoId, dlg::Kind::Static, "End", 10, 87, 14, 9},
+    {kEditorStartSlider, dlg::Kind::HSlider, "", 28, 80, 138, 9},
+    {kEditorEndSlider, dlg::Kind::HSlider, "", 28, 88, 138, 9},
+    {kEditorStartNumber, dlg::Kind::Edit, "", 168, 79, 24, 10, dlg::kCentre},
+    {kEditorEndNumber, dlg::Kind::Edit, "", 168, 89, 24, 10, dlg::kCentre},
+    {kEditorSlotName, dlg::Kind::Edit, "", 4, 104, 96, 14, dlg::kCentre | dlg::kBorder},
 };
 
 QString Unsigned(int32_t value) {
@@ -26,7 +29,7 @@ QString Unsigned(int32_t value) {
 } // namespace
 
 EditorPanelDialog::EditorPanelDialog(QWidget* parent)
-    : Dialog({"", 175, 121, kControls132}, parent, dlg::Role::Panel) {}
+    : Dialog({"", 200, 121, kControls132}, parent, dlg::Role::Panel) {}
 
 void EditorPanelDialog::onScroll(int id) {
     if (id == kEditorStartSlider) startSliderMoved();

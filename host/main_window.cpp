@@ -46,6 +46,7 @@ class HostWindow : public QMainWindow {
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void openFirstMenu();
@@ -136,6 +137,12 @@ void HostWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
 }
 
+// The panels grow with the window the user makes larger.
+void HostWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FitPanelsToWindow();
+}
+
 } // namespace
 
 QMainWindow* CreateMainWindow() {
@@ -151,8 +158,8 @@ QMainWindow* CreateMainWindow() {
     auto* window = new HostWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(kWindowTitle);
-    window->setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     window->setCentralWidget(new QWidget(window));
     BuildMenu(window);
     DiscoverPlugins(window, appFolders.plugins);

@@ -12,11 +12,14 @@
 #include <QTabBar>
 
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
 // With no slot open the window is only its menu bar, this wide.
 constexpr int kBareWindowWidth = 300;
+// Past this size of the dialog font the panels stop growing with the window.
+constexpr int kLargestFontPixels = 96;
 
 QPointer<EditorPanelDialog> editorPanel;
 QPointer<PlayerPanelDialog> playerPanel;
@@ -143,6 +146,52 @@ int MarkedSlot() {
     return streamListPanel ? streamListPanel->currentRow(kStreamList) : -1;
 }
 
+namespace {
+
+// The tab control's parts, in pixels, with the dialog font at one size: the panels it shows,
+// the strip below them and the stream list beside it.
+struct PanelLayout {
+    QSize editor;
+    QSize list;
+    int stripHeight;
+    int tabWidth() const { return editor.width() + 4; }
+    int tabHeight() const { return editor.height() + 4 + stripHeight; }
+    QSize client() const { return {tabWidth() + list.width(), tabHeight()}; }
+};
+
+PanelLayout LayoutAt(int fontPixels) {
+    TabBar()->setFont(dlg::DialogFont(fontPixels));
+    return {editorPanel->sizeAt(fontPixels), streamListPanel->sizeAt(fontPixels),
+            TabBar()->sizeHint().height()};
+}
+
+// Places the parts as laid out by LayoutAt(fontPixels), which gave the strip its font.
+void Place(const PanelLayout& layout, int fontPixels) {
+    for (dlg::Dialog* panel :
+         std::initializer_list<dlg::Dialog*>{editorPanel, playerPanel, streamListPanel})
+        panel->setFontPixelSize(fontPixels);
+    const QSize editor = layout.editor;
+    editorPanel->setGeometry(2, 2, editor.width(), editor.height());
+    playerPanel->setGeometry(2, 2, editor.width(), editor.height());
+    TabControl()->setGeometry(0, 0, layout.tabWidth(), layout.tabHeight());
+    TabBar()->setGeometry(0, editor.height() + 4, layout.tabWidth(), layout.stripHeight);
+    streamListPanel->setGeometry(layout.tabWidth(), 0, layout.list.width(), layout.tabHeight());
+}
+
+// The largest dialog font whose panels fit the room; the panels' tables scale with it, pictures
+// and all, so a larger window shows larger pictures and the same layout.
+int FontPixelsFor(QSize room) {
+    int pixels = dlg::kDialogFontPixels;
+    while (pixels < kLargestFontPixels) {
+        const QSize next = LayoutAt(pixels + 1).client();
+        if (next.width() > room.width() || next.height() > room.height()) break;
+        ++pixels;
+    }
+    return pixels;
+}
+
+} // namespace
+
 void LayoutPanels() {
     QMainWindow* window = MainWindow();
     const int menuHeight = window->menuBar()->sizeHint().height();
@@ -150,18 +199,23 @@ void LayoutPanels() {
         window->setFixedSize(kBareWindowWidth, menuHeight);
         return;
     }
-    const QSize editor = editorPanel->size();
-    const QSize list = streamListPanel->size();
-    editorPanel->setGeometry(2, 2, editor.width(), editor.height());
-    playerPanel->setGeometry(2, 2, editor.width(), editor.height());
-    const int tabWidth = editor.width() + 4;
-    const int tabHeight = editor.height() + 24;
-    TabControl()->setGeometry(0, 0, tabWidth, tabHeight);
-    TabBar()->setGeometry(0, editor.height() + 4, tabWidth, 20);
-    streamListPanel->setGeometry(tabWidth, 0, list.width(), tabHeight);
-    // The window system draws the frame and the caption; the client area holds the menu bar
-    // and the panels exactly.
-    window->setFixedSize(tabWidth + list.width(), tabHeight + menuHeight);
+    // The window system draws the frame and the caption; at its smallest the client area holds
+    // the menu bar and the panels at the dialog font's own size exactly. The user may make it
+    // larger.
+    const QSize smallest = LayoutAt(dlg::kDialogFontPixels).client() + QSize(0, menuHeight);
+    window->setMinimumSize(smallest);
+    window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (window->width() < smallest.width() || window->height() < smallest.height())
+        window->resize(smallest.expandedTo(window->size()));
+    FitPanelsToWindow();
+}
+
+void FitPanelsToWindow() {
+    QMainWindow* window = MainWindow();
+    if (!window || !editorPanel) return;
+    const QSize room = window->size() - QSize(0, window->menuBar()->sizeHint().height());
+    const int pixels = FontPixelsFor(room);
+    Place(LayoutAt(pixels), pixels);
 }
 
 void DestroyPanels() {

@@ -38,8 +38,10 @@ bool PlaybackRunning();
 int MarkedSlot();
 
 // Sizes the tab control, the panels and the main window from the panels' own sizes; without
-// panels the window holds only its menu bar.
+// panels the window holds only its menu bar. The window may be made larger than the panels need.
 void LayoutPanels();
+// Lays the panels out as large as the main window's size lets them be.
+void FitPanelsToWindow();
 
 // Destroys whichever panels exist.
 void DestroyPanels();

@@ -4,7 +4,6 @@
 #include "paint_frame.h"
 #include "session.h"
 
-#include <QFontMetrics>
 #include <QTimer>
 
 #include <algorithm>
@@ -14,20 +13,21 @@
 namespace {
 
 const dlg::ControlDef kControls140[] = {
-    {kPlayerPicture, dlg::Kind::Edit, "", 5, 5, 90, 70, dlg::kDisabled | dlg::kBorder},
+    {kPlayerPicture, dlg::Kind::Edit, "", 5, 5, 90, 70,
+     dlg::kDisabled | dlg::kBorder | dlg::kKeepAspect},
     {dlg::kNoId, dlg::Kind::GroupBox, "Speed Control", 5, 80, 90, 40},
     {kPlayerSpeedSlider, dlg::Kind::HSlider, "", 10, 105, 78, 9},
     {kPlayerSpeedOffset, dlg::Kind::Edit, "", 38, 92, 24, 12, dlg::kCentre},
-    {dlg::kNoId, dlg::Kind::GroupBox, "Frame Rate", 101, 0, 70, 40},
-    {kPlayerRateText, dlg::Kind::Edit, "", 106, 12, 59, 12, dlg::kCentre},
-    {kPlayerRateSet, dlg::Kind::PushButton, "RateSet", 116, 25, 40, 10},
-    {dlg::kNoId, dlg::Kind::GroupBox, "Control", 101, 40, 70, 80},
-    {kPlayerPosition, dlg::Kind::Edit, "", 107, 53, 59, 12, dlg::kCentre},
-    {kPlayerTime, dlg::Kind::Edit, "", 107, 68, 59, 12, dlg::kCentre},
-    {kPlayerBack, dlg::Kind::PushButton, "<", 107, 87, 8, 12},
-    {kPlayerPlay, dlg::Kind::PushButton, "play", 117, 87, 40, 12},
-    {kPlayerForward, dlg::Kind::PushButton, ">", 159, 87, 8, 12},
-    {kPlayerStop, dlg::Kind::PushButton, "stop", 117, 101, 40, 12},
+    {dlg::kNoId, dlg::Kind::GroupBox, "Frame Rate", 101, 0, 95, 40},
+    {kPlayerRateText, dlg::Kind::Edit, "", 106, 12, 85, 12, dlg::kCentre},
+    {kPlayerRateSet, dlg::Kind::PushButton, "RateSet", 128, 25, 40, 10},
+    {dlg::kNoId, dlg::Kind::GroupBox, "Control", 101, 40, 95, 80},
+    {kPlayerPosition, dlg::Kind::Edit, "", 106, 53, 85, 12, dlg::kCentre},
+    {kPlayerTime, dlg::Kind::Edit, "", 106, 68, 85, 12, dlg::kCentre},
+    {kPlayerBack, dlg::Kind::PushButton, "<", 118, 87, 8, 12},
+    {kPlayerPlay, dlg::Kind::PushButton, "play", 128, 87, 40, 12},
+    {kPlayerForward, dlg::Kind::PushButton, ">", 170, 87, 8, 12},
+    {kPlayerStop, dlg::Kind::PushButton, "stop", 128, 101, 40, 12},
 };
 
 constexpr int kSpeedSliderMiddle = 100;
@@ -73,30 +73,12 @@ void FormatPlayTime(PlayerState& state, double frames) {
                   position.seconds, position.hundredths);
 }
 
-namespace {
-
-constexpr int kSmallestPixelSize = 8;
-
-// The dialog font runs wider than the face this layout was drawn for: the play time, at its
-// widest "00:00.00 / 00:00.00", gets a font just small enough to be read whole.
-void ShrinkToFit(QWidget* control, const QString& widest) {
-    QFont font = control->font();
-    const int room = control->contentsRect().width();
-    while (font.pixelSize() > kSmallestPixelSize &&
-           QFontMetrics(font).horizontalAdvance(widest) > room)
-        font.setPixelSize(font.pixelSize() - 1);
-    control->setFont(font);
-}
-
-} // namespace
-
 PlayerPanelDialog::PlayerPanelDialog(QWidget* parent)
-    : Dialog({"", 175, 121, kControls140}, parent, dlg::Role::Panel), timer_(new QTimer(this)),
+    : Dialog({"", 200, 121, kControls140}, parent, dlg::Role::Panel), timer_(new QTimer(this)),
       sound_(MakeDeviceAudioOutput(), {}) {
     timer_->setSingleShot(true);
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, [this] { tick(); });
-    ShrinkToFit(control(kPlayerTime), QStringLiteral("00:00.00 / 00:00.00"));
 }
 
 void PlayerPanelDialog::initialise() {

@@ -4,50 +4,36 @@
 #include "window.h"
 
 #include <QFont>
-#include <QFontMetrics>
-#include <QImage>
-#include <QPainter>
+#include <QLabel>
 
 #include <cstdio>
 
 namespace {
 
 const dlg::ControlDef kControls133[] = {
-    {dlg::kNoId, dlg::Kind::GroupBox, "Read Stream List", 4, 3, 80, 98},
-    {kStreamList, dlg::Kind::ListView, "", 7, 14, 75, 81},
-    {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 80, 32, dlg::kCentre | dlg::kBorder},
+    {dlg::kNoId, dlg::Kind::GroupBox, "Read Stream List", 4, 3, 92, 98},
+    {kStreamList, dlg::Kind::ListView, "", 7, 14, 87, 81},
+    {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 92, 32, dlg::kCentre | dlg::kBorder},
 };
 
-constexpr int kInfoPixelSize = 12;
-constexpr int kSmallestInfoPixelSize = 8;
-
-QFont InfoFont(int pixelSize) {
-    QFont font("IPAMincho");
-    font.setPixelSize(pixelSize);
-    font.setWeight(QFont::Normal);
+// The information's face; its size follows the panel's font, so it scales with the panel.
+QFont InfoFace() {
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAMincho")});
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     return font;
 }
 
-// The information font, a little smaller when the sound's line would not fit below the others.
-QFont InfoFontFitting(const QSize& room, const QString& text) {
-    const QRect whole(QPoint(0, 0), room);
-    int pixelSize = kInfoPixelSize;
-    while (pixelSize > kSmallestInfoPixelSize &&
-           QFontMetrics(InfoFont(pixelSize))
-                   .boundingRect(whole, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text)
-                   .height() > room.height())
-        --pixelSize;
-    return InfoFont(pixelSize);
-}
-
 } // namespace
 
 StreamListDialog::StreamListDialog(QWidget* parent, std::function<void(int)> onActivated)
-    : Dialog({"", 89, 138, kControls133}, parent, dlg::Role::Panel),
+    : Dialog({"", 101, 138, kControls133}, parent, dlg::Role::Panel),
       onActivated_(std::move(onActivated)) {
     setColumn(kStreamList, "Open File Name");
+    auto* info = static_cast<QLabel*>(control(kStreamInfoBox));
+    info->setFont(InfoFace());
+    info->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     invalidate();
 }
 
@@ -60,7 +46,7 @@ void StreamListDialog::onPaint() {
     // The current slot stays highlighted whatever row the user clicked last.
     setCurrentRow(kStreamList, workspace.currentSlot);
     if (repaintRequests & kRepaintStreamInfo) {
-        PaintStreamInfo(*this, kStreamInfoBox, StreamInfoText());
+        setText(kStreamInfoBox, QString::fromUtf8(StreamInfoText()));
         repaintRequests &= ~kRepaintStreamInfo;
     }
 }
@@ -79,20 +65,6 @@ std::string SoundFormatText(const session::SlotSound& sound) {
     if (!sound.stream) return {};
     return std::to_string(sound.format.nSamplesPerSec) + " Hz " +
            std::to_string(sound.format.nChannels) + " ch";
-}
-
-void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text) {
-    const QSize size = dialog.clientSize(id);
-    if (size.isEmpty()) return;
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(dialog.palette().color(QPalette::Window));
-    const QString shown = QString::fromUtf8(text);
-    QPainter painter(&image);
-    painter.setFont(InfoFontFitting(size, shown));
-    painter.setPen(Qt::black);
-    painter.drawText(image.rect(), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, shown);
-    painter.end();
-    dialog.setControlImage(id, image, false);
 }
 
 void StreamListDialog::requestInfoRepaint() {

@@ -35,6 +35,3 @@ std::string StreamInfoText();
 
 // "48000 Hz 2 ch"; empty for no sound.
 std::string SoundFormatText(const session::SlotSound& sound);
-
-// Draws text into a control: centred, word-wrapped, 12-pixel Mincho, black.
-void PaintStreamInfo(dlg::Dialog& dialog, int id, const std::string& text);

@@ -180,7 +180,6 @@ QWidget* CreateTabControl(QWidget* parent, void (*onSelected)(int index)) {
     tabBar = new QTabBar(control);
     tabBar->setShape(QTabBar::RoundedSouth);
     tabBar->setExpanding(false);
-    tabBar->setStyleSheet("QTabBar::tab { width: 100px; height: 18px; }");
     tabBar->addTab("Editer");
     tabBar->addTab("Player");
     QObject::connect(tabBar, &QTabBar::currentChanged, control, onSelected);

@@ -99,235 +99,231 @@ AVICOMPRESSOPTIONS AudioOptions(DWORD handler) {
     const avi::AudioCodec* codec = avi::FindAudioCodec(handler);
     if (codec && codec->compressed) options.dwBytesPerSecond = kAudioBytesPerSecond;
     return options;
+}
 
-    // A line naming the compressors that are not listed because the frame's width or height is
-    // odd; null when none is missing for that reason.
-    QLabel* EvenSizeNote(const StreamSample& sample,
-                         const std::vector<const avi::Compressor*>& offered) {
-        const std::vector<const avi::Compressor*> needing =
-            avi::NeedingEvenSizes(sample.format, sample.info, offered);
-        if (needing.empty()) return nullptr;
-        QStringList names;
-        for (const avi::Compressor* each : needing)
-            names << QString::fromUtf8(each->name);
-        auto* note = new QLabel(
-            QStringLiteral("%1 は幅と高さが偶数のフレームにしか使えません（このフレーム: %2x%3）")
-                .arg(names.join(QStringLiteral("、")))
-                .arg(sample.format.biWidth)
-                .arg(sample.format.biHeight));
-        note->setObjectName(QString::number(ui_script::kSaveOptionsEvenSizeNote));
-        note->setWordWrap(true);
-        return note;
+// A line naming the compressors that are not listed because the frame's width or height is
+// odd; null when none is missing for that reason.
+QLabel* EvenSizeNote(const StreamSample& sample,
+                     const std::vector<const avi::Compressor*>& offered) {
+    const std::vector<const avi::Compressor*> needing =
+        avi::NeedingEvenSizes(sample.format, sample.info, offered);
+    if (needing.empty()) return nullptr;
+    QStringList names;
+    for (const avi::Compressor* each : needing)
+        names << QString::fromUtf8(each->name);
+    auto* note = new QLabel(
+        QStringLiteral("%1 は幅と高さが偶数のフレームにしか使えません（このフレーム: %2x%3）")
+            .arg(names.join(QStringLiteral("、")))
+            .arg(sample.format.biWidth)
+            .arg(sample.format.biHeight));
+    note->setObjectName(QString::number(ui_script::kSaveOptionsEvenSizeNote));
+    note->setWordWrap(true);
+    return note;
+}
+
+template <typename Widget> Widget* Named(Widget* widget, int id) {
+    widget->setObjectName(QString::number(id));
+    return widget;
+}
+
+class SaveOptionsDialog {
+  public:
+    SaveOptionsDialog(QWidget* owner, unsigned flags, const StreamSample& sample,
+                      const std::vector<const avi::Compressor*>& offered,
+                      const AVICOMPRESSOPTIONS& initial, const AudioOffer* audioOffer);
+    bool Run() { return dialog.exec() == QDialog::Accepted; }
+    void Store(AVICOMPRESSOPTIONS& options) const;
+    void StoreAudio(AVICOMPRESSOPTIONS& options) const;
+
+  private:
+    // The list of audio choices, the record's choice (or PCM) selected.
+    QComboBox* MakeAudioList(const AudioOffer& offer);
+    const avi::Compressor& Chosen() const { return *offered[size_t(compressor->currentIndex())]; }
+    void ShowSettingsOf(const avi::Compressor& chosen);
+    void Preview();
+
+    const StreamSample& sample;
+    std::vector<const avi::Compressor*> offered;
+    QDialog dialog;
+    QComboBox* compressor;
+    QCheckBox* keyFrames;
+    QSpinBox* keyFrameEvery;
+    QCheckBox* dataRate;
+    QSpinBox* kilobits;
+    QSlider* quality;
+    QPushButton* preview;
+    QLabel* picture;
+    QLabel* previewText;
+    QComboBox* audio = nullptr;
+};
+
+SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const StreamSample& sample,
+                                     const std::vector<const avi::Compressor*>& offered,
+                                     const AVICOMPRESSOPTIONS& initial,
+                                     const AudioOffer* audioOffer)
+    : sample(sample), offered(offered), dialog(owner) {
+    dialog.setWindowTitle(QStringLiteral("ビデオの圧縮"));
+    auto* grid = new QGridLayout(&dialog);
+    compressor = Named(new QComboBox, ui_script::kSaveOptionsCompressor);
+    for (const avi::Compressor* each : offered)
+        compressor->addItem(QString::fromUtf8(each->name), QVariant::fromValue(each->fourcc));
+    keyFrames = Named(new QCheckBox(QStringLiteral("キーフレーム (フレームごと)")),
+                      ui_script::kSaveOptionsKeyFrames);
+    keyFrameEvery = Named(new QSpinBox, ui_script::kSaveOptionsKeyFrameEvery);
+    keyFrameEvery->setRange(1, kMaxKeyFrameEvery);
+    dataRate = Named(new QCheckBox(QStringLiteral("データレート (kbit/秒)")),
+                     ui_script::kSaveOptionsDataRate);
+    kilobits = Named(new QSpinBox, ui_script::kSaveOptionsKilobits);
+    kilobits->setRange(1, kMaxKilobits);
+    quality = Named(new QSlider(Qt::Horizontal), ui_script::kSaveOptionsQuality);
+    quality->setRange(0, ICQUALITY_HIGH / kQualityPerPercent);
+    preview = Named(new QPushButton(QStringLiteral("プレビュー")), ui_script::kSaveOptionsPreview);
+    picture = Named(new QLabel, ui_script::kSaveOptionsPicture);
+    picture->setFixedSize(kPreviewWidth, kPreviewHeight);
+    picture->setFrameShape(QFrame::Box);
+    previewText = Named(new QLabel, ui_script::kSaveOptionsPreviewText);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    Named(buttons->button(QDialogButtonBox::Ok), ui_script::kSaveOptionsOk);
+    Named(buttons->button(QDialogButtonBox::Cancel), ui_script::kSaveOptionsCancel);
+
+    int row = 0;
+    grid->addWidget(new QLabel(QStringLiteral("圧縮方法")), row, 0);
+    grid->addWidget(compressor, row++, 1);
+    if (QLabel* note = EvenSizeNote(sample, offered)) grid->addWidget(note, row++, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("品質")), row, 0);
+    grid->addWidget(quality, row++, 1);
+    grid->addWidget(keyFrames, row, 0);
+    grid->addWidget(keyFrameEvery, row++, 1);
+    grid->addWidget(dataRate, row, 0);
+    grid->addWidget(kilobits, row++, 1);
+    grid->addWidget(preview, row, 0);
+    grid->addWidget(previewText, row++, 1);
+    grid->addWidget(picture, row++, 0, 1, 2);
+    if (audioOffer) {
+        grid->addWidget(new QLabel(QStringLiteral("音声")), row, 0);
+        grid->addWidget(MakeAudioList(*audioOffer), row++, 1);
     }
+    grid->addWidget(buttons, row, 0, 1, 2);
+    keyFrames->setVisible(flags & ICMF_CHOOSE_KEYFRAME);
+    keyFrameEvery->setVisible(flags & ICMF_CHOOSE_KEYFRAME);
+    dataRate->setVisible(flags & ICMF_CHOOSE_DATARATE);
+    kilobits->setVisible(flags & ICMF_CHOOSE_DATARATE);
+    preview->setVisible(flags & ICMF_CHOOSE_PREVIEW);
+    previewText->setVisible(flags & ICMF_CHOOSE_PREVIEW);
+    picture->setVisible(flags & ICMF_CHOOSE_PREVIEW);
 
-    template <typename Widget> Widget* Named(Widget * widget, int id) {
-        widget->setObjectName(QString::number(id));
-        return widget;
-    }
+    const bool valid = initial.dwFlags & AVICOMPRESSF_VALID;
+    const int index = compressor->findData(QVariant::fromValue(initial.fccHandler));
+    compressor->setCurrentIndex(valid && index >= 0 ? index : 0);
+    keyFrames->setChecked(valid && (initial.dwFlags & AVICOMPRESSF_KEYFRAMES));
+    keyFrameEvery->setValue(valid && initial.dwKeyFrameEvery > 0 ? int(initial.dwKeyFrameEvery)
+                                                                 : kDefaultKeyFrameEvery);
+    dataRate->setChecked(valid && (initial.dwFlags & AVICOMPRESSF_DATARATE));
+    kilobits->setValue(valid && initial.dwBytesPerSecond > 0
+                           ? int(initial.dwBytesPerSecond / kBytesPerKilobit)
+                           : kDefaultKilobits);
+    quality->setValue(valid && initial.dwQuality <= ICQUALITY_HIGH
+                          ? int(initial.dwQuality) / kQualityPerPercent
+                          : kDefaultQualityPercent);
+    ShowSettingsOf(Chosen());
 
-    class SaveOptionsDialog {
-      public:
-        SaveOptionsDialog(QWidget* owner, unsigned flags, const StreamSample& sample,
-                          const std::vector<const avi::Compressor*>& offered,
-                          const AVICOMPRESSOPTIONS& initial, const AudioOffer* audioOffer);
-        bool Run() { return dialog.exec() == QDialog::Accepted; }
-        void Store(AVICOMPRESSOPTIONS& options) const;
-        void StoreAudio(AVICOMPRESSOPTIONS& options) const;
+    QObject::connect(compressor, &QComboBox::currentIndexChanged, &dialog,
+                     [this] { ShowSettingsOf(Chosen()); });
+    QObject::connect(keyFrames, &QCheckBox::toggled, keyFrameEvery, &QWidget::setEnabled);
+    QObject::connect(dataRate, &QCheckBox::toggled, kilobits, &QWidget::setEnabled);
+    QObject::connect(preview, &QPushButton::clicked, &dialog, [this] { Preview(); });
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+}
 
-      private:
-        // The list of audio choices, the record's choice (or PCM) selected.
-        QComboBox* MakeAudioList(const AudioOffer& offer);
-        const avi::Compressor& Chosen() const {
-            return *offered[size_t(compressor->currentIndex())];
-        }
-        void ShowSettingsOf(const avi::Compressor& chosen);
-        void Preview();
+QComboBox* SaveOptionsDialog::MakeAudioList(const AudioOffer& offer) {
+    audio = Named(new QComboBox, ui_script::kSaveOptionsAudio);
+    for (const AudioChoice& choice : offer.choices)
+        audio->addItem(choice.name, QVariant::fromValue(choice.handler));
+    const bool valid = offer.initial.dwFlags & AVICOMPRESSF_VALID;
+    const DWORD wanted =
+        valid && offer.initial.fccHandler ? offer.initial.fccHandler : DWORD{WAVE_FORMAT_PCM};
+    const int index = audio->findData(QVariant::fromValue(wanted));
+    audio->setCurrentIndex(index >= 0 ? index : 0);
+    return audio;
+}
 
-        const StreamSample& sample;
-        std::vector<const avi::Compressor*> offered;
-        QDialog dialog;
-        QComboBox* compressor;
-        QCheckBox* keyFrames;
-        QSpinBox* keyFrameEvery;
-        QCheckBox* dataRate;
-        QSpinBox* kilobits;
-        QSlider* quality;
-        QPushButton* preview;
-        QLabel* picture;
-        QLabel* previewText;
-        QComboBox* audio = nullptr;
-    };
+void SaveOptionsDialog::StoreAudio(AVICOMPRESSOPTIONS& options) const {
+    options = AudioOptions(audio->currentData().toUInt());
+}
 
-    SaveOptionsDialog::SaveOptionsDialog(
-        QWidget * owner, unsigned flags, const StreamSample& sample,
-        const std::vector<const avi::Compressor*>& offered, const AVICOMPRESSOPTIONS& initial,
-        const AudioOffer* audioOffer)
-        : sample(sample), offered(offered), dialog(owner) {
-        dialog.setWindowTitle(QStringLiteral("ビデオの圧縮"));
-        auto* grid = new QGridLayout(&dialog);
-        compressor = Named(new QComboBox, ui_script::kSaveOptionsCompressor);
-        for (const avi::Compressor* each : offered)
-            compressor->addItem(QString::fromUtf8(each->name), QVariant::fromValue(each->fourcc));
-        keyFrames = Named(new QCheckBox(QStringLiteral("キーフレーム (フレームごと)")),
-                          ui_script::kSaveOptionsKeyFrames);
-        keyFrameEvery = Named(new QSpinBox, ui_script::kSaveOptionsKeyFrameEvery);
-        keyFrameEvery->setRange(1, kMaxKeyFrameEvery);
-        dataRate = Named(new QCheckBox(QStringLiteral("データレート (kbit/秒)")),
-                         ui_script::kSaveOptionsDataRate);
-        kilobits = Named(new QSpinBox, ui_script::kSaveOptionsKilobits);
-        kilobits->setRange(1, kMaxKilobits);
-        quality = Named(new QSlider(Qt::Horizontal), ui_script::kSaveOptionsQuality);
-        quality->setRange(0, ICQUALITY_HIGH / kQualityPerPercent);
-        preview =
-            Named(new QPushButton(QStringLiteral("プレビュー")), ui_script::kSaveOptionsPreview);
-        picture = Named(new QLabel, ui_script::kSaveOptionsPicture);
-        picture->setFixedSize(kPreviewWidth, kPreviewHeight);
-        picture->setFrameShape(QFrame::Box);
-        previewText = Named(new QLabel, ui_script::kSaveOptionsPreviewText);
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-        Named(buttons->button(QDialogButtonBox::Ok), ui_script::kSaveOptionsOk);
-        Named(buttons->button(QDialogButtonBox::Cancel), ui_script::kSaveOptionsCancel);
+// Only the settings the chosen compressor takes can be changed.
+void SaveOptionsDialog::ShowSettingsOf(const avi::Compressor& chosen) {
+    const bool takesKeyFrames = chosen.settings & avi::kTakesKeyFrames;
+    const bool takesDataRate = chosen.settings & avi::kTakesDataRate;
+    keyFrames->setEnabled(takesKeyFrames);
+    keyFrameEvery->setEnabled(takesKeyFrames && keyFrames->isChecked());
+    dataRate->setEnabled(takesDataRate);
+    kilobits->setEnabled(takesDataRate && dataRate->isChecked());
+    quality->setEnabled(chosen.settings & avi::kTakesQuality);
+    picture->clear();
+    previewText->clear();
+}
 
-        int row = 0;
-        grid->addWidget(new QLabel(QStringLiteral("圧縮方法")), row, 0);
-        grid->addWidget(compressor, row++, 1);
-        if (QLabel* note = EvenSizeNote(sample, offered)) grid->addWidget(note, row++, 0, 1, 2);
-        grid->addWidget(new QLabel(QStringLiteral("品質")), row, 0);
-        grid->addWidget(quality, row++, 1);
-        grid->addWidget(keyFrames, row, 0);
-        grid->addWidget(keyFrameEvery, row++, 1);
-        grid->addWidget(dataRate, row, 0);
-        grid->addWidget(kilobits, row++, 1);
-        grid->addWidget(preview, row, 0);
-        grid->addWidget(previewText, row++, 1);
-        grid->addWidget(picture, row++, 0, 1, 2);
-        if (audioOffer) {
-            grid->addWidget(new QLabel(QStringLiteral("音声")), row, 0);
-            grid->addWidget(MakeAudioList(*audioOffer), row++, 1);
-        }
-        grid->addWidget(buttons, row, 0, 1, 2);
-        keyFrames->setVisible(flags & ICMF_CHOOSE_KEYFRAME);
-        keyFrameEvery->setVisible(flags & ICMF_CHOOSE_KEYFRAME);
-        dataRate->setVisible(flags & ICMF_CHOOSE_DATARATE);
-        kilobits->setVisible(flags & ICMF_CHOOSE_DATARATE);
-        preview->setVisible(flags & ICMF_CHOOSE_PREVIEW);
-        previewText->setVisible(flags & ICMF_CHOOSE_PREVIEW);
-        picture->setVisible(flags & ICMF_CHOOSE_PREVIEW);
+void SaveOptionsDialog::Store(AVICOMPRESSOPTIONS& options) const {
+    const avi::Compressor& chosen = Chosen();
+    options.fccType = streamtypeVIDEO;
+    options.fccHandler = chosen.fourcc;
+    options.dwFlags = AVICOMPRESSF_VALID;
+    if (keyFrames->isEnabled() && keyFrames->isChecked()) options.dwFlags |= AVICOMPRESSF_KEYFRAMES;
+    if (dataRate->isEnabled() && dataRate->isChecked()) options.dwFlags |= AVICOMPRESSF_DATARATE;
+    options.dwKeyFrameEvery = DWORD(keyFrameEvery->value());
+    options.dwBytesPerSecond = DWORD(kilobits->value()) * kBytesPerKilobit;
+    options.dwQuality =
+        quality->isEnabled() ? DWORD(quality->value() * kQualityPerPercent) : ICQUALITY_DEFAULT;
+}
 
-        const bool valid = initial.dwFlags & AVICOMPRESSF_VALID;
-        const int index = compressor->findData(QVariant::fromValue(initial.fccHandler));
-        compressor->setCurrentIndex(valid && index >= 0 ? index : 0);
-        keyFrames->setChecked(valid && (initial.dwFlags & AVICOMPRESSF_KEYFRAMES));
-        keyFrameEvery->setValue(valid && initial.dwKeyFrameEvery > 0 ? int(initial.dwKeyFrameEvery)
-                                                                     : kDefaultKeyFrameEvery);
-        dataRate->setChecked(valid && (initial.dwFlags & AVICOMPRESSF_DATARATE));
-        kilobits->setValue(valid && initial.dwBytesPerSecond > 0
-                               ? int(initial.dwBytesPerSecond / kBytesPerKilobit)
-                               : kDefaultKilobits);
-        quality->setValue(valid && initial.dwQuality <= ICQUALITY_HIGH
-                              ? int(initial.dwQuality) / kQualityPerPercent
-                              : kDefaultQualityPercent);
-        ShowSettingsOf(Chosen());
-
-        QObject::connect(compressor, &QComboBox::currentIndexChanged, &dialog,
-                         [this] { ShowSettingsOf(Chosen()); });
-        QObject::connect(keyFrames, &QCheckBox::toggled, keyFrameEvery, &QWidget::setEnabled);
-        QObject::connect(dataRate, &QCheckBox::toggled, kilobits, &QWidget::setEnabled);
-        QObject::connect(preview, &QPushButton::clicked, &dialog, [this] { Preview(); });
-        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    }
-
-    QComboBox* SaveOptionsDialog::MakeAudioList(const AudioOffer& offer) {
-        audio = Named(new QComboBox, ui_script::kSaveOptionsAudio);
-        for (const AudioChoice& choice : offer.choices)
-            audio->addItem(choice.name, QVariant::fromValue(choice.handler));
-        const bool valid = offer.initial.dwFlags & AVICOMPRESSF_VALID;
-        const DWORD wanted =
-            valid && offer.initial.fccHandler ? offer.initial.fccHandler : DWORD{WAVE_FORMAT_PCM};
-        const int index = audio->findData(QVariant::fromValue(wanted));
-        audio->setCurrentIndex(index >= 0 ? index : 0);
-        return audio;
-    }
-
-    void SaveOptionsDialog::StoreAudio(AVICOMPRESSOPTIONS & options) const {
-        options = AudioOptions(audio->currentData().toUInt());
-    }
-
-    // Only the settings the chosen compressor takes can be changed.
-    void SaveOptionsDialog::ShowSettingsOf(const avi::Compressor& chosen) {
-        const bool takesKeyFrames = chosen.settings & avi::kTakesKeyFrames;
-        const bool takesDataRate = chosen.settings & avi::kTakesDataRate;
-        keyFrames->setEnabled(takesKeyFrames);
-        keyFrameEvery->setEnabled(takesKeyFrames && keyFrames->isChecked());
-        dataRate->setEnabled(takesDataRate);
-        kilobits->setEnabled(takesDataRate && dataRate->isChecked());
-        quality->setEnabled(chosen.settings & avi::kTakesQuality);
+// The first frame as the chosen settings store it, and what it costs.
+void SaveOptionsDialog::Preview() {
+    AVICOMPRESSOPTIONS options{};
+    Store(options);
+    std::vector<uint8_t> decoded;
+    int64_t storedBytes = 0;
+    if (!avi::PreviewFrame(Chosen(), options, sample.format, sample.frame.data(), decoded,
+                           storedBytes)) {
         picture->clear();
-        previewText->clear();
+        previewText->setText(QStringLiteral("この設定ではプレビューできません"));
+        return;
     }
+    const int width = sample.format.biWidth;
+    const int height = sample.format.biHeight;
+    const qsizetype row = (qsizetype(width) * 3 + 3) / 4 * 4;
+    const QImage image =
+        QImage(decoded.data(), width, height, row, QImage::Format_BGR888).mirrored(false, true);
+    picture->setPixmap(QPixmap::fromImage(image).scaled(picture->size(), Qt::KeepAspectRatio,
+                                                        Qt::SmoothTransformation));
+    const double percent = 100.0 * double(storedBytes) / double(sample.format.biSizeImage);
+    previewText->setText(
+        QStringLiteral("%1 バイト (%2 %)").arg(storedBytes).arg(percent, 0, 'f', 1));
+}
 
-    void SaveOptionsDialog::Store(AVICOMPRESSOPTIONS & options) const {
-        const avi::Compressor& chosen = Chosen();
-        options.fccType = streamtypeVIDEO;
-        options.fccHandler = chosen.fourcc;
-        options.dwFlags = AVICOMPRESSF_VALID;
-        if (keyFrames->isEnabled() && keyFrames->isChecked())
-            options.dwFlags |= AVICOMPRESSF_KEYFRAMES;
-        if (dataRate->isEnabled() && dataRate->isChecked())
-            options.dwFlags |= AVICOMPRESSF_DATARATE;
-        options.dwKeyFrameEvery = DWORD(keyFrameEvery->value());
-        options.dwBytesPerSecond = DWORD(kilobits->value()) * kBytesPerKilobit;
-        options.dwQuality =
-            quality->isEnabled() ? DWORD(quality->value() * kQualityPerPercent) : ICQUALITY_DEFAULT;
-    }
+std::vector<DWORD> HandlersOf(const std::vector<const avi::Compressor*>& offered) {
+    std::vector<DWORD> handlers;
+    for (const avi::Compressor* each : offered)
+        handlers.push_back(each->fourcc);
+    return handlers;
+}
 
-    // The first frame as the chosen settings store it, and what it costs.
-    void SaveOptionsDialog::Preview() {
-        AVICOMPRESSOPTIONS options{};
-        Store(options);
-        std::vector<uint8_t> decoded;
-        int64_t storedBytes = 0;
-        if (!avi::PreviewFrame(Chosen(), options, sample.format, sample.frame.data(), decoded,
-                               storedBytes)) {
-            picture->clear();
-            previewText->setText(QStringLiteral("この設定ではプレビューできません"));
-            return;
-        }
-        const int width = sample.format.biWidth;
-        const int height = sample.format.biHeight;
-        const qsizetype row = (qsizetype(width) * 3 + 3) / 4 * 4;
-        const QImage image =
-            QImage(decoded.data(), width, height, row, QImage::Format_BGR888).mirrored(false, true);
-        picture->setPixmap(QPixmap::fromImage(image).scaled(picture->size(), Qt::KeepAspectRatio,
-                                                            Qt::SmoothTransformation));
-        const double percent = 100.0 * double(storedBytes) / double(sample.format.biSizeImage);
-        previewText->setText(
-            QStringLiteral("%1 バイト (%2 %)").arg(storedBytes).arg(percent, 0, 'f', 1));
-    }
-
-    std::vector<DWORD> HandlersOf(const std::vector<const avi::Compressor*>& offered) {
-        std::vector<DWORD> handlers;
-        for (const avi::Compressor* each : offered)
-            handlers.push_back(each->fourcc);
-        return handlers;
-    }
-
-    // `audioOffer` is null when the dialog is asked for video alone.
-    int ScriptedAnswer(unsigned flags, const std::vector<const avi::Compressor*>& offered,
-                       const AudioOffer* audioOffer, AVICOMPRESSOPTIONS** options) {
-        std::vector<DWORD> offeredAudio;
-        for (size_t i = 0; audioOffer && i < audioOffer->choices.size(); ++i)
-            offeredAudio.push_back(audioOffer->choices[i].handler);
-        askedSaveOptions.push_back({flags, HandlersOf(offered), offeredAudio});
-        if (saveAnswers.empty()) return 0;
-        const std::optional<ScriptedChoice> answer = saveAnswers.front();
-        saveAnswers.pop_front();
-        if (!answer) return 0;
-        *options[0] = answer->video;
-        if (audioOffer) *options[1] = answer->audio.value_or(AudioOptions(WAVE_FORMAT_PCM));
-        return 1;
-    }
+// `audioOffer` is null when the dialog is asked for video alone.
+int ScriptedAnswer(unsigned flags, const std::vector<const avi::Compressor*>& offered,
+                   const AudioOffer* audioOffer, AVICOMPRESSOPTIONS** options) {
+    std::vector<DWORD> offeredAudio;
+    for (size_t i = 0; audioOffer && i < audioOffer->choices.size(); ++i)
+        offeredAudio.push_back(audioOffer->choices[i].handler);
+    askedSaveOptions.push_back({flags, HandlersOf(offered), offeredAudio});
+    if (saveAnswers.empty()) return 0;
+    const std::optional<ScriptedChoice> answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    if (!answer) return 0;
+    *options[0] = answer->video;
+    if (audioOffer) *options[1] = answer->audio.value_or(AudioOptions(WAVE_FORMAT_PCM));
+    return 1;
+}
 
 } // namespace
 

@@ -36,7 +36,7 @@ const dlg::ControlDef kControls136[] = {
     {dlg::kNoId, Kind::Static, "R", 28, 75, 8, 8},
     {dlg::kNoId, Kind::Static, "G", 28, 89, 8, 8},
     {dlg::kNoId, Kind::Static, "B", 28, 103, 8, 8},
-    {kColorNotLooping, Kind::CheckBox, "Not Color Looping", 0, 121, 69, 10},
+    {kColorNotLooping, Kind::CheckBox, "Not Color Looping", 0, 121, 72, 10},
     {kColorPicturePanel, Kind::CheckBox, "Pic Color Add", 0, 133, 57, 10},
     {plugin::kIdProgress, Kind::Progress, "", 0, 146, 145, 8},
     {dlg::kIdOk, Kind::PushButton, "Ok", 0, 158, 40, 14},
