@@ -99,6 +99,7 @@ bool ReadAudioSource(PAVISTREAM stream, AudioSource& source) {
 class Muxer {
   public:
     ~Muxer() {
+        av_dict_free(&options);
         if (context) avio_closep(&context->pb);
         avformat_free_context(context);
     }
@@ -255,10 +256,22 @@ class AudioTrack {
         return avcodec_parameters_from_context(stream->codecpar, &encoder->Context()) >= 0;
     }
 
+    // Encodes the samples that sound before frame `frame` of the video and are not written yet.
+    bool WriteBeforeFrame(Muxer& muxer, LONG frame, const AVISTREAMINFOA& video) {
+        const int64_t start =
+            av_rescale(int64_t{frame} * video.dwScale, source.format.nSamplesPerSec, video.dwRate);
+        return WriteUntil(muxer, LONG(std::min<int64_t>(start, source.samples)));
+    }
+
+    bool Finish(Muxer& muxer) {
+        return WriteUntil(muxer, source.samples) &&
+               encoder->Finish([&](AVPacket* packet) { return Store(muxer, packet); });
+    }
+
+  private:
     // Encodes the samples before `end` not written yet.
     bool WriteUntil(Muxer& muxer, LONG end) {
         const PacketSink sink = [&](AVPacket* packet) { return Store(muxer, packet); };
-        end = std::min(end, source.samples);
         while (next < end) {
             LONG read = 0;
             const LONG wanted = std::min(end - next, kAudioReadSamples);
@@ -271,12 +284,6 @@ class AudioTrack {
         return true;
     }
 
-    bool Finish(Muxer& muxer) {
-        return WriteUntil(muxer, source.samples) &&
-               encoder->Finish([&](AVPacket* packet) { return Store(muxer, packet); });
-    }
-
-  private:
     // An AVI file keeps no record of an encoder's leading samples, so its sound lasts as many
     // frames as it has packets: packets past the source's length by a whole frame are left
     // out, which loses less than a frame at the end instead of lengthening the sound by up to
@@ -299,20 +306,13 @@ class AudioTrack {
     int64_t packets = 0;
 };
 
-// The audio sample at which video frame n starts.
-LONG SampleAtFrame(const Source& video, const AudioSource& audio, LONG n) {
-    const int64_t samples =
-        int64_t{n} * video.info.dwScale * audio.format.nSamplesPerSec / video.info.dwRate;
-    return LONG(std::min<int64_t>(samples, audio.samples));
-}
-
 struct Tracks {
     std::unique_ptr<VideoTrack> video;
     std::unique_ptr<AudioTrack> audio;
 };
 
-HRESULT Write(const char* path, const Source& source, const AudioSource* audio, Tracks& tracks,
-              Progress& progress, bool& created) {
+HRESULT Write(const char* path, const Source& source, Tracks& tracks, Progress& progress,
+              bool& created) {
     Muxer muxer;
     if (!muxer.Create()) return AVIERR_ERROR;
     AVStream* video = muxer.AddStream();
@@ -328,7 +328,7 @@ HRESULT Write(const char* path, const Source& source, const AudioSource* audio, 
     std::vector<uint8_t> frame(source.format.biSizeImage);
     for (LONG n = 0; n < source.frames; ++n) {
         if (!progress.Report(n)) return AVIERR_USERABORT;
-        if (tracks.audio && !tracks.audio->WriteUntil(muxer, SampleAtFrame(source, *audio, n + 1)))
+        if (tracks.audio && !tracks.audio->WriteBeforeFrame(muxer, n + 1, source.info))
             return AVIERR_ERROR;
         if (AVIStreamRead(source.stream, n, 1, frame.data(), LONG(frame.size()), nullptr,
                           nullptr) != AVIERR_OK ||
@@ -347,6 +347,7 @@ HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM* streams,
     if (!ReadSource(streams[0], source)) return AVIERR_ERROR;
     const Compressor* compressor = FindCompressor(options[0]->fccHandler);
     if (!compressor) return AVIERR_NOCOMPRESSOR;
+    AudioSource audio{};
     Tracks tracks;
     if (compressor->encoder) {
         auto encoder = DibEncoder::Open(*compressor, source.format, source.info.dwRate,
@@ -356,7 +357,6 @@ HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM* streams,
     } else {
         tracks.video = std::make_unique<FullFrames>(source);
     }
-    AudioSource audio{};
     if (withAudio) {
         if (!ReadAudioSource(streams[1], audio)) return AVIERR_BADFORMAT;
         const AudioCodec* codec = FindAudioCodec(options[1]->fccHandler);
@@ -367,7 +367,7 @@ HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM* streams,
         tracks.audio = std::make_unique<AudioTrack>(audio, std::move(encoder));
     }
     Progress progress(callback, source.frames);
-    return Write(path, source, withAudio ? &audio : nullptr, tracks, progress, created);
+    return Write(path, source, tracks, progress, created);
 }
 
 } // namespace
