@@ -238,6 +238,7 @@ void AudioSource::Reset() {
     positionKnown = false;
     fromStart = false;
     readEof = flushed = drained = false;
+    packetsRead = 0; // the count that tells a stream that does not decode starts afresh
 }
 
 // Decodes the next frame and appends it converted; false at the end of the stream.
