@@ -11,9 +11,10 @@
 namespace {
 
 const dlg::ControlDef kControls133[] = {
-    {dlg::kNoId, dlg::Kind::GroupBox, "Read Stream List", 4, 3, 92, 98},
-    {kStreamList, dlg::Kind::ListView, "", 7, 14, 87, 81},
-    {kStreamInfoBox, dlg::Kind::Edit, "", 4, 104, 92, 32, dlg::kCentre | dlg::kBorder},
+    {dlg::kNoId, dlg::Kind::GroupBox, "Read Stream List", 4, 3, 92, 90},
+    {kStreamList, dlg::Kind::ListView, "", 7, 14, 87, 73},
+    // Four lines: depth, size, length and the sound's format.
+    {kStreamInfoBox, dlg::Kind::Edit, "", 4, 96, 92, 40, dlg::kCentre | dlg::kBorder},
 };
 
 // The information's face; its size follows the panel's font, so it scales with the panel.
