@@ -1,5 +1,7 @@
 #include "writer.h"
 
+#include "compressors.h"
+
 #include "dib.h"
 
 extern "C" {
@@ -20,19 +22,6 @@ constexpr size_t kListHeaderBytes = 12;
 constexpr size_t kIdBytes = 4;
 // The header list sits at the start of the file; the muxer reserves well under this.
 constexpr size_t kHeaderListBytes = size_t{1} << 16;
-
-AVPixelFormat PixelFormatOf(int bitCount) {
-    switch (bitCount) {
-    case 16:
-        return AV_PIX_FMT_RGB555LE;
-    case 24:
-        return AV_PIX_FMT_BGR24;
-    case 32:
-        return AV_PIX_FMT_BGRA;
-    default:
-        return AV_PIX_FMT_NONE;
-    }
-}
 
 uint32_t ReadLe32(const uint8_t* p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -111,7 +100,7 @@ bool AviWriter::SetFormat(const BITMAPINFOHEADER& given) {
         return std::memcmp(&normalized, &format, sizeof format) == 0;
     }
     if (given.biSize < sizeof(BITMAPINFOHEADER) || given.biCompression != BI_RGB ||
-        given.biHeight <= 0 || PixelFormatOf(given.biBitCount) == AV_PIX_FMT_NONE ||
+        given.biHeight <= 0 || DibPixelFormat(given.biBitCount) == AV_PIX_FMT_NONE ||
         !DibSizeIsSane(given.biWidth, given.biHeight, given.biBitCount))
         return false;
     format = given;
@@ -146,7 +135,7 @@ bool AviWriter::StartMuxer() {
     par->codec_tag = 0;
     par->width = format.biWidth;
     par->height = format.biHeight;
-    par->format = PixelFormatOf(format.biBitCount);
+    par->format = DibPixelFormat(format.biBitCount);
     par->bits_per_coded_sample = format.biBitCount;
     const std::string name(info.szName, strnlen(info.szName, sizeof info.szName));
     if (!name.empty()) av_dict_set(&st->metadata, "title", name.c_str(), 0);
