@@ -16,7 +16,6 @@ namespace avi {
 
 namespace {
 
-constexpr int kIoBufferBytes = 1 << 16;
 // Reads up to this far (a fraction of a second) past the last one decode on instead of seeking.
 constexpr int kReadOnDivisor = 4;
 // Codecs other than PCM decode this much (a fraction of a second) before a sought sample:
@@ -87,22 +86,7 @@ HRESULT AudioSource::OpenStream() {
 }
 
 bool AudioSource::OpenContainer() {
-    if (!file || file->fd < 0) return false;
-    reader.fd = file->fd;
-    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
-    io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 0, &reader, ReadFileAt, nullptr,
-                                     SeekFileAt)
-                : nullptr;
-    if (!io) {
-        av_free(buffer);
-        return false;
-    }
-    fmt = avformat_alloc_context();
-    if (!fmt) return false;
-    fmt->pb = io;
-    fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // On failure avformat_open_input frees fmt; io stays ours.
-    if (avformat_open_input(&fmt, file->name.c_str(), nullptr, nullptr) < 0 ||
+    if (!file || !OpenDemuxer(*file, reader, io, fmt) ||
         avformat_find_stream_info(fmt, nullptr) < 0)
         return false;
     stream = FirstAudioStream(fmt);

@@ -121,7 +121,8 @@ Cursor::~Cursor() {
     avio_context_free(&io);
 }
 
-bool Cursor::OpenContainer(const SourceFile& file, bool probe, bool* readable) {
+bool OpenDemuxer(const SourceFile& file, FileReader& reader, AVIOContext*& io,
+                 AVFormatContext*& fmt) {
     if (file.fd < 0) return false;
     reader.fd = file.fd;
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
@@ -137,7 +138,11 @@ bool Cursor::OpenContainer(const SourceFile& file, bool probe, bool* readable) {
     fmt->pb = io;
     fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
     // On failure avformat_open_input frees fmt; io stays ours.
-    if (avformat_open_input(&fmt, file.name.c_str(), nullptr, nullptr) < 0) return false;
+    return avformat_open_input(&fmt, file.name.c_str(), nullptr, nullptr) >= 0;
+}
+
+bool Cursor::OpenContainer(const SourceFile& file, bool probe, bool* readable) {
+    if (!OpenDemuxer(file, reader, io, fmt)) return false;
     if (probe && avformat_find_stream_info(fmt, nullptr) < 0) return false;
     if (readable) *readable = true;
     stream = FirstVideoStream(fmt);

@@ -63,6 +63,10 @@ struct FileReader {
 // The AVIOContext callbacks over a FileReader (the opaque pointer).
 int ReadFileAt(void* opaque, uint8_t* buffer, int size);
 int64_t SeekFileAt(void* opaque, int64_t offset, int whence);
+// Opens a demuxer over file that reads through reader with an I/O context of its own (io).
+// False on failure; io and fmt are then what is left to free (avformat_open_input frees fmt).
+bool OpenDemuxer(const SourceFile& file, FileReader& reader, AVIOContext*& io,
+                 AVFormatContext*& fmt);
 
 // Holds the last frame handed out and possibly the one after it (decoded to learn that the
 // last one repeats, where the file leaves a frame out).
