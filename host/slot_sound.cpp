@@ -98,20 +98,48 @@ StreamRef Silence(SlotSources& files, const WAVEFORMATEX& format, int64_t sample
     });
 }
 
-// material's sound in the track's format, as a stream of its own.
-StreamRef Converted(const Track& material, const WAVEFORMATEX& format, SlotSources& files) {
-    const int64_t samples = material.Samples();
-    if (samples == 0) return CloneOf(nullptr);
+// A stream over a new file of the session's own that convert(path) writes; null when it fails.
+template <typename Convert> StreamRef ConvertedFile(SlotSources& files, Convert&& convert) {
     const fs::path scratch = files.ScratchPath();
-    LONG written = 0;
-    WAVEFORMATEX target = format;
-    if (AVIConvertAudioToFileA(scratch.c_str(), material.stream.get(), 0, LONG(samples), &target,
-                               &written) != AVIERR_OK) {
+    if (convert(scratch.c_str()) != AVIERR_OK) {
         RemoveFile(scratch);
         return {};
     }
     StreamRef file = files.AdoptSound(scratch);
     return file ? CloneOf(file.get()) : StreamRef();
+}
+
+// material's sound in the track's format, as a stream of its own.
+StreamRef Converted(const Track& material, const WAVEFORMATEX& format, SlotSources& files) {
+    const int64_t samples = material.Samples();
+    if (samples == 0) return CloneOf(nullptr);
+    WAVEFORMATEX target = format;
+    LONG written = 0;
+    return ConvertedFile(files, [&](const char* path) {
+        return AVIConvertAudioToFileA(path, material.stream.get(), 0, LONG(samples), &target,
+                                      &written);
+    });
+}
+
+// material's sound made to last `samples` samples in the track's format: played faster or
+// slower, as the frames it goes with are.
+StreamRef Stretched(const Track& material, const WAVEFORMATEX& format, int64_t samples,
+                    SlotSources& files) {
+    const int64_t have = material.Samples();
+    if (have == 0 || samples == 0) return Silence(files, format, samples);
+    WAVEFORMATEX target = format;
+    LONG written = 0;
+    return ConvertedFile(files, [&](const char* path) {
+        return AVIStretchAudioToFileA(path, material.stream.get(), 0, LONG(have), &target,
+                                      LONG(samples), &written);
+    });
+}
+
+// Whether a frame lasts as long in both tracks' timings.
+bool SameFrameTime(const Track& a, const Track& b) {
+    using Wide = __int128;
+    return Wide(a.perFrameNum) * b.perFrameDen * b.format.nSamplesPerSec ==
+           Wide(b.perFrameNum) * a.perFrameDen * a.format.nSamplesPerSec;
 }
 
 // The samples a slot's frames last at video's rate, in sound of `format`.
@@ -307,10 +335,13 @@ bool Insert(Track& track, const AVISTREAMINFOA& video, int64_t frames, int64_t p
         edited.stream = Silence(files, edited.format, FrameStart(edited, frames));
         if (!edited.stream) return false;
     }
+    // Frames of another rate take the time of this slot's frames, and their sound with them.
+    const int64_t needed = FrameStart(edited, position + count) - FrameStart(edited, position);
     StreamRef inserted;
     if (!material.Present())
-        inserted = Silence(files, edited.format,
-                           FrameStart(edited, position + count) - FrameStart(edited, position));
+        inserted = Silence(files, edited.format, needed);
+    else if (!SameFrameTime(material, edited))
+        inserted = Stretched(material, edited.format, needed, files);
     else if (SameFormat(material.format, edited.format))
         inserted = CloneOf(material.stream.get());
     else

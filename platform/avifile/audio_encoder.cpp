@@ -1,5 +1,7 @@
 #include "audio_encoder.h"
 
+#include "compressors.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -27,11 +29,6 @@ bool IsPcm16(const WAVEFORMATEX& format) {
            format.nChannels > 0 && format.nSamplesPerSec > 0 &&
            format.nSamplesPerSec <= INT32_MAX &&
            format.nBlockAlign == format.nChannels * (kPcmBits / kBitsPerByte);
-}
-
-bool AviStoresCodec(AVCodecID codec) {
-    const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
-    return avi && avformat_query_codec(avi, codec, FF_COMPLIANCE_NORMAL) == 1;
 }
 
 // The encoder's first sample format: libavcodec lists its native one first.

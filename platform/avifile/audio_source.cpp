@@ -162,6 +162,10 @@ void AudioSource::DescribeStream() {
         std::strncpy(info.szName, title->value, sizeof info.szName - 1);
 }
 
+StoredCodec AudioSource::Stored() const {
+    return StoredCodecOf(*fmt->streams[stream]->codecpar);
+}
+
 bool AudioSource::Read(LONG start, LONG count, uint8_t* dst) {
     if (start < 0 || count < 0 || int64_t{start} + count > length) return false;
     const int64_t end = int64_t{start} + count;

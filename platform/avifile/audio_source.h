@@ -11,6 +11,7 @@
 // and read once in order, so unlike video there is no cache and only one read position.
 #pragma once
 
+#include "audio_packets.h"
 #include "avifile.h"
 #include "cursor.h"
 
@@ -45,6 +46,11 @@ class AudioSource {
 
     // Samples [start, start + count) (inside Length()) into dst, nBlockAlign bytes each.
     bool Read(LONG start, LONG count, uint8_t* dst);
+
+    // The codec the samples are stored in, as a saved AVI file can keep it.
+    StoredCodec Stored() const;
+    // The stored packets, read apart from the samples; null when they cannot be read.
+    std::unique_ptr<AudioPackets> OpenPackets() const { return AudioPackets::Open(*file, stream); }
 
   private:
     AudioSource() = default;

@@ -35,6 +35,7 @@ class AudioFileStream final : public AviStream {
             samplesRead,
             [this](LONG from, LONG count, uint8_t* dst) { return source.Read(from, count, dst); });
     }
+    AudioSource* StoredAudio() override { return &source; }
 
   private:
     AviFile* file;

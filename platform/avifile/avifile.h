@@ -197,6 +197,11 @@ PLATFORM_API LONG EditStreamGetPieces(PAVISTREAM stream, EDITSTREAMPIECE* pieces
 PLATFORM_API HRESULT AVIConvertAudioToFileA(const char* path, PAVISTREAM source, LONG start,
                                             LONG samples, const WAVEFORMATEX* target,
                                             LONG* written);
+// As AVIConvertAudioToFileA, but the samples are made to last exactly targetSamples samples of
+// target's rate: they play faster or slower, and their pitch changes with it.
+PLATFORM_API HRESULT AVIStretchAudioToFileA(const char* path, PAVISTREAM source, LONG start,
+                                            LONG samples, const WAVEFORMATEX* target,
+                                            LONG targetSamples, LONG* written);
 
 // Writes a video stream, and an audio stream after it when streamCount is 2, to a new AVI file
 // at path. The video is compressed as options[0] says (fccHandler "DIB " or 0 keeps the frames

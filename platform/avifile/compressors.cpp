@@ -122,11 +122,6 @@ void ApplySettings(const Compressor& compressor, const AVICOMPRESSOPTIONS& setti
         ApplyQuality(compressor, settings.dwQuality, context, options);
 }
 
-bool AviStoresCodec(AVCodecID codec) {
-    const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
-    return avi && avformat_query_codec(avi, codec, FF_COMPLIANCE_NORMAL) == 1;
-}
-
 // The decoded picture as a bottom-up 24-bit DIB.
 bool ToDib24(const AVFrame* decoded, std::vector<uint8_t>& picture) {
     const BITMAPINFOHEADER format = MakeDibHeader(decoded->width, decoded->height, kDeliveredBits);
@@ -302,6 +297,11 @@ bool PreviewFrame(const Compressor& compressor, const AVICOMPRESSOPTIONS& settin
     done = done && DecodePacket(encoder->Context(), packet, picture);
     av_packet_free(&packet);
     return done;
+}
+
+bool AviStoresCodec(int codec) {
+    const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+    return avi && avformat_query_codec(avi, AVCodecID(codec), FF_COMPLIANCE_NORMAL) == 1;
 }
 
 } // namespace avi

@@ -36,6 +36,8 @@ struct Compressor {
 
 // The AVPixelFormat of uncompressed frames of this bit count; AV_PIX_FMT_NONE for others.
 int DibPixelFormat(int bitCount);
+// Whether an AVI file can hold packets of the libavcodec codec (an AVCodecID).
+bool AviStoresCodec(int codec);
 
 std::span<const Compressor> Compressors();
 // The compressor of a handler (0 means full frames); null if there is none.

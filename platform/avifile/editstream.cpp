@@ -22,6 +22,7 @@
 // Audio works the same in samples; a read of many samples runs across the pieces.
 #include "avifile.h"
 
+#include "audio_source.h"
 #include "audio_stream.h"
 #include "stream.h"
 #include "wave_format.h"
@@ -320,6 +321,20 @@ class EditStream final : public AviStream {
     }
 
     // In frame order; writes at most capacity pieces, counts them all.
+    // Whole when its pieces are one file's audio in order, every sample once.
+    avi::AudioSource* StoredAudio() override {
+        avi::AudioSource* stored = nullptr;
+        int64_t next = 0;
+        bool whole = bool(tree_);
+        Visit(tree_, [&](const Piece& p) {
+            avi::AudioSource* of = p.source()->StoredAudio();
+            if (next == 0) stored = of;
+            whole = whole && of && of == stored && p.first() == next;
+            next += p.count();
+        });
+        return whole && next == stored->Length() ? stored : nullptr;
+    }
+
     LONG Pieces(EDITSTREAMPIECE* out, LONG capacity) const {
         LONG n = 0;
         Visit(tree_, [&](const Piece& p) {

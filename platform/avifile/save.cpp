@@ -4,6 +4,8 @@
 #include "avifile.h"
 
 #include "audio_encoder.h"
+#include "audio_packets.h"
+#include "audio_source.h"
 #include "compressors.h"
 #include "dib.h"
 #include "stream.h"
@@ -66,14 +68,14 @@ bool ReadSource(PAVISTREAM stream, Source& source) {
     return source.frames >= 0 && source.format.biSizeImage > 0;
 }
 
-struct AudioSource {
+struct AudioInput {
     PAVISTREAM stream;
     WAVEFORMATEX format;
     LONG samples;
 };
 
 // An audio stream delivers 16-bit PCM; the encoder checks the rest of the format.
-bool ReadAudioSource(PAVISTREAM stream, AudioSource& source) {
+bool ReadAudioInput(PAVISTREAM stream, AudioInput& source) {
     AVISTREAMINFOA info{};
     source.stream = stream;
     source.format = {};
@@ -243,27 +245,39 @@ class EncodedFrames final : public VideoTrack {
     AVPacket* packet;
 };
 
-// The audio stream's samples read in order, encoded, and written up to a given sample.
+// The sound of the file, written up to a given time in step with the frames.
 class AudioTrack {
   public:
-    AudioTrack(const AudioSource& source, std::unique_ptr<AudioEncoder> encoder)
+    virtual ~AudioTrack() = default;
+    virtual bool Describe(AVStream& added) = 0;
+    // Writes what sounds before frame `frame` of the video and is not written yet.
+    virtual bool WriteBeforeFrame(Muxer& muxer, LONG frame, const AVISTREAMINFOA& video) = 0;
+    virtual bool Finish(Muxer& muxer) = 0;
+
+  protected:
+    AVStream* stream = nullptr;
+};
+
+// The audio stream's samples read in order, encoded, and written up to a given sample.
+class EncodedAudio final : public AudioTrack {
+  public:
+    EncodedAudio(const AudioInput& source, std::unique_ptr<AudioEncoder> encoder)
         : source(source), encoder(std::move(encoder)),
           buffer(size_t(kAudioReadSamples) * source.format.nBlockAlign) {}
 
-    bool Describe(AVStream& added) {
+    bool Describe(AVStream& added) override {
         stream = &added;
         stream->time_base = encoder->Context().time_base;
         return avcodec_parameters_from_context(stream->codecpar, &encoder->Context()) >= 0;
     }
 
-    // Encodes the samples that sound before frame `frame` of the video and are not written yet.
-    bool WriteBeforeFrame(Muxer& muxer, LONG frame, const AVISTREAMINFOA& video) {
+    bool WriteBeforeFrame(Muxer& muxer, LONG frame, const AVISTREAMINFOA& video) override {
         const int64_t start =
             av_rescale(int64_t{frame} * video.dwScale, source.format.nSamplesPerSec, video.dwRate);
         return WriteUntil(muxer, LONG(std::min<int64_t>(start, source.samples)));
     }
 
-    bool Finish(Muxer& muxer) {
+    bool Finish(Muxer& muxer) override {
         return WriteUntil(muxer, source.samples) &&
                encoder->Finish([&](AVPacket* packet) { return Store(muxer, packet); });
     }
@@ -298,12 +312,61 @@ class AudioTrack {
         return muxer.Write(packet, encoder->Context().time_base, *stream);
     }
 
-    const AudioSource& source;
+    const AudioInput& source;
     std::unique_ptr<AudioEncoder> encoder;
     std::vector<uint8_t> buffer;
-    AVStream* stream = nullptr;
     LONG next = 0;
     int64_t packets = 0;
+};
+
+// The file's stored packets of a sound that was not edited, copied as they are: no loss and
+// no encoding.
+class CopiedAudio final : public AudioTrack {
+  public:
+    explicit CopiedAudio(std::unique_ptr<AudioPackets> packets)
+        : packets(std::move(packets)), packet(av_packet_alloc()) {}
+    ~CopiedAudio() override { av_packet_free(&packet); }
+
+    bool Describe(AVStream& added) override {
+        stream = &added;
+        stream->time_base = packets->TimeBase();
+        if (!packet || avcodec_parameters_copy(stream->codecpar, &packets->Parameters()) < 0)
+            return false;
+        stream->codecpar->codec_tag = 0; // the muxer's own tag for the codec
+        return true;
+    }
+
+    bool WriteBeforeFrame(Muxer& muxer, LONG frame, const AVISTREAMINFOA& video) override {
+        const AVRational time = packets->TimeBase();
+        const int64_t start =
+            av_rescale(int64_t{frame} * video.dwScale, time.den, int64_t{video.dwRate} * time.num);
+        return WriteUntil(muxer, start);
+    }
+
+    bool Finish(Muxer& muxer) override { return WriteUntil(muxer, INT64_MAX); }
+
+  private:
+    // Copies the packets that start before `end` (in the stream's time base).
+    bool WriteUntil(Muxer& muxer, int64_t end) {
+        while (!ended) {
+            if (!held) {
+                const int read = packets->Next(packet);
+                if (read < 0) return false;
+                ended = read == 0;
+                held = read == 1;
+                continue;
+            }
+            if (packet->pts != AV_NOPTS_VALUE && packet->pts >= end) return true;
+            held = false;
+            if (!muxer.Write(packet, packets->TimeBase(), *stream)) return false;
+        }
+        return true;
+    }
+
+    std::unique_ptr<AudioPackets> packets;
+    AVPacket* packet;
+    bool held = false; // packet holds the next one to write
+    bool ended = false;
 };
 
 struct Tracks {
@@ -347,7 +410,7 @@ HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM* streams,
     if (!ReadSource(streams[0], source)) return AVIERR_ERROR;
     const Compressor* compressor = FindCompressor(options[0]->fccHandler);
     if (!compressor) return AVIERR_NOCOMPRESSOR;
-    AudioSource audio{};
+    AudioInput audio{};
     Tracks tracks;
     if (compressor->encoder) {
         auto encoder = DibEncoder::Open(*compressor, source.format, source.info.dwRate,
@@ -358,13 +421,20 @@ HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM* streams,
         tracks.video = std::make_unique<FullFrames>(source);
     }
     if (withAudio) {
-        if (!ReadAudioSource(streams[1], audio)) return AVIERR_BADFORMAT;
-        const AudioCodec* codec = FindAudioCodec(options[1]->fccHandler);
-        auto encoder = codec
-                           ? AudioEncoder::Open(*codec, audio.format, options[1]->dwBytesPerSecond)
-                           : nullptr;
-        if (!encoder) return AVIERR_NOCOMPRESSOR;
-        tracks.audio = std::make_unique<AudioTrack>(audio, std::move(encoder));
+        if (!ReadAudioInput(streams[1], audio)) return AVIERR_BADFORMAT;
+        AudioSource* stored = CopyableAudio(streams[1]);
+        if (stored && stored->Stored().tag == options[1]->fccHandler) {
+            auto packets = stored->OpenPackets();
+            if (!packets) return AVIERR_ERROR;
+            tracks.audio = std::make_unique<CopiedAudio>(std::move(packets));
+        } else {
+            const AudioCodec* codec = FindAudioCodec(options[1]->fccHandler);
+            auto encoder =
+                codec ? AudioEncoder::Open(*codec, audio.format, options[1]->dwBytesPerSecond)
+                      : nullptr;
+            if (!encoder) return AVIERR_NOCOMPRESSOR;
+            tracks.audio = std::make_unique<EncodedAudio>(audio, std::move(encoder));
+        }
     }
     Progress progress(callback, source.frames);
     return Write(path, source, tracks, progress, created);

@@ -7,6 +7,10 @@
 
 #include <atomic>
 
+namespace avi {
+class AudioSource;
+}
+
 struct RefCounted {
     virtual ~RefCounted() = default;
     // Takes one more reference; returns the references there are now.
@@ -44,6 +48,9 @@ struct AviStream : RefCounted {
         if (result == AVIERR_OK && samplesRead) *samplesRead = buffer ? 1 : 0;
         return result;
     }
+    // The file's audio this stream reads unchanged, from its first sample to its last; null
+    // when it reads anything else.
+    virtual avi::AudioSource* StoredAudio() { return nullptr; }
     virtual HRESULT SetFormat(LONG, void*, LONG) { return AVIERR_ERROR; }
     virtual HRESULT Write(LONG, LONG, void*, LONG, DWORD, LONG*, LONG*) { return AVIERR_ERROR; }
 };

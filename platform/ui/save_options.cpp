@@ -2,6 +2,8 @@
 #include "ui/ui_script.h"
 
 #include "audio_encoder.h"
+#include "audio_packets.h"
+#include "audio_source.h"
 #include "compressors.h"
 
 #include <QApplication>
@@ -71,23 +73,42 @@ struct AudioChoice {
 struct AudioOffer {
     std::vector<AudioChoice> choices;
     AVICOMPRESSOPTIONS initial;
+    DWORD copied = 0; // the choice that copies the stored sound; 0: there is none
 };
 
-// The codecs this machine encodes the stream's sound with, and leaving it out; only leaving it
-// out when the second stream is not audio that can be read.
-std::vector<AudioChoice> AudioChoicesFor(PAVISTREAM stream) {
-    std::vector<AudioChoice> choices;
+// The stored sound copied as it is when the stream reads it unchanged (first, and in place of
+// encoding into the same codec), the codecs this machine encodes the stream's sound with, and
+// leaving it out; only leaving it out when the second stream is not audio that can be read.
+AudioOffer AudioOfferFor(PAVISTREAM stream, const AVICOMPRESSOPTIONS& initial) {
+    AudioOffer offer{{}, initial};
+    std::vector<AudioChoice>& choices = offer.choices;
     AVISTREAMINFOA info{};
     WAVEFORMATEX format{};
     LONG size = sizeof format;
     if (stream && AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK &&
         info.fccType == streamtypeAUDIO &&
         AVIStreamReadFormat(stream, 0, &format, &size) == AVIERR_OK) {
+        if (const avi::AudioSource* stored = avi::CopyableAudio(stream)) {
+            const avi::StoredCodec codec = stored->Stored();
+            offer.copied = codec.tag;
+            choices.push_back(
+                {offer.copied,
+                 QStringLiteral("元の音声のまま (%1)").arg(QString::fromStdString(codec.name))});
+        }
         for (const avi::AudioCodec* codec : avi::OfferedAudioCodecs(format))
-            choices.push_back({codec->tag, QString::fromUtf8(codec->name)});
+            if (codec->tag != offer.copied)
+                choices.push_back({codec->tag, QString::fromUtf8(codec->name)});
     }
     choices.push_back({AUDIO_LEAVE_OUT, QStringLiteral("音声なし")});
-    return choices;
+    return offer;
+}
+
+// The choice made when the record names none: the stored sound copied where it can be, else
+// PCM.
+DWORD DefaultAudioChoice(const AudioOffer& offer) {
+    const bool valid = offer.initial.dwFlags & AVICOMPRESSF_VALID;
+    if (valid && offer.initial.fccHandler) return offer.initial.fccHandler;
+    return offer.copied ? offer.copied : DWORD{WAVE_FORMAT_PCM};
 }
 
 // The options record of an audio choice.
@@ -240,10 +261,7 @@ QComboBox* SaveOptionsDialog::MakeAudioList(const AudioOffer& offer) {
     audio = Named(new QComboBox, ui_script::kSaveOptionsAudio);
     for (const AudioChoice& choice : offer.choices)
         audio->addItem(choice.name, QVariant::fromValue(choice.handler));
-    const bool valid = offer.initial.dwFlags & AVICOMPRESSF_VALID;
-    const DWORD wanted =
-        valid && offer.initial.fccHandler ? offer.initial.fccHandler : DWORD{WAVE_FORMAT_PCM};
-    const int index = audio->findData(QVariant::fromValue(wanted));
+    const int index = audio->findData(QVariant::fromValue(DefaultAudioChoice(offer)));
     audio->setCurrentIndex(index >= 0 ? index : 0);
     return audio;
 }
@@ -321,7 +339,8 @@ int ScriptedAnswer(unsigned flags, const std::vector<const avi::Compressor*>& of
     saveAnswers.pop_front();
     if (!answer) return 0;
     *options[0] = answer->video;
-    if (audioOffer) *options[1] = answer->audio.value_or(AudioOptions(WAVE_FORMAT_PCM));
+    if (audioOffer)
+        *options[1] = answer->audio.value_or(AudioOptions(DefaultAudioChoice(*audioOffer)));
     return 1;
 }
 
@@ -362,8 +381,7 @@ extern "C" int AVISaveOptions(HWND owner, unsigned flags, int streamCount, PAVIS
         ReadSample(streams[0], sample) ? avi::OfferedCompressors(sample.format, sample.info)
                                        : std::vector<const avi::Compressor*>{};
     const std::optional<AudioOffer> audio =
-        streamCount == 2 ? std::optional(AudioOffer{AudioChoicesFor(streams[1]), *options[1]})
-                         : std::nullopt;
+        streamCount == 2 ? std::optional(AudioOfferFor(streams[1], *options[1])) : std::nullopt;
     const AudioOffer* audioOffer = audio ? &*audio : nullptr;
     if (ui_script::Active()) return ScriptedAnswer(flags, offered, audioOffer, options);
     if (offered.empty() || !qApp) return 0;

@@ -261,10 +261,88 @@ TEST_P(CrossFadeSound, MixesTheSoundsAsThePictures) {
     EXPECT_EQ(wrong, 0u);
 }
 
+// Frames of another rate take this slot's frame time, and their sound is stretched to it: the
+// sound after them stays with its frames.
+using SoundOfAnotherRate = SessionSound;
+
+TEST_P(SoundOfAnotherRate, IsStretchedToThePastedFrames) {
+    const Timing& t = GetParam();
+    const Timing faster{"Faster", "30", 30, 1, 48000, 30};
+    ASSERT_TRUE(session::OpenVideo(MakeClip("a.avi", t, true).c_str()).done);
+    ASSERT_TRUE(session::OpenVideo(MakeClip("c.avi", faster, true, 500'000).c_str()).done);
+    session::SetRange(0, 6);
+    ASSERT_TRUE(session::Copy().done);
+    ASSERT_TRUE(session::SwitchSlot(0).done);
+    const LONG before = AVIStreamLength(session::SoundOf(0).stream);
+    session::SetRange(10, 11);
+    ASSERT_TRUE(session::Paste().done);
+
+    Model model{{}, int64_t(t.sampleRate) * t.rateDen, t.rateNum};
+    for (int64_t i = 0; i < before; ++i)
+        model.samples.push_back(i);
+    const int64_t pasted = model.First(16) - model.First(10);
+    EXPECT_EQ(AVIStreamLength(session::SoundOf(0).stream), before + pasted);
+    const session::SlotSound sound = session::SoundOf(0);
+    const auto count = LONG(before - model.First(10));
+    std::vector<int16_t> after(size_t(count) * 2);
+    ASSERT_EQ(AVIStreamRead(sound.stream, LONG(model.First(16)), count, after.data(),
+                            LONG(after.size() * 2), nullptr, nullptr),
+              AVIERR_OK);
+    for (LONG i = 0; i < count; i += 997)
+        ASSERT_EQ(IndexOf(after[size_t(i) * 2], after[size_t(i) * 2 + 1]), model.First(10) + i)
+            << "sample " << i << " after the pasted frames";
+}
+
+// A file's first sound track opens with its frames; a sound that cannot be read leaves the
+// frames open and says so once.
+using OpeningSound = SessionSound;
+
+TEST_P(OpeningSound, TakesTheFirstTrackOrTellsWhyThereIsNone) {
+    const std::string tiny = "-f lavfi -i color=c=gray:s=32x24:r=25 -frames:v 10 -c:v rawvideo ";
+    const std::string tone = "-f lavfi -i sine=sample_rate=48000:duration=1 ";
+    const std::string low = "-f lavfi -i sine=sample_rate=22050:duration=1 ";
+    ASSERT_TRUE(Shell("ffmpeg -v error -y " + tiny + "silent.avi"));
+    ASSERT_TRUE(Shell("ffmpeg -v error -y -f lavfi -i color=c=gray:s=32x24:r=25 " + tone + low +
+                      "-map 0 -map 1 -map 2 -frames:v 10 -c:v rawvideo -c:a pcm_s16le two.avi"));
+    fs::copy_file("two.avi", "broken.avi");
+    {
+        // The first track's wave format tag (PCM, 1 channel, 48000 Hz) becomes one no decoder
+        // knows.
+        std::fstream file("broken.avi", std::ios::in | std::ios::out | std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(file)), {});
+        const size_t at = bytes.find(std::string("\x01\x00\x01\x00\x80\xBB\x00\x00", 8));
+        ASSERT_NE(at, std::string::npos);
+        file.seekp(std::streamoff(at));
+        file.write("\x42\x42", 2);
+    }
+    const struct {
+        const char* file;
+        DWORD rate; // 0: no sound
+        const char* message;
+    } cases[] = {
+        {"silent.avi", 0, ""},
+        {"two.avi", 48000, ""},
+        {"broken.avi", 0, "音声を読み込めなかったので、映像だけを開きました。"},
+    };
+    for (int slot = 0; slot < 3; ++slot) {
+        SCOPED_TRACE(cases[slot].file);
+        const Outcome opened = session::OpenVideo(cases[slot].file);
+        EXPECT_TRUE(opened.done);
+        EXPECT_EQ(opened.message, cases[slot].message);
+        EXPECT_EQ(AVIStreamLength(workspace.slotStreams[slot]), 10);
+        const session::SlotSound sound = session::SoundOf(slot);
+        EXPECT_EQ(sound.stream ? sound.format.nSamplesPerSec : 0, cases[slot].rate);
+    }
+}
+
 constexpr Timing kPal{"Pal", "25", 25, 1, 48000, 100};
 constexpr Timing kNtsc{"Ntsc", "30000/1001", 30000, 1001, 44100, 120};
 
 INSTANTIATE_TEST_SUITE_P(Timings, SessionSound, testing::Values(kPal, kNtsc),
+                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Timings, SoundOfAnotherRate, testing::Values(kPal, kNtsc),
+                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, OpeningSound, testing::Values(kPal),
                          [](const auto& info) { return std::string(info.param.name); });
 // Whole samples to a frame keep the model of the mix simple.
 INSTANTIATE_TEST_SUITE_P(Timings, CrossFadeSound, testing::Values(kPal),

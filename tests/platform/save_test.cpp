@@ -372,6 +372,91 @@ INSTANTIATE_TEST_SUITE_P(Choices, SaveOptionsAudio,
                                                    24000},
                                          AudioPick{AUDIO_LEAVE_OUT, AUDIO_LEAVE_OUT, 0}));
 
+// The stored bytes of the file's first sound track, packet after packet.
+std::string SoundPayload(const std::string& path) {
+    return Output("ffmpeg -nostdin -v error -i '" + path + "' -map 0:a:0 -c copy -f data -");
+}
+
+struct StoredCase {
+    const char* file;  // made with this sound codec
+    const char* codec; // ffprobe's name of it
+    DWORD tag;         // its wave format tag
+    bool edited;       // some samples are cut before saving
+};
+
+void PrintTo(const StoredCase& c, std::ostream* out) {
+    *out << c.codec << (c.edited ? " edited" : " unedited");
+}
+
+class StoredSound : public testing::TestWithParam<StoredCase> {};
+
+// Unedited compressed sound is offered and saved packet for packet by default; once edited it
+// is offered as samples only, and PCM comes first.
+TEST_P(StoredSound, IsCopiedUntilItIsEdited) {
+    const StoredCase& c = GetParam();
+    fixtures::ScratchDir dir;
+    const std::string original = dir.File(c.file);
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=25 -f lavfi "
+                           "-i sine=sample_rate=48000 -t 1 -c:v mpeg4 -c:a " +
+                           std::string(c.codec) + " '" + original + "'")
+                              .c_str()),
+              0);
+    PAVISTREAM source = MakeSource(dir);
+    PAVISTREAM file = nullptr;
+    ASSERT_EQ(AVIStreamOpenFromFileA(&file, original.c_str(), streamtypeAUDIO, 0, OF_READ, nullptr),
+              AVIERR_OK);
+    PAVISTREAM sound = nullptr;
+    ASSERT_EQ(CreateEditableStream(&sound, file), AVIERR_OK);
+    AVIStreamRelease(file);
+    if (c.edited) {
+        LONG start = 1000, length = 480;
+        PAVISTREAM cut = nullptr;
+        ASSERT_EQ(EditStreamCut(sound, &start, &length, &cut), AVIERR_OK);
+        AVIStreamRelease(cut);
+    }
+    std::vector<DWORD> listed;
+    DWORD shownFirst = 0;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (auto* audio = Control<QComboBox>(dialog, ui_script::kSaveOptionsAudio)) {
+            for (int i = 0; i < audio->count(); ++i)
+                listed.push_back(audio->itemData(i).toUInt());
+            shownFirst = audio->currentData().toUInt();
+        }
+        Control<QPushButton>(dialog, ui_script::kSaveOptionsOk)->click();
+    });
+    AVICOMPRESSOPTIONS video{};
+    AVICOMPRESSOPTIONS audio{};
+    AVICOMPRESSOPTIONS* list[] = {&video, &audio};
+    PAVISTREAM streams[] = {source, sound};
+    ASSERT_EQ(AVISaveOptions(nullptr, 0, 2, streams, list), 1);
+    const std::string saved = dir.File("saved.avi");
+    const HRESULT written = AVISaveVA(saved.c_str(), nullptr, nullptr, 2, streams, list);
+    AVIStreamRelease(sound);
+    AVIStreamRelease(source);
+    ASSERT_EQ(written, AVIERR_OK);
+
+    const bool offered = std::find(listed.begin(), listed.end(), c.tag) != listed.end();
+    if (c.edited) {
+        EXPECT_EQ(shownFirst, DWORD{WAVE_FORMAT_PCM});
+        EXPECT_EQ(ProbeAudio(saved).codec, "pcm_s16le");
+        if (c.tag != WAVE_FORMAT_AAC) EXPECT_FALSE(offered); // no encoder of it here
+    } else {
+        EXPECT_EQ(listed.front(), c.tag);
+        EXPECT_EQ(shownFirst, c.tag);
+        EXPECT_EQ(ProbeAudio(saved).codec, c.codec);
+        const std::string payload = SoundPayload(original);
+        EXPECT_FALSE(payload.empty());
+        EXPECT_TRUE(SoundPayload(saved) == payload) << "the packets were not copied as they are";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, StoredSound,
+                         testing::Values(StoredCase{"aac.mp4", "aac", WAVE_FORMAT_AAC, false},
+                                         StoredCase{"aac.mp4", "aac", WAVE_FORMAT_AAC, true},
+                                         StoredCase{"ac3.mkv", "ac3", 0x2000, false},
+                                         StoredCase{"ac3.mkv", "ac3", 0x2000, true}));
+
 // The note the dialog shows for a stream of this size (empty when there is none); the user
 // then cancels.
 std::string EvenSizeNoteFor(const fixtures::ScratchDir& dir, int width, int height) {
