@@ -221,6 +221,32 @@ bool AppendOther(const sound_plan::Run& run, const Track& other, Track& result,
                               std::max<LONG>(AVIStreamLength(material.get()), 0));
 }
 
+// The other slot's sound of the run's frames in `format`, as a track whose frame 0 is the run's
+// first frame.
+bool ConvertedRun(const sound_plan::Run& run, const Track& other, const WAVEFORMATEX& format,
+                  Track& converted, SlotSources& files) {
+    Track source, taken;
+    if (!other.CloneInto(source) || !Take(source, run.otherFrame, run.count, false, taken))
+        return false;
+    converted.format = format;
+    converted.perFrameNum = taken.perFrameNum * format.nSamplesPerSec;
+    converted.perFrameDen = taken.perFrameDen * taken.format.nSamplesPerSec;
+    converted.stream = Converted(taken, format, files);
+    return bool(converted.stream);
+}
+
+// A run of own frames mixed with another slot's, whose sound is first converted to own's format
+// where it differs.
+bool MixAnyRun(const sound_plan::Run& run, const Track& own, const Track& other, Track& result,
+               SlotSources& files) {
+    if (SameFormat(other.format, own.format)) return MixRun(run, own, other, result, files);
+    Track converted;
+    sound_plan::Run fromStart = run;
+    fromStart.otherFrame = 0;
+    return ConvertedRun(run, other, own.format, converted, files) &&
+           MixRun(fromStart, own, converted, result, files);
+}
+
 } // namespace
 
 bool FromPlan(const sound_plan::Plan& plan, const Track& own,
@@ -238,12 +264,11 @@ bool FromPlan(const sound_plan::Plan& plan, const Track& own,
     int64_t frame = 0;
     for (const sound_plan::Run& run : plan) {
         const Track* other = SlotTrack(slots, run.otherSlot);
-        const bool mixable = own.Present() && run.own >= 0 && other &&
-                             SameFormat(other->format, own.format) &&
-                             (run.share > 0 || run.step != 0);
+        const bool mixable =
+            own.Present() && run.own >= 0 && other && (run.share > 0 || run.step != 0);
         bool done = true;
         if (mixable && (run.share < 1 || run.step != 0))
-            done = MixRun(run, own, *other, result, files);
+            done = MixAnyRun(run, own, *other, result, files);
         else if (other && (run.own < 0 || run.share >= 1))
             done = AppendOther(run, *other, result, files);
         else if (own.Present() && run.own >= 0)

@@ -53,7 +53,7 @@ bool Reverse(Track& track, int64_t first, int64_t last, SlotSources& files);
 
 // The sound of the frames a render made, as its plan says: `own` is the rendered slot's sound
 // before the render, slots[i] slot i's sound. Mixed frames add the two sounds by their shares;
-// another slot's sound of another format is converted, and left out of a mix.
+// another slot's sound of another format is converted to the result's first.
 bool FromPlan(const sound_plan::Plan& plan, const Track& own,
               const std::vector<const Track*>& slots, Track& result, SlotSources& files);
 

@@ -335,6 +335,61 @@ TEST_P(OpeningSound, TakesTheFirstTrackOrTellsWhyThereIsNone) {
     }
 }
 
+// How strongly the tone of `hertz` sounds in the left channel of frames [first, first + 1) of
+// the slot's sound (25 fps, 48 kHz: 1920 samples a frame).
+double Tone(int slot, int frame, double hertz) {
+    const session::SlotSound sound = session::SoundOf(slot);
+    const int channels = sound.format.nChannels;
+    std::vector<int16_t> samples(size_t(1920) * channels);
+    if (AVIStreamRead(sound.stream, frame * 1920, 1920, samples.data(), LONG(samples.size() * 2),
+                      nullptr, nullptr) != AVIERR_OK)
+        return -1;
+    double re = 0, im = 0;
+    for (int i = 0; i < 1920; ++i) {
+        const double phase = 2 * M_PI * hertz * i / 48000;
+        re += samples[size_t(i) * channels] * std::cos(phase);
+        im += samples[size_t(i) * channels] * std::sin(phase);
+    }
+    return 2 * std::hypot(re, im) / 1920;
+}
+
+// A mono sound cross-faded into a stereo one is converted, then mixed: one tone fades out as
+// the other fades in.
+TEST_P(CrossFadeSound, MixesASoundOfAnotherChannelCount) {
+    const auto make = [](const char* name, int hertz, int channels) {
+        return Shell("ffmpeg -v error -y -f lavfi -i color=c=gray:s=32x24:r=25 -f lavfi -i "
+                     "sine=frequency=" +
+                     std::to_string(hertz) + ":sample_rate=48000 -frames:v 50 -c:v rawvideo -ac " +
+                     std::to_string(channels) + " -c:a pcm_s16le " + name);
+    };
+    ASSERT_TRUE(make("a.avi", 400, 2));
+    ASSERT_TRUE(make("b.avi", 1000, 1));
+    ASSERT_TRUE(session::OpenVideo("a.avi").done);
+    ASSERT_TRUE(session::OpenVideo("b.avi").done);
+    ASSERT_TRUE(session::SwitchSlot(0).done);
+    crossfade::CrossfadeParams params;
+    params.source = workspace.currentStream;
+    params.sourceFormat = *workspace.frameFormat;
+    params.sourceFrames = 50;
+    params.rangeStart = 20;
+    params.rangeEnd = 29;
+    params.destination = workspace.slotStreams[1];
+    params.destinationFormat = *workspace.frameFormat;
+    params.destinationFrames = 50;
+    params.destinationStart = 0;
+    params.destinationEnd = 9;
+    ASSERT_TRUE(session::ApplyEffect([&](EditWorkspace* ws) {
+                    crossfade::CrossfadeRenderer renderer(params);
+                    return plugin::RenderIntoSlot(*ws, renderer, {}).state ==
+                           plugin::RenderOutcome::State::Rendered;
+                }).done);
+
+    EXPECT_LT(Tone(0, 10, 1000), 100);
+    EXPECT_GT(Tone(0, 21, 400), 3 * Tone(0, 21, 1000));
+    EXPECT_GT(Tone(0, 28, 1000), 3 * Tone(0, 28, 400));
+    EXPECT_LT(Tone(0, 40, 1000), 100);
+}
+
 constexpr Timing kPal{"Pal", "25", 25, 1, 48000, 100};
 constexpr Timing kNtsc{"Ntsc", "30000/1001", 30000, 1001, 44100, 120};
 
