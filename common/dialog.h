@@ -38,11 +38,6 @@ constexpr int kNoId = -1;
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
 
-// Slider positions and ranges are 16-bit values; a position means its low 16 bits.
-inline int Low16(int value) {
-    return value & 0xFFFF;
-}
-
 enum class Kind {
     PushButton,
     CheckBox,     // check box; not automatic unless kAuto

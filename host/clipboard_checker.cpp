@@ -83,7 +83,7 @@ void ClipboardCheckerDialog::initialise() {
     }
     setControlEnabled(kCheckerSlider, true);
     setText(kCheckerPicture, "");
-    setRange(kCheckerSlider, 0, dlg::Low16(int(info_.dwLength - 1)));
+    setRange(kCheckerSlider, 0, int(info_.dwLength - 1));
     setPosition(kCheckerSlider, 0);
     showStatus(0);
     frame_.reset(
@@ -107,7 +107,7 @@ void ClipboardCheckerDialog::onCommand(int id) {
 
 void ClipboardCheckerDialog::onScroll(int id) {
     if (id != kCheckerSlider || !ready_) return;
-    const int shown = dlg::Low16(position(kCheckerSlider));
+    const int shown = position(kCheckerSlider);
     AVIStreamRead(clipboardStream, shown, 1, frame_.get(), LONG(format_.biSizeImage), nullptr,
                   nullptr);
     showStatus(shown);

@@ -15,10 +15,10 @@ const dlg::ControlDef kControls132[] = {
     {dlg::kNoId, dlg::Kind::GroupBox, "Choice Range", 4, 66, 192, 35},
     {dlg::kNoId, dlg::Kind::Static, "Start", 10, 77, 17, 9},
     {dlg::kNoId, dlg::Kind::Static, "End", 10, 87, 14, 9},
-    {kEditorStartSlider, dlg::Kind::HSlider, "", 28, 80, 138, 9},
-    {kEditorEndSlider, dlg::Kind::HSlider, "", 28, 88, 138, 9},
-    {kEditorStartNumber, dlg::Kind::Edit, "", 168, 79, 24, 10, dlg::kCentre},
-    {kEditorEndNumber, dlg::Kind::Edit, "", 168, 89, 24, 10, dlg::kCentre},
+    {kEditorStartSlider, dlg::Kind::HSlider, "", 28, 80, 130, 9},
+    {kEditorEndSlider, dlg::Kind::HSlider, "", 28, 88, 130, 9},
+    {kEditorStartNumber, dlg::Kind::Edit, "", 160, 79, 32, 10, dlg::kCentre},
+    {kEditorEndNumber, dlg::Kind::Edit, "", 160, 89, 32, 10, dlg::kCentre},
     {kEditorSlotName, dlg::Kind::Edit, "", 4, 104, 96, 14, dlg::kCentre | dlg::kBorder},
 };
 
@@ -38,8 +38,8 @@ void EditorPanelDialog::onScroll(int id) {
 
 // A slider never pushes the other: a move onto or past it is pulled back one frame short.
 void EditorPanelDialog::startSliderMoved() {
-    int32_t start = dlg::Low16(position(kEditorStartSlider));
-    int32_t end = dlg::Low16(position(kEditorEndSlider));
+    int32_t start = position(kEditorStartSlider);
+    int32_t end = position(kEditorEndSlider);
     if (start >= end) {
         // On a one-frame stream both sliders sit at 0; the range stays 0..1.
         start = std::max(end - 1, 0);
@@ -51,7 +51,7 @@ void EditorPanelDialog::startSliderMoved() {
 }
 
 void EditorPanelDialog::endSliderMoved() {
-    int32_t end = dlg::Low16(position(kEditorEndSlider));
+    int32_t end = position(kEditorEndSlider);
     if (workspace.rangeStart >= end) {
         end = workspace.rangeStart + 1;
         setPosition(kEditorEndSlider, end);
@@ -83,7 +83,7 @@ void EditorPanelDialog::onPaint() {
 }
 
 void EditorPanelDialog::refresh() {
-    const int maximum = dlg::Low16(int(workspace.streamInfo.dwLength - 1));
+    const int maximum = int(workspace.streamInfo.dwLength - 1);
     for (int slider : {kEditorStartSlider, kEditorEndSlider})
         setRange(slider, 0, maximum);
     setPosition(kEditorStartSlider, workspace.rangeStart);

@@ -186,7 +186,7 @@ void PlayerPanelDialog::onCommand(int id) {
 
 void PlayerPanelDialog::onScroll(int id) {
     if (id != kPlayerSpeedSlider) return;
-    state_.speedOffset = dlg::Low16(position(kPlayerSpeedSlider)) - kSpeedSliderMiddle;
+    state_.speedOffset = position(kPlayerSpeedSlider) - kSpeedSliderMiddle;
     state_.speedExtra = int32_t(int64_t(state_.baseRate) * state_.speedOffset / 100);
     showRate();
     // The sound plays at the stream's own speed only.

@@ -2,6 +2,7 @@
 
 #include "bitmap_file.h"
 #include "disk_space.h"
+#include "frame_plan.h"
 #include "instance_folder.h"
 #include "journal.h"
 #include "slot_sound.h"
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <deque>
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -641,8 +643,51 @@ bool TakeRenderedSound(const sound_plan::Plan& plan) {
     return true;
 }
 
+// A render's frames as its plan lays them out: the working stream's own frames where the render
+// passed them through, the frames it made from its file. Null when the plan does not fit them.
+StreamRef BuildRendered(const frame_plan::Plan& plan, PAVISTREAM made) {
+    StreamRef built = CloneOf(nullptr);
+    LONG nextMade = 0;
+    for (const frame_plan::Run& run : plan) {
+        PAVISTREAM from = run.source < 0 ? made : workspace.currentStream;
+        const LONG first = run.source < 0 ? nextMade : LONG(run.source);
+        LONG position = AVIStreamLength(built.get()), length = 0;
+        if (!built || !from ||
+            EditStreamPaste(built.get(), &position, &length, from, first, LONG(run.count)) !=
+                AVIERR_OK ||
+            length != run.count)
+            return {};
+        if (run.source < 0) nextMade += length;
+    }
+    AVISTREAMINFOA info = workspace.streamInfo;
+    if (!built || EditStreamSetInfoA(built.get(), &info, sizeof info) != AVIERR_OK) return {};
+    return built;
+}
+
+// The current slot's frames after a render. With a frame plan the file holds only the frames
+// the render made (none: there is no file); without one, every frame of the slot.
+AviError TakeRenderedFrames(const fs::path& output) {
+    const fs::path planPath = frame_plan::PathFor(output);
+    std::error_code unknown;
+    if (!fs::exists(planPath, unknown)) return TakeSlotFile(output);
+    const std::optional<frame_plan::Plan> plan = frame_plan::Read(planPath);
+    std::error_code ignored;
+    fs::remove(planPath, ignored);
+    const int64_t made = plan ? frame_plan::MadeFrames(*plan) : 0;
+    StreamRef file;
+    if (plan && made > 0 && made <= std::numeric_limits<LONG>::max())
+        file = sources.Adopt(output, LONG(made));
+    else
+        fs::remove(output, ignored);
+    StreamRef built;
+    if (plan && (made == 0 || file)) built = BuildRendered(*plan, file.get());
+    const AviError error = ReplaceSlotFile(workspace, built.get());
+    if (!built) sources.Collect(); // the file of a plan that did not fit goes again
+    return error;
+}
+
 // After an effect replaced the current slot's temporary file and released the slot's stream:
-// the slot and the working stream are read again from the file.
+// the slot and the working stream are built again from the file.
 Outcome ReloadSlot(std::optional<State>& before) {
     if (!IsSlot(workspace.currentSlot)) return Outcome::Nothing();
     workspace.slotStreams[workspace.currentSlot] = nullptr;
@@ -650,7 +695,7 @@ Outcome ReloadSlot(std::optional<State>& before) {
     const std::optional<sound_plan::Plan> plan = sound_plan::Read(sound_plan::PathFor(output));
     std::error_code ignored;
     fs::remove(sound_plan::PathFor(output), ignored);
-    const AviError error = TakeSlotFile(output);
+    const AviError error = TakeRenderedFrames(output);
     if (error != AviError::None) {
         Notify(kFramesChanged);
         return Outcome::Failed(error);

@@ -71,7 +71,7 @@ ColorParams ParamsFor(const EditWorkspace& ws) {
 ColorDialog::ColorDialog(QWidget* parent, EditWorkspace& ws)
     : PluginDialog({"カラーチェンジ Ver 1.00", 242, 173, kControls136}, parent, ws),
       params_(ParamsFor(ws)) {
-    setRange(plugin::kIdProgress, 0, dlg::Low16(int(ws.streamInfo.dwLength)));
+    setRange(plugin::kIdProgress, 0, int(ws.streamInfo.dwLength));
     setStep(plugin::kIdProgress, 1);
     // One pixel; a 1 x 1 frame needs no row padding.
     const size_t pixelBytes = std::max(params_.state.bytesPerPixel, 1);
@@ -99,10 +99,10 @@ void ColorDialog::initSliders() {
         setNumber(id, 0);
     params_.pixelX = params_.format.biWidth;
     params_.pixelY = params_.format.biHeight;
-    setRange(kColorPixelX, 0, dlg::Low16(params_.pixelX));
-    setPosition(kColorPixelX, dlg::Low16(params_.pixelX));
-    setRange(kColorPixelY, 0, dlg::Low16(params_.pixelY));
-    setPosition(kColorPixelY, dlg::Low16(params_.pixelY));
+    setRange(kColorPixelX, 0, params_.pixelX);
+    setPosition(kColorPixelX, params_.pixelX);
+    setRange(kColorPixelY, 0, params_.pixelY);
+    setPosition(kColorPixelY, params_.pixelY);
     setNumber(kColorPixelXValue, params_.pixelX);
     setNumber(kColorPixelYValue, params_.pixelY);
 }

@@ -44,9 +44,9 @@ const char kOutputInfo[] = "Out Put Info\nScreen Size    %d X %d \nFream Length 
 const char kSizesDiffer[] = "合成するストリームの画面サイズ（%d X %d）がこのストリーム（%d X "
                             "%d）と違うので合成できません";
 
-// The highest trackbar position over a stream of `frames` frames (16-bit, as trackbars keep it).
+// The highest trackbar position over a stream of `frames` frames.
 int LastPosition(int32_t frames) {
-    return dlg::Low16(std::max(frames, 1) - 1);
+    return std::max(frames, 1) - 1;
 }
 
 QString RangeText(int32_t lastFrame, int32_t start, int32_t end) {
@@ -107,11 +107,11 @@ void CrossfadeDialog::onScroll(int id) {
         moveDestinationEnd();
         break;
     case kCrossfadeStartTrans:
-        params_.startTransPercent = dlg::Low16(position(kCrossfadeStartTrans));
+        params_.startTransPercent = position(kCrossfadeStartTrans);
         setNumber(kCrossfadeStartTransNumber, params_.startTransPercent);
         break;
     case kCrossfadeEndTrans:
-        params_.endTransPercent = dlg::Low16(position(kCrossfadeEndTrans));
+        params_.endTransPercent = position(kCrossfadeEndTrans);
         setNumber(kCrossfadeEndTransNumber, params_.endTransPercent);
         break;
     }
@@ -165,8 +165,8 @@ void CrossfadeDialog::chooseDestination() {
 // destinationStart on takes back the destination's length.
 void CrossfadeDialog::moveSourceRange() {
     CrossfadeParams& p = params_;
-    p.rangeStart = dlg::Low16(position(kCrossfadeSourceStart));
-    p.rangeEnd = dlg::Low16(position(kCrossfadeSourceEnd));
+    p.rangeStart = position(kCrossfadeSourceStart);
+    p.rangeEnd = position(kCrossfadeSourceEnd);
     const int32_t frames = p.sourceFrames;
     if (frames >= 2 && p.rangeStart >= frames - 2) {
         p.rangeStart = frames - 2;
@@ -192,7 +192,7 @@ void CrossfadeDialog::moveSourceRange() {
 void CrossfadeDialog::moveDestinationStart() {
     CrossfadeParams& p = params_;
     fitSourceRangeToDestination();
-    p.destinationStart = dlg::Low16(position(kCrossfadeDestinationStart));
+    p.destinationStart = position(kCrossfadeDestinationStart);
     if (p.destinationStart + rangeLength() > p.destinationFrames - 1) {
         p.destinationStart = std::max(0, p.destinationFrames - 1 - rangeLength());
         setPosition(kCrossfadeDestinationStart, p.destinationStart);
@@ -207,7 +207,7 @@ void CrossfadeDialog::moveDestinationStart() {
 void CrossfadeDialog::moveDestinationEnd() {
     CrossfadeParams& p = params_;
     fitSourceRangeToDestination();
-    p.destinationEnd = dlg::Low16(position(kCrossfadeDestinationEnd));
+    p.destinationEnd = position(kCrossfadeDestinationEnd);
     if (p.destinationEnd < rangeLength()) {
         p.destinationEnd = rangeLength();
         setPosition(kCrossfadeDestinationEnd, p.destinationEnd);

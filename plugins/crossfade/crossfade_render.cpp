@@ -45,6 +45,11 @@ CrossfadeRenderer::CrossfadeRenderer(const CrossfadeParams& params)
     SetupBlend(blend_, params_.rangeStart, params_.rangeEnd);
 }
 
+// Source frames outside the range; appended frames are always made.
+bool CrossfadeRenderer::passes(int64_t index) const {
+    return index < params_.sourceFrames && (index < params_.rangeStart || index > params_.rangeEnd);
+}
+
 // Frames come in order, so the weight advances once per frame of the range.
 plugin::FrameResult CrossfadeRenderer::render(int64_t index, uint8_t* pixels) {
     if (index >= params_.sourceFrames) {
@@ -57,8 +62,7 @@ plugin::FrameResult CrossfadeRenderer::render(int64_t index, uint8_t* pixels) {
     if (!plugin::ReadFrame(params_.source, index, pixels, params_.sourceFormat))
         return Unreadable(kSourceUnreadable, index);
     destinationShare_ = 0;
-    if (index < params_.rangeStart || index > params_.rangeEnd)
-        return plugin::FrameResult::Passed();
+    if (passes(index)) return plugin::FrameResult::Passed();
     return blendDestinationInto(index, pixels);
 }
 
@@ -66,7 +70,7 @@ plugin::FrameSound CrossfadeRenderer::soundOf(int64_t index) const {
     if (index >= params_.sourceFrames)
         return {-1, params_.destination,
                 params_.destinationEnd + 1 + (index - params_.sourceFrames), 1.0};
-    if (destinationShare_ <= 0) return plugin::FrameSound::Own(index);
+    if (passes(index) || destinationShare_ <= 0) return plugin::FrameSound::Own(index);
     const int64_t frame = params_.destinationStart + (index - params_.rangeStart);
     return {index, params_.destination, frame, destinationShare_};
 }

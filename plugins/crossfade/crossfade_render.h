@@ -40,6 +40,7 @@ class CrossfadeRenderer : public plugin::Renderer {
 
     int64_t frameCount() const override { return OutputFrames(params_); }
     const BITMAPINFOHEADER& format() const override { return params_.sourceFormat; }
+    bool passes(int64_t index) const override;
     plugin::FrameResult render(int64_t index, uint8_t* pixels) override;
     // Blended frames mix the two sounds by the weight of their pictures; appended frames bring
     // the destination's sound.

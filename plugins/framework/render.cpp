@@ -2,6 +2,7 @@
 
 #include "avi_io.h"
 #include "disk_space.h"
+#include "frame_plan.h"
 #include "sound_plan.h"
 
 #include <cstring>
@@ -43,8 +44,11 @@ int32_t SlotOf(const EditWorkspace& ws, PAVISTREAM stream) {
     return -1;
 }
 
+// Writes the frames the renderer makes into the scratch file, in order, and says in `plan`
+// where every output frame comes from. `made` is how many the file holds.
 RenderOutcome WriteScratch(const fs::path& path, const EditWorkspace& ws, Renderer& renderer,
-                           const RenderProgress& progress, sound_plan::Plan& sounds) {
+                           const RenderProgress& progress, sound_plan::Plan& sounds,
+                           frame_plan::Plan& plan, LONG& made) {
     AviError error = AviError::None;
     StreamRef out = CreateStreamFile(path, ws.streamInfo, error);
     // A scratch file that cannot even be opened is reported as the temporary file it is.
@@ -55,27 +59,35 @@ RenderOutcome WriteScratch(const fs::path& path, const EditWorkspace& ws, Render
     const int64_t frames = renderer.frameCount();
     std::vector<uint8_t> pixels(format.biSizeImage);
     const LONG bytes = static_cast<LONG>(format.biSizeImage);
+    made = 0;
     for (int64_t i = 0; i < frames; ++i) {
         if (progress && !progress(i)) return {State::Cancelled, {}};
-        const FrameResult result = renderer.render(i, pixels.data());
+        FrameResult result = FrameResult::Passed();
+        if (!renderer.passes(i)) result = renderer.render(i, pixels.data());
         if (!result.ok) return Failed(result.error);
         const FrameSound sound = renderer.soundOf(i);
         sound_plan::Add(sounds, sound.own, SlotOf(ws, sound.other), sound.otherFrame,
                         sound.otherShare);
-        if (!WriteFrame(out.get(), static_cast<LONG>(i), format, pixels.data(), bytes))
+        frame_plan::Add(plan, result.made ? -1 : i);
+        if (result.made && !WriteFrame(out.get(), made++, format, pixels.data(), bytes))
             return Failed(AviError::CannotWriteFrame);
     }
     out.reset(); // closes the file
     if (progress && !progress(frames)) return {State::Cancelled, {}};
     // A write that failed only when the file was closed (a full disk) shows here.
-    if (!OpenChecked(path, static_cast<LONG>(frames))) return Failed(AviError::CannotWriteFrame);
+    if (made > 0 && !OpenChecked(path, made)) return Failed(AviError::CannotWriteFrame);
     return {State::Rendered, {}};
 }
 
 // Frames in another header than the slot's: the slot gets the frame-by-frame copy in its own
-// header, made beside it first so that a failed copy leaves the slot's file whole.
+// header, made beside it first so that a failed copy leaves the slot's file whole. Without
+// made frames the slot needs no file.
 RenderOutcome MoveIntoSlotFile(const fs::path& scratch, const EditWorkspace& ws, LONG frames,
                                const BITMAPINFOHEADER& format) {
+    if (frames == 0) {
+        RemoveFile(TempFilePath(ws, ws.currentSlot));
+        return {State::Rendered, {}};
+    }
     fs::path source = scratch;
     if (!SameHeader(format, ws.frameFormat)) {
         source = TempFilePath(ws, kScratchFlatten);
@@ -97,8 +109,12 @@ RenderOutcome MoveIntoSlotFile(const fs::path& scratch, const EditWorkspace& ws,
     return {State::Rendered, {}};
 }
 
-// The rendered frames, and their copy in the slot's header when that differs.
-uint64_t RoomForRender(const EditWorkspace& ws, int64_t frames, const BITMAPINFOHEADER& format) {
+// The frames the renderer may make, and their copy in the slot's header when that differs.
+uint64_t RoomForRender(const EditWorkspace& ws, const Renderer& renderer,
+                       const BITMAPINFOHEADER& format) {
+    int64_t frames = 0;
+    for (int64_t i = 0; i < renderer.frameCount(); ++i)
+        frames += renderer.passes(i) ? 0 : 1;
     uint64_t frameBytes = format.biSizeImage;
     if (ws.frameFormat && !SameHeader(format, ws.frameFormat))
         frameBytes += ws.frameFormat->biSizeImage;
@@ -125,17 +141,24 @@ RenderOutcome RenderIntoSlot(EditWorkspace& ws, Renderer& renderer,
         return Failed(kBadFrames);
 
     const fs::path scratch = TempFilePath(ws, kScratchOutput);
+    const fs::path output = TempFilePath(ws, slot);
     sound_plan::Plan sounds;
-    RenderOutcome outcome = WriteScratch(scratch, ws, renderer, progress, sounds);
-    if (outcome.state == State::Rendered)
-        outcome = MoveIntoSlotFile(scratch, ws, static_cast<LONG>(frames), format);
+    frame_plan::Plan plan;
+    LONG made = 0;
+    RenderOutcome outcome = WriteScratch(scratch, ws, renderer, progress, sounds, plan, made);
+    // Without its plan the host would take the file for every frame of the slot.
+    const fs::path framePlan = frame_plan::PathFor(output);
+    if (outcome.state == State::Rendered && !frame_plan::Write(framePlan, plan))
+        outcome = Failed(AviError::CannotWriteTemp);
+    if (outcome.state == State::Rendered) outcome = MoveIntoSlotFile(scratch, ws, made, format);
     RemoveFile(scratch);
+    if (outcome.state != State::Rendered) RemoveFile(framePlan);
     if (outcome.state == State::Failed)
-        outcome.error += DiskFullCause(scratch.parent_path(), RoomForRender(ws, frames, format));
+        outcome.error += DiskFullCause(scratch.parent_path(), RoomForRender(ws, renderer, format));
     if (outcome.state != State::Rendered) return outcome;
     // Without its plan the host keeps the slot's sound as it was.
-    const fs::path plan = sound_plan::PathFor(TempFilePath(ws, slot));
-    if (!sound_plan::Write(plan, sounds)) RemoveFile(plan);
+    const fs::path soundPlan = sound_plan::PathFor(output);
+    if (!sound_plan::Write(soundPlan, sounds)) RemoveFile(soundPlan);
 
     // The host's stream kept the old file; the host reloads the slot.
     if (PAVISTREAM old = ws.slotStreams[slot]) AVIStreamRelease(old);

@@ -12,7 +12,7 @@ namespace plugin {
 // What became of one output frame.
 struct FrameResult {
     bool ok = true;    // false: the render stops and `error` is shown to the user
-    bool made = true;  // false: the frame is a source frame passed through unchanged
+    bool made = true;  // false: the frame is the current slot's frame in its place, unchanged
     std::string error; // with ok == false, what went wrong
 
     static FrameResult Made() { return {}; }
@@ -38,8 +38,12 @@ class Renderer {
     // How many frames the render produces, and their header.
     virtual int64_t frameCount() const = 0;
     virtual const BITMAPINFOHEADER& format() const = 0;
+    // True when output frame `index` is the current slot's frame `index` unchanged whatever the
+    // frames before it were: the render then neither reads nor stores it, and render() is not
+    // asked for it.
+    virtual bool passes(int64_t /*index*/) const { return false; }
     // Output frame `index` into `pixels` (format().biSizeImage bytes). Frames are asked for in
-    // order 0, 1, 2, ..., once each.
+    // ascending order, once each, all but those passes() lets through.
     virtual FrameResult render(int64_t index, uint8_t* pixels) = 0;
     // The sound of output frame `index`, asked right after render(index). By default the frame
     // keeps the sound of the current slot's frame in its place, as every effect that changes

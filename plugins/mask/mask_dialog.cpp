@@ -192,7 +192,7 @@ bool MaskDialog::readFrame(const StreamRange& range, int64_t n, std::vector<uint
 
 // Both trackbars span the stream's frames (16-bit); the info edit shows last frame, start, end.
 void MaskDialog::showRange(const StreamRange& range) {
-    const int maximum = dlg::Low16(range.length() - 1);
+    const int maximum = range.length() - 1;
     setRange(range.startBar, 0, maximum);
     setRange(range.endBar, 0, maximum);
     setPosition(range.startBar, range.start);

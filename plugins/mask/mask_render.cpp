@@ -34,17 +34,22 @@ MaskRenderer::MaskRenderer(const MaskParams& params)
     : params_(params), maskFrame_(Room(params.mask, params.format)),
       backFrame_(Room(params.back, params.format)) {}
 
+bool MaskRenderer::passes(int64_t index) const {
+    return index < params_.start || index > params_.end;
+}
+
 plugin::FrameResult MaskRenderer::render(int64_t index, uint8_t* pixels) {
     const MaskParams& p = params_;
     const bool back = p.useBackground;
     // The start frames are read before the first frame, so a group holding its start frame
     // has it for the whole range.
-    if (index == 0 && !(ReadLinkedFrame(p.mask, p.mask.start, maskFrame_) &&
-                        (!back || ReadLinkedFrame(p.back, p.back.start, backFrame_))))
+    if (!startRead_ && !(ReadLinkedFrame(p.mask, p.mask.start, maskFrame_) &&
+                         (!back || ReadLinkedFrame(p.back, p.back.start, backFrame_))))
         return plugin::FrameResult::Failed(kFrameUnreadable);
+    startRead_ = true;
     if (!plugin::ReadFrame(p.base, index, pixels, p.format))
         return plugin::FrameResult::Failed(kFrameUnreadable);
-    if (index < p.start || index > p.end) return plugin::FrameResult::Passed();
+    if (passes(index)) return plugin::FrameResult::Passed();
     const int64_t k = index - p.start;
     if (!p.mask.holds && !ReadLinkedFrame(p.mask, p.mask.start + k, maskFrame_))
         return plugin::FrameResult::Failed(kFrameUnreadable);

@@ -38,12 +38,14 @@ class MaskRenderer : public plugin::Renderer {
 
     int64_t frameCount() const override { return params_.frameCount; }
     const BITMAPINFOHEADER& format() const override { return params_.format; }
+    bool passes(int64_t index) const override;
     plugin::FrameResult render(int64_t index, uint8_t* pixels) override;
 
   private:
     MaskParams params_;
     std::vector<uint8_t> maskFrame_;
     std::vector<uint8_t> backFrame_;
+    bool startRead_ = false; // the linked streams' start frames are in maskFrame_, backFrame_
 };
 
 } // namespace mask

@@ -41,9 +41,13 @@ ZoomRenderer::ZoomRenderer(const ZoomParams& params)
     ComputeZoomSteps(running_, params_.end, params_.rangeStart, params_.rangeEnd);
 }
 
+bool ZoomRenderer::passes(int64_t index) const {
+    return index < params_.rangeStart || index > params_.rangeEnd;
+}
+
 plugin::FrameResult ZoomRenderer::render(int64_t index, uint8_t* pixels) {
     const BITMAPINFOHEADER& f = params_.format;
-    const bool inRange = index >= params_.rangeStart && index <= params_.rangeEnd;
+    const bool inRange = !passes(index);
     if (!plugin::ReadFrame(params_.stream, index, inRange ? source_.data() : pixels, f))
         return plugin::FrameResult::Failed(kFrameUnreadable);
     if (!inRange) return plugin::FrameResult::Passed();

@@ -39,6 +39,7 @@ class ZoomRenderer : public plugin::Renderer {
 
     int64_t frameCount() const override { return params_.frameCount; }
     const BITMAPINFOHEADER& format() const override { return params_.format; }
+    bool passes(int64_t index) const override;
     plugin::FrameResult render(int64_t index, uint8_t* pixels) override;
 
   private:

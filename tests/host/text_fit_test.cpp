@@ -137,14 +137,14 @@ template <typename Effect> void InspectEffect(const Texts& widest, const Inspect
     inspect(&dialog);
 }
 
-const Texts kEditorWidest = {{kEditorStartNumber, "65535"}, {kEditorEndNumber, "65535"}};
-const Texts kPlayerWidest = {{kPlayerPosition, "99999"},
+const Texts kEditorWidest = {{kEditorStartNumber, "9999999"}, {kEditorEndNumber, "9999999"}};
+const Texts kPlayerWidest = {{kPlayerPosition, "9999999"},
                              {kPlayerSpeedOffset, "-100"},
                              {kPlayerRateText, "1 Sec 999 Frame"},
                              {kPlayerTime, "999:59.99 / 999:59.99"}};
 const Texts kStreamListWidest = {
-    {kStreamInfoBox, "Color Bit 24\nWindow Size 9999 X 9999\nFrame Length 99999"}};
-const Texts kCheckerWidest = {{kCheckerStatus, "All 9999/ Disp 9999"}};
+    {kStreamInfoBox, "Color Bit 24\nWindow Size 9999 X 9999\nFrame Length 9999999"}};
+const Texts kCheckerWidest = {{kCheckerStatus, "All 99999/ Disp 99999"}};
 const Texts kMaskWidest = {{kMaskBaseInfo, "9999/ (9999,9999)"},
                            {kMaskBackInfo, "9999/ (9999,9999)"},
                            {kMaskMaskInfo, "9999/ (9999,9999)"},

@@ -169,6 +169,7 @@ TEST_F(ColorDialogTest, AFrameTheSlotCannotDeliverStopsTheRunAndKeepsTheSlot) {
     Open(MakeAvi("short.avi", kWidth, kHeight, 4));
     EditWorkspace ws = workspace;
     ws.streamInfo.dwLength += 1; // the record promises a frame the slot does not hold
+    ws.rangeEnd = 4;             // and the range takes it in
     ColorDialog d(nullptr, ws);
     d.show();
     Move(d, kColorOffsetRed, kCentre + 9);

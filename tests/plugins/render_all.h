@@ -22,6 +22,10 @@ inline RenderedFrames RenderAll(plugin::Renderer& renderer) {
             out.error = result.error;
             break;
         }
+        if (result.made && renderer.passes(i)) {
+            out.error = "a frame passes() lets through was made";
+            break;
+        }
         out.kinds += result.made ? 'M' : 'P';
         out.frames.push_back(std::move(pixels));
     }
