@@ -55,12 +55,31 @@ int64_t PacketTimestamp(const AVPacket* packet, bool presentationFirst) {
 LONG RawIndexOf(const SourceLayout& layout, int64_t ts) {
     if (ts == AV_NOPTS_VALUE) return INT_MIN;
     int64_t frame = ts - layout.startTs;
-    if (!layout.frameIsTick)
+    if (const auto& ticks = layout.frameTicks; !ticks.empty()) {
+        // Timestamps before the list or past it count on in ticks; an empty chunk's belongs to
+        // the frame before it.
+        const auto after = std::upper_bound(ticks.begin(), ticks.end(), ts);
+        if (after == ticks.begin()) {
+            // Chunk numbers are never negative, so the difference cannot overflow.
+            if (ts < ticks.front() - kMaxFrameIndex) return INT_MIN;
+            frame = ts - ticks.front();
+        } else {
+            const auto at = std::prev(after);
+            frame = (at - ticks.begin()) + (after == ticks.end() ? ts - *at : 0);
+        }
+    } else if (!layout.frameIsTick) {
         frame = av_rescale_q_rnd(frame, TimeBase(layout), FrameDuration(layout), AV_ROUND_NEAR_INF);
+    }
     return frame < -kMaxFrameIndex || frame > kMaxFrameIndex ? INT_MIN : static_cast<LONG>(frame);
 }
 
 int64_t TimestampOf(const SourceLayout& layout, int64_t frame) {
+    const auto& ticks = layout.frameTicks;
+    if (!ticks.empty()) {
+        const auto count = static_cast<int64_t>(ticks.size());
+        if (frame < 0) return ticks.front() + frame;
+        return frame < count ? ticks[size_t(frame)] : ticks.back() + (frame - count + 1);
+    }
     if (layout.frameIsTick) return layout.startTs + frame;
     return layout.startTs + av_rescale_q(frame, FrameDuration(layout), TimeBase(layout));
 }
@@ -229,6 +248,17 @@ int64_t Cursor::CountFrames(bool byChunkNumber) {
         av_packet_unref(packet);
     }
     return byChunkNumber ? end : count;
+}
+
+std::vector<int64_t> Cursor::DataChunks() {
+    std::vector<int64_t> chunks;
+    for (; ReadPacket() && chunks.size() < size_t{kMaxFrameIndex}; av_packet_unref(packet))
+        if (const int64_t ts = PacketTimestamp(packet, false); ts != AV_NOPTS_VALUE)
+            chunks.push_back(ts);
+    av_packet_unref(packet);
+    std::sort(chunks.begin(), chunks.end());
+    chunks.erase(std::unique(chunks.begin(), chunks.end()), chunks.end());
+    return chunks;
 }
 
 void Cursor::Reset() {

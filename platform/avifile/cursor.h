@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct AVCodecParameters;
 struct AVCodecContext;
@@ -30,6 +31,9 @@ struct SourceLayout {
     int64_t startTs = 0;
     bool frameIsTick = true; // one time-base tick per frame (AVI)
     int delay = 0;           // decoder delay: display frame n has timestamp n + delay
+    // Where the empty chunks of an AVI only make room for a B-frame decoder's delay, frame n is
+    // the n-th chunk that holds data: its chunk number is frameTicks[n]. Empty otherwise.
+    std::vector<int64_t> frameTicks;
 };
 
 // Frame numbers stay this far inside a LONG, so that adding a delay or one cannot overflow.
@@ -103,6 +107,8 @@ class Cursor {
     // Frames in the whole file, by one pass over its packets: their number, or with
     // `byChunkNumber` the last chunk's number + 1 (AVI, where empty chunks count).
     int64_t CountFrames(bool byChunkNumber);
+    // The chunk numbers of the chunks that hold data, by one pass over the packets.
+    std::vector<int64_t> DataChunks();
 
     int64_t Decoded() const { return decoded; }
     uint64_t LastUse() const { return lastUse; }

@@ -14,6 +14,7 @@ extern "C" {
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <numeric>
 
 #include <unistd.h>
 
@@ -126,6 +127,7 @@ OpenFailure VideoSource::OpenFirstCursor() {
     const bool avi = IsAvi(cursor->Container());
     DescribeFrames(st, avi);
     if (!layout.passThrough && !CanConvert(par)) return OpenFailure::NoVideo;
+    if (avi && !layout.passThrough && par->video_delay > 0) MapDelayChunks(st);
     if (!LearnTiming(st, avi)) return OpenFailure::NoVideo;
     layout.length = CountLength(st, avi);
     if (!cursor->OpenDecoder(par)) return OpenFailure::NoVideo;
@@ -147,13 +149,41 @@ void VideoSource::DescribeFrames(const AVStream* st, bool avi) {
     layout.imageBytes = DibImageBytes(layout.width, layout.height, layout.outBits);
 }
 
+// A B-frame decoder's delay written out as empty chunks - after the first frames of a packed
+// bitstream, or between all frames of a stream copied into AVI at a finer tick than its frame
+// rate - holds no frame: the frames are the chunks that hold data, as players show them. Chunks
+// a whole number of ticks apart give the rate.
+void VideoSource::MapDelayChunks(const AVStream* st) {
+    auto* stream = const_cast<AVStream*>(st);
+    const int entries = avformat_index_get_entries_count(stream);
+    std::vector<int64_t> ticks;
+    ticks.reserve(static_cast<size_t>(std::max(entries, 0)));
+    for (int i = 0; i < entries; ++i)
+        ticks.push_back(avformat_index_get_entry(stream, i)->timestamp);
+    // An index that ends well before the header's count (no index, a cut file) is completed by
+    // a pass over the packets.
+    if (ticks.empty() || ticks.back() + kMaxDelay < st->nb_frames) {
+        Cursor counter(layout);
+        ticks = counter.OpenContainer(*file, false) ? counter.DataChunks() : std::vector<int64_t>{};
+    }
+    if (ticks.empty() || ticks.front() < 0 ||
+        ticks.back() - ticks.front() + 1 <= int64_t(ticks.size()))
+        return;
+    int64_t stride = 0;
+    for (const int64_t tick : ticks)
+        stride = std::gcd(stride, tick - ticks.front());
+    chunksPerFrame = stride > 1 && stride <= kMaxDelay ? static_cast<int>(stride) : 1;
+    layout.frameTicks = std::move(ticks);
+}
+
 bool VideoSource::LearnTiming(const AVStream* st, bool avi) {
     if (!IsValidRate(st->time_base)) return false;
     layout.tsNum = st->time_base.num;
     layout.tsDen = st->time_base.den;
     // Outside AVI the frame rate is guessed from the timestamps; the real base rate beats an
     // average that an edit list or a short last frame skews.
-    AVRational rate = avi ? av_inv_q(st->time_base) : st->r_frame_rate;
+    AVRational rate =
+        avi ? av_div_q(av_inv_q(st->time_base), AVRational{chunksPerFrame, 1}) : st->r_frame_rate;
     if (!IsValidRate(rate)) rate = st->avg_frame_rate;
     if (!IsValidRate(rate)) rate = kFallbackRate;
     av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT_MAX);
@@ -166,10 +196,10 @@ bool VideoSource::LearnTiming(const AVStream* st, bool avi) {
     return true;
 }
 
-// In an AVI file every chunk is one frame, empty chunks included, and the index lists them all
-// (an OpenDML header may count only the first part); where the index holds fewer frames than
-// the header (no index, a cut file) and in containers that give no frame count, one pass over
-// the packets counts the frames.
+// In an AVI file every chunk is one frame, empty chunks included (unless they only make room for
+// a decoder delay), and the index lists them all (an OpenDML header may count only the first
+// part); where the index holds fewer frames than the header (no index, a cut file) and in
+// containers that give no frame count, one pass over the packets counts the frames.
 LONG VideoSource::CountLength(const AVStream* st, bool avi) {
     auto* stream = const_cast<AVStream*>(st);
     const int entries = avformat_index_get_entries_count(stream);
@@ -177,7 +207,9 @@ LONG VideoSource::CountLength(const AVStream* st, bool avi) {
         entries > 0 ? avformat_index_get_entry(stream, entries - 1) : nullptr;
     const int64_t indexed = last ? int64_t{RawIndexOf(layout, last->timestamp)} + 1 : 0;
     int64_t length = -1;
-    if (avi && indexed > 0 && indexed >= st->nb_frames)
+    if (!layout.frameTicks.empty())
+        length = static_cast<int64_t>(layout.frameTicks.size());
+    else if (avi && indexed > 0 && indexed >= st->nb_frames)
         length = indexed;
     else if (!avi && st->nb_frames > 0)
         length = st->nb_frames;

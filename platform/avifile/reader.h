@@ -54,6 +54,7 @@ class VideoSource {
     VideoSource() = default;
     OpenFailure OpenFirstCursor();
     void DescribeFrames(const AVStream* st, bool avi);
+    void MapDelayChunks(const AVStream* st);
     bool LearnTiming(const AVStream* st, bool avi);
     LONG CountLength(const AVStream* st, bool avi);
     void LearnDelay(Cursor& cursor, bool avi);
@@ -76,6 +77,7 @@ class VideoSource {
     std::unique_ptr<SourceFile> file; // outlives the cursors that read it
     SourceLayout layout;
     int rateNum = 0, rateDen = 1; // frames per second, reduced
+    int chunksPerFrame = 1;       // AVI chunks (ticks) one frame lasts
     AVISTREAMINFOA info{};
     std::vector<uint8_t> storedFormat;
     std::vector<std::unique_ptr<Cursor>> cursors;
