@@ -1,5 +1,7 @@
 #include "cursor.h"
 
+#include "frame_cache.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -55,12 +57,31 @@ int64_t PacketTimestamp(const AVPacket* packet, bool presentationFirst) {
 LONG RawIndexOf(const SourceLayout& layout, int64_t ts) {
     if (ts == AV_NOPTS_VALUE) return INT_MIN;
     int64_t frame = ts - layout.startTs;
-    if (!layout.frameIsTick)
+    if (const auto& ticks = layout.frameTicks; !ticks.empty()) {
+        // Timestamps before the list or past it count on in ticks; an empty chunk's belongs to
+        // the frame before it.
+        const auto after = std::upper_bound(ticks.begin(), ticks.end(), ts);
+        if (after == ticks.begin()) {
+            // Chunk numbers are never negative, so the difference cannot overflow.
+            if (ts < ticks.front() - kMaxFrameIndex) return INT_MIN;
+            frame = ts - ticks.front();
+        } else {
+            const auto at = std::prev(after);
+            frame = (at - ticks.begin()) + (after == ticks.end() ? ts - *at : 0);
+        }
+    } else if (!layout.frameIsTick) {
         frame = av_rescale_q_rnd(frame, TimeBase(layout), FrameDuration(layout), AV_ROUND_NEAR_INF);
+    }
     return frame < -kMaxFrameIndex || frame > kMaxFrameIndex ? INT_MIN : static_cast<LONG>(frame);
 }
 
 int64_t TimestampOf(const SourceLayout& layout, int64_t frame) {
+    const auto& ticks = layout.frameTicks;
+    if (!ticks.empty()) {
+        const auto count = static_cast<int64_t>(ticks.size());
+        if (frame < 0) return ticks.front() + frame;
+        return frame < count ? ticks[size_t(frame)] : ticks.back() + (frame - count + 1);
+    }
     if (layout.frameIsTick) return layout.startTs + frame;
     return layout.startTs + av_rescale_q(frame, FrameDuration(layout), TimeBase(layout));
 }
@@ -163,6 +184,7 @@ bool Cursor::OpenDecoder(const AVCodecParameters* par) {
     decoder = avcodec_alloc_context3(codec);
     if (!decoder || avcodec_parameters_to_context(decoder, par) < 0) return false;
     decoder->thread_count = 0; // as many as the machine has
+    decoder->get_buffer2 = GetPictureBuffer;
     return avcodec_open2(decoder, codec, nullptr) == 0;
 }
 
@@ -178,6 +200,16 @@ bool Cursor::CanReadForwardTo(LONG n) const {
 
 LONG Cursor::Position() const {
     return hasPrev ? prevIdx : hasNext ? nextIdx - 1 : -1;
+}
+
+LONG Cursor::KeyFrameBefore(LONG n) const {
+    AVStream* st = Stream();
+    const int64_t ts = TimestampOf(layout, int64_t{n} + layout.delay);
+    const int entry = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* e = entry >= 0 ? avformat_index_get_entry(st, entry) : nullptr;
+    if (!e) return 0;
+    const LONG raw = RawIndexOf(layout, e->timestamp);
+    return raw == INT_MIN ? 0 : std::clamp<LONG>(raw - layout.delay, 0, n);
 }
 
 // Seeks to the key frame at or before n, and steps back one key frame more while the first
@@ -203,11 +235,12 @@ void Cursor::SeekTo(LONG n) {
 }
 
 // A frame the file leaves out (an empty chunk) repeats the frame before it.
-bool Cursor::Locate(LONG n) {
+bool Cursor::Locate(LONG n, const PictureSink& passed) {
     while (!(hasPrev && prevIdx == n)) {
         if (!hasNext && !Fetch()) break;
         if (nextIdx > n && hasPrev) break;
         Consume();
+        if (passed && !layout.passThrough) passed(prevIdx, prevFrame);
     }
     return hasPrev;
 }
@@ -229,6 +262,17 @@ int64_t Cursor::CountFrames(bool byChunkNumber) {
         av_packet_unref(packet);
     }
     return byChunkNumber ? end : count;
+}
+
+std::vector<int64_t> Cursor::DataChunks() {
+    std::vector<int64_t> chunks;
+    for (; ReadPacket() && chunks.size() < size_t{kMaxFrameIndex}; av_packet_unref(packet))
+        if (const int64_t ts = PacketTimestamp(packet, false); ts != AV_NOPTS_VALUE)
+            chunks.push_back(ts);
+    av_packet_unref(packet);
+    std::sort(chunks.begin(), chunks.end());
+    chunks.erase(std::unique(chunks.begin(), chunks.end()), chunks.end());
+    return chunks;
 }
 
 void Cursor::Reset() {

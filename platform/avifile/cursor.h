@@ -5,7 +5,9 @@
 #include "avifile.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 struct AVCodecParameters;
 struct AVCodecContext;
@@ -30,6 +32,9 @@ struct SourceLayout {
     int64_t startTs = 0;
     bool frameIsTick = true; // one time-base tick per frame (AVI)
     int delay = 0;           // decoder delay: display frame n has timestamp n + delay
+    // Where the empty chunks of an AVI only make room for a B-frame decoder's delay, frame n is
+    // the n-th chunk that holds data: its chunk number is frameTicks[n]. Empty otherwise.
+    std::vector<int64_t> frameTicks;
 };
 
 // Frame numbers stay this far inside a LONG, so that adding a delay or one cannot overflow.
@@ -89,10 +94,14 @@ class Cursor {
     // a cursor that has read nothing yet starts at the beginning.
     bool CanReadForwardTo(LONG n) const;
     LONG Position() const;
+    // Display index of the key frame a seek for frame n starts from (0 if the index has none).
+    LONG KeyFrameBefore(LONG n) const;
     // Positions the cursor so that frame n can be read forward.
     void SeekTo(LONG n);
-    // Reads forward until frame n is the frame last handed out.
-    bool Locate(LONG n);
+    // Reads forward until frame n is the frame last handed out; `passed` sees every decoded
+    // picture on the way, n's included.
+    using PictureSink = std::function<void(LONG frame, const AVFrame* picture)>;
+    bool Locate(LONG n, const PictureSink& passed = {});
     const AVFrame* Picture() const { return prevFrame; }
     const AVPacket* Chunk() const { return prevPacket; }
 
@@ -103,6 +112,8 @@ class Cursor {
     // Frames in the whole file, by one pass over its packets: their number, or with
     // `byChunkNumber` the last chunk's number + 1 (AVI, where empty chunks count).
     int64_t CountFrames(bool byChunkNumber);
+    // The chunk numbers of the chunks that hold data, by one pass over the packets.
+    std::vector<int64_t> DataChunks();
 
     int64_t Decoded() const { return decoded; }
     uint64_t LastUse() const { return lastUse; }

@@ -13,7 +13,12 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <numeric>
+#include <system_error>
+#include <thread>
 
 #include <unistd.h>
 
@@ -36,6 +41,9 @@ constexpr AVRational kFallbackRate{25, 1};
 constexpr DWORD kDefaultQuality = 0xFFFFFFFFu;
 constexpr int kDeliveredBits = 24;
 constexpr int kDeliveredPixelBytes = kDeliveredBits / 8;
+// Frames decoded ahead of steady steps, at most; and the share of the cache they may fill.
+constexpr LONG kLookAheadFrames = 16;
+constexpr size_t kLookAheadShare = 4;
 // The scaler picks its thread count itself (one per core).
 constexpr int kAutomaticThreads = 0;
 
@@ -100,7 +108,133 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& path, OpenFail
     return source;
 }
 
+// Decodes the frames of one request into the cache, in display order, with a cursor of its own
+// on a thread of its own. A request the one under way already serves (it goes on forward from
+// there, or backward the request under way still brings the nearest frames) leaves it running;
+// any other replaces it, and the frames already decoded stay cached.
+class VideoSource::LookAhead {
+  public:
+    LookAhead(uint64_t source, std::unique_ptr<Cursor> cursor)
+        : source(source), cursor(std::move(cursor)), thread([this] { Run(); }) {}
+    ~LookAhead() {
+        {
+            std::lock_guard guard(lock);
+            stop = true;
+        }
+        wake.notify_all();
+        thread.join();
+    }
+    LookAhead(const LookAhead&) = delete;
+    LookAhead& operator=(const LookAhead&) = delete;
+
+    void Request(LONG from, LONG to) {
+        {
+            std::lock_guard guard(lock);
+            // Forward: the request under way goes on to the new end.
+            if (busy && from >= first && from <= reached + 1) {
+                last = std::max(last, to);
+                return;
+            }
+            // Backward: the request under way still brings the nearest frames.
+            if (busy && to >= first && to <= last) return;
+            first = from;
+            last = to;
+            reached = from - 1;
+            ++job;
+            pending = true;
+        }
+        wake.notify_all();
+    }
+
+    // Waits for the frame if the request under way decodes it; otherwise ends that request,
+    // whose decoding would only compete with the caller's own, and returns false.
+    bool Await(LONG frame) {
+        std::unique_lock guard(lock);
+        if (!(busy || pending) || frame < first || frame > last) {
+            if (busy || pending) ++job, pending = false;
+            return false;
+        }
+        const uint64_t waited = job;
+        progress.wait(
+            guard, [&] { return stop || job != waited || !(busy || pending) || reached >= frame; });
+        return reached >= frame && job == waited;
+    }
+
+    int64_t Decoded() const { return decoded; }
+
+  private:
+    void Run() {
+        std::unique_lock guard(lock);
+        while (true) {
+            wake.wait(guard, [this] { return stop || pending; });
+            if (stop) return;
+            pending = false;
+            busy = true;
+            const uint64_t mine = job;
+            LONG from = first;
+            guard.unlock();
+            Decode(mine, from);
+            guard.lock();
+            busy = false;
+            progress.notify_all();
+        }
+    }
+
+    // Frames already cached at the start of the request need no decoding; the cursor goes on
+    // from where it is when that is cheaper than a seek.
+    void Decode(uint64_t mine, LONG from) {
+        FrameCache& cache = FrameCache::Instance();
+        while (from <= Last() && cache.Contains(source, from)) {
+            Reached(mine, from);
+            ++from;
+        }
+        if (from > Last()) return;
+        const LONG key = cursor->KeyFrameBefore(from);
+        if (!cursor->CanReadForwardTo(from) || cursor->Position() < key) cursor->SeekTo(from);
+        const auto keep = [&](LONG passed, const AVFrame* picture) {
+            cache.Put(source, passed, picture);
+        };
+        for (LONG n = std::max<LONG>(cursor->Position() + 1, 0); n <= Last(); ++n) {
+            if (Cancelled(mine)) return;
+            const bool located = cursor->Locate(n, keep);
+            decoded = cursor->Decoded();
+            if (!located) return;
+            cache.Put(source, n, cursor->Picture()); // a left-out frame repeats the one before
+            if (n >= from) Reached(mine, n);
+        }
+    }
+
+    LONG Last() {
+        std::lock_guard guard(lock);
+        return last;
+    }
+    bool Cancelled(uint64_t mine) {
+        std::lock_guard guard(lock);
+        return stop || job != mine;
+    }
+    void Reached(uint64_t mine, LONG frame) {
+        {
+            std::lock_guard guard(lock);
+            if (job != mine) return;
+            reached = frame;
+        }
+        progress.notify_all();
+    }
+
+    const uint64_t source;
+    std::unique_ptr<Cursor> cursor; // used by the thread only
+    std::atomic<int64_t> decoded{0};
+    std::mutex lock;
+    std::condition_variable wake, progress;
+    LONG first = 0, last = -1, reached = -1; // the request, and how far it is cached
+    uint64_t job = 0;
+    bool pending = false, busy = false, stop = false;
+    std::thread thread; // last: starts once everything above is there
+};
+
 VideoSource::~VideoSource() {
+    lookAhead.reset();
+    avcodec_parameters_free(&decoderParams);
     FrameCache::Instance().Drop(id);
     av_frame_free(&cached);
     av_frame_free(&converted);
@@ -108,7 +242,7 @@ VideoSource::~VideoSource() {
 }
 
 int64_t VideoSource::DecodedFrames() const {
-    int64_t total = 0;
+    int64_t total = lookAhead ? lookAhead->Decoded() : 0;
     for (const auto& cursor : cursors)
         total += cursor->Decoded();
     return total;
@@ -126,9 +260,13 @@ OpenFailure VideoSource::OpenFirstCursor() {
     const bool avi = IsAvi(cursor->Container());
     DescribeFrames(st, avi);
     if (!layout.passThrough && !CanConvert(par)) return OpenFailure::NoVideo;
+    if (avi && !layout.passThrough && par->video_delay > 0) MapDelayChunks(st);
     if (!LearnTiming(st, avi)) return OpenFailure::NoVideo;
     layout.length = CountLength(st, avi);
     if (!cursor->OpenDecoder(par)) return OpenFailure::NoVideo;
+    decoderParams = avcodec_parameters_alloc();
+    if (!decoderParams || avcodec_parameters_copy(decoderParams, par) < 0)
+        return OpenFailure::NoVideo;
     LearnDelay(*cursor, avi);
     DescribeStream(st);
     StoreFormat(st);
@@ -147,13 +285,41 @@ void VideoSource::DescribeFrames(const AVStream* st, bool avi) {
     layout.imageBytes = DibImageBytes(layout.width, layout.height, layout.outBits);
 }
 
+// A B-frame decoder's delay written out as empty chunks - after the first frames of a packed
+// bitstream, or between all frames of a stream copied into AVI at a finer tick than its frame
+// rate - holds no frame: the frames are the chunks that hold data, as players show them. Chunks
+// a whole number of ticks apart give the rate.
+void VideoSource::MapDelayChunks(const AVStream* st) {
+    auto* stream = const_cast<AVStream*>(st);
+    const int entries = avformat_index_get_entries_count(stream);
+    std::vector<int64_t> ticks;
+    ticks.reserve(static_cast<size_t>(std::max(entries, 0)));
+    for (int i = 0; i < entries; ++i)
+        ticks.push_back(avformat_index_get_entry(stream, i)->timestamp);
+    // An index that ends well before the header's count (no index, a cut file) is completed by
+    // a pass over the packets.
+    if (ticks.empty() || ticks.back() + kMaxDelay < st->nb_frames) {
+        Cursor counter(layout);
+        ticks = counter.OpenContainer(*file, false) ? counter.DataChunks() : std::vector<int64_t>{};
+    }
+    if (ticks.empty() || ticks.front() < 0 ||
+        ticks.back() - ticks.front() + 1 <= int64_t(ticks.size()))
+        return;
+    int64_t stride = 0;
+    for (const int64_t tick : ticks)
+        stride = std::gcd(stride, tick - ticks.front());
+    chunksPerFrame = stride > 1 && stride <= kMaxDelay ? static_cast<int>(stride) : 1;
+    layout.frameTicks = std::move(ticks);
+}
+
 bool VideoSource::LearnTiming(const AVStream* st, bool avi) {
     if (!IsValidRate(st->time_base)) return false;
     layout.tsNum = st->time_base.num;
     layout.tsDen = st->time_base.den;
     // Outside AVI the frame rate is guessed from the timestamps; the real base rate beats an
     // average that an edit list or a short last frame skews.
-    AVRational rate = avi ? av_inv_q(st->time_base) : st->r_frame_rate;
+    AVRational rate =
+        avi ? av_div_q(av_inv_q(st->time_base), AVRational{chunksPerFrame, 1}) : st->r_frame_rate;
     if (!IsValidRate(rate)) rate = st->avg_frame_rate;
     if (!IsValidRate(rate)) rate = kFallbackRate;
     av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT_MAX);
@@ -166,10 +332,10 @@ bool VideoSource::LearnTiming(const AVStream* st, bool avi) {
     return true;
 }
 
-// In an AVI file every chunk is one frame, empty chunks included, and the index lists them all
-// (an OpenDML header may count only the first part); where the index holds fewer frames than
-// the header (no index, a cut file) and in containers that give no frame count, one pass over
-// the packets counts the frames.
+// In an AVI file every chunk is one frame, empty chunks included (unless they only make room for
+// a decoder delay), and the index lists them all (an OpenDML header may count only the first
+// part); where the index holds fewer frames than the header (no index, a cut file) and in
+// containers that give no frame count, one pass over the packets counts the frames.
 LONG VideoSource::CountLength(const AVStream* st, bool avi) {
     auto* stream = const_cast<AVStream*>(st);
     const int entries = avformat_index_get_entries_count(stream);
@@ -177,7 +343,9 @@ LONG VideoSource::CountLength(const AVStream* st, bool avi) {
         entries > 0 ? avformat_index_get_entry(stream, entries - 1) : nullptr;
     const int64_t indexed = last ? int64_t{RawIndexOf(layout, last->timestamp)} + 1 : 0;
     int64_t length = -1;
-    if (avi && indexed > 0 && indexed >= st->nb_frames)
+    if (!layout.frameTicks.empty())
+        length = static_cast<int64_t>(layout.frameTicks.size());
+    else if (avi && indexed > 0 && indexed >= st->nb_frames)
         length = indexed;
     else if (!avi && st->nb_frames > 0)
         length = st->nb_frames;
@@ -238,17 +406,6 @@ BITMAPINFOHEADER VideoSource::DeliveredFormat() const {
     return MakeDibHeader(layout.width, layout.height, layout.outBits);
 }
 
-// Display index of the key frame a seek for frame n starts from (0 if the index has none).
-LONG VideoSource::KeyFrameBefore(LONG frame) const {
-    AVStream* st = cursors.front()->Stream();
-    const int64_t ts = TimestampOf(layout, int64_t{frame} + layout.delay);
-    const int entry = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
-    const AVIndexEntry* e = entry >= 0 ? avformat_index_get_entry(st, entry) : nullptr;
-    if (!e) return 0;
-    const LONG raw = RawIndexOf(layout, e->timestamp);
-    return raw == INT_MIN ? 0 : std::clamp<LONG>(raw - layout.delay, 0, frame);
-}
-
 // The cursor read last keeps its place for small steps forward (playing, also through frames
 // the cache held; moving a range end by a frame); any other read goes to another cursor -
 // forward if that is cheaper than a seek, else after a seek - so that two places read in turn
@@ -258,7 +415,7 @@ Cursor* VideoSource::PickCursor(LONG frame, LONG lastRead) {
     for (const auto& cursor : cursors)
         if (cursor->LastUse() == useClock && useClock > 0) recent = cursor.get();
     const bool playing = lastRead <= frame && frame - lastRead <= kNearFrames;
-    const int64_t seekCost = int64_t{frame} - KeyFrameBefore(frame) + 1;
+    const int64_t seekCost = int64_t{frame} - cursors.front()->KeyFrameBefore(frame) + 1;
     if (recent && recent->CanReadForwardTo(frame)) {
         const int64_t cost = int64_t{frame} - recent->Position();
         if (cost <= kNearFrames || (playing && cost <= seekCost)) {
@@ -278,13 +435,18 @@ Cursor* VideoSource::PickCursor(LONG frame, LONG lastRead) {
     return best;
 }
 
+// Null when the file or the decoder does not open again.
+std::unique_ptr<Cursor> VideoSource::NewCursor() {
+    auto cursor = std::make_unique<Cursor>(layout);
+    if (!cursor->OpenContainer(*file, false) || !cursor->OpenDecoder(decoderParams)) return nullptr;
+    return cursor;
+}
+
 // A new cursor while there is room for one, else the one used least recently; sought to frame.
 Cursor* VideoSource::SeekingCursor(LONG frame) {
     Cursor* chosen = nullptr;
     if (static_cast<int>(cursors.size()) < kMaxCursors) {
-        auto cursor = std::make_unique<Cursor>(layout);
-        if (cursor->OpenContainer(*file, false) &&
-            cursor->OpenDecoder(cursors.front()->Stream()->codecpar)) {
+        if (auto cursor = NewCursor()) {
             chosen = cursor.get();
             cursors.push_back(std::move(cursor));
         }
@@ -418,22 +580,73 @@ void VideoSource::CopyConverted(uint8_t* dst) const {
     }
 }
 
+// Steps of one or a few frames one way are what playing and dragging through frames read; the
+// frames ahead of them are decoded while the caller converts and shows this one. The window
+// keeps a quarter of the cache's budget.
+void VideoSource::PlanLookAhead(LONG frame, LONG previous) {
+    const LONG step = frame - previous;
+    if (previous < 0 || step == 0 || std::abs(step) > kNearFrames) return;
+    const int64_t pictures = int64_t(FrameCache::Instance().Budget() / kLookAheadShare) /
+                             std::max<int64_t>(layout.imageBytes, 1);
+    const LONG window = static_cast<LONG>(std::min<int64_t>(pictures, kLookAheadFrames));
+    if (window < 1) return;
+    const LONG from = step > 0 ? frame + 1 : std::max<LONG>(frame - window, 0);
+    const LONG to = step > 0 ? std::min<LONG>(frame + window, layout.length - 1) : frame - 1;
+    if (from > to) return;
+    if (!lookAhead && !StartLookAhead()) return;
+    lookAhead->Request(from, to);
+}
+
+// The look-ahead takes over the cursor read last, which stands where the steps go on from, so
+// that it goes straight on instead of decoding from a key frame again.
+bool VideoSource::StartLookAhead() {
+    if (cursors.size() == 1) {
+        auto spare = NewCursor();
+        if (!spare) return false;
+        cursors.push_back(std::move(spare));
+    }
+    const auto used = std::max_element(cursors.begin(), cursors.end(), [](auto& a, auto& b) {
+        return a->LastUse() < b->LastUse();
+    });
+    std::unique_ptr<Cursor> handed = std::move(*used);
+    cursors.erase(used);
+    try {
+        lookAhead = std::make_unique<LookAhead>(id, std::move(handed));
+    } catch (const std::system_error&) {
+        return false; // no thread to be had: reads decode as they come
+    }
+    return true;
+}
+
+bool VideoSource::AwaitLookAhead(LONG frame) {
+    return lookAhead && lookAhead->Await(frame) && FrameCache::Instance().Get(id, frame, cached);
+}
+
 bool VideoSource::ReadFrame(LONG frame, uint8_t* dst) {
     if (frame < 0 || frame >= layout.length) return false;
     const LONG previous = lastRead;
     lastRead = frame;
-    if (!layout.passThrough && FrameCache::Instance().Get(id, frame, cached))
-        return ConvertPicture(cached, dst);
-
-    if (layout.passThrough && ReadIndexedFrame(frame, dst)) return true;
-    Cursor* cursor = PickCursor(frame, previous);
-    if (!cursor->Locate(frame)) return false;
     if (layout.passThrough) {
+        if (ReadIndexedFrame(frame, dst)) return true;
+        Cursor* cursor = PickCursor(frame, previous);
+        if (!cursor->Locate(frame)) return false;
         const AVPacket* stored = cursor->Chunk();
         return CopyStoredFrame(stored->data, static_cast<size_t>(stored->size), dst);
     }
+    if (FrameCache::Instance().Get(id, frame, cached) || AwaitLookAhead(frame)) {
+        PlanLookAhead(frame, previous);
+        return ConvertPicture(cached, dst);
+    }
+    Cursor* cursor = PickCursor(frame, previous);
+    // Every picture decoded on the way stays in the cache: stepping back through them, or
+    // reading them again from the other cursor, costs a conversion, not another decode.
+    const auto keep = [this](LONG passed, const AVFrame* picture) {
+        FrameCache::Instance().Put(id, passed, picture);
+    };
+    if (!cursor->Locate(frame, keep)) return false;
     const AVFrame* picture = cursor->Picture();
     FrameCache::Instance().Put(id, frame, picture);
+    PlanLookAhead(frame, previous);
     return ConvertPicture(picture, dst);
 }
 

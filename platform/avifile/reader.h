@@ -4,7 +4,8 @@
 // (flipped if the file stores them top-down), everything else decoded and converted to 24-bit.
 // Each source keeps two independent read positions (cursors), so reading two places in turn -
 // the editor's range start and end - does not throw either decoder state away, and decoded
-// frames go through the process-wide FrameCache.
+// frames go through the process-wide FrameCache. While the reads step one way, a thread of the
+// source's own decodes the frames ahead of them into the cache.
 #pragma once
 
 #include "avifile.h"
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+struct AVCodecParameters;
 struct AVStream;
 struct SwsContext;
 
@@ -54,15 +56,20 @@ class VideoSource {
     VideoSource() = default;
     OpenFailure OpenFirstCursor();
     void DescribeFrames(const AVStream* st, bool avi);
+    void MapDelayChunks(const AVStream* st);
     bool LearnTiming(const AVStream* st, bool avi);
     LONG CountLength(const AVStream* st, bool avi);
     void LearnDelay(Cursor& cursor, bool avi);
     void DescribeStream(const AVStream* st);
     void StoreFormat(const AVStream* st);
 
+    class LookAhead;
+    bool AwaitLookAhead(LONG frame);
+    void PlanLookAhead(LONG frame, LONG previous);
+    bool StartLookAhead();
+    std::unique_ptr<Cursor> NewCursor();
     Cursor* PickCursor(LONG frame, LONG lastRead);
     Cursor* SeekingCursor(LONG frame);
-    LONG KeyFrameBefore(LONG frame) const;
     bool ReadIndexedFrame(LONG frame, uint8_t* dst);
     bool CopyStoredFrame(const uint8_t* data, size_t size, uint8_t* dst) const;
     bool ConvertPicture(const AVFrame* picture, uint8_t* dst);
@@ -76,8 +83,10 @@ class VideoSource {
     std::unique_ptr<SourceFile> file; // outlives the cursors that read it
     SourceLayout layout;
     int rateNum = 0, rateDen = 1; // frames per second, reduced
+    int chunksPerFrame = 1;       // AVI chunks (ticks) one frame lasts
     AVISTREAMINFOA info{};
     std::vector<uint8_t> storedFormat;
+    AVCodecParameters* decoderParams = nullptr; // as the stream analysis found them
     std::vector<std::unique_ptr<Cursor>> cursors;
     std::vector<uint8_t> chunk;   // a stored frame read by the index, kept from frame to frame
     AVFrame* cached = nullptr;    // a frame the cache held
@@ -85,7 +94,8 @@ class VideoSource {
     SwsContext* scaler = nullptr;
     int scalerWidth = 0, scalerHeight = 0, scalerFormat = -1; // what the scaler converts from
     uint64_t useClock = 0;
-    LONG lastRead = -1; // the frame read last, from the cache or not
+    LONG lastRead = -1;                   // the frame read last, from the cache or not
+    std::unique_ptr<LookAhead> lookAhead; // made on the first steady steps
 };
 
 } // namespace avi

@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace fixtures;
@@ -16,9 +21,9 @@ namespace {
 struct CodecCase {
     const char* label;
     EncodeOptions options;
-    // libxvid's packed files made through libavformat hold two pictures fewer than chunks
-    // (FFmpeg's own decoder gives the same), so their last frames repeat.
-    bool everyPictureKept = true;
+    // libxvid's packed files made through libavformat lose their last two B-frames (FFmpeg's
+    // own decoder gives the same): their frames are the pictures the file holds.
+    int picturesLost = 0;
 };
 
 std::string Label(const testing::TestParamInfo<CodecCase>& info) {
@@ -51,7 +56,7 @@ TEST_P(CompressedInput, ViewDeliversBottomUp24BitFramesOfTheRightSize) {
     ASSERT_EQ(AVIStreamReadFormat(view, 0, &header, &size), AVIERR_OK);
     const BITMAPINFOHEADER expected = DibHeader(options.width, options.height, 24);
     EXPECT_EQ(std::memcmp(&header, &expected, sizeof header), 0);
-    EXPECT_EQ(AVIStreamLength(view), options.frames);
+    EXPECT_EQ(AVIStreamLength(view), options.frames - GetParam().picturesLost);
     AVISTREAMINFOA info{};
     ASSERT_EQ(AVIStreamInfoA(view, &info, sizeof info), AVIERR_OK);
     EXPECT_EQ(info.dwRate, DWORD(options.rate));
@@ -71,7 +76,7 @@ TEST_P(CompressedInput, ViewDeliversBottomUp24BitFramesOfTheRightSize) {
 // Every frame decoded in order looks like the picture encoded at that place, not like its
 // neighbours (the decoder delay is accounted for).
 TEST_P(CompressedInput, SequentialFramesAreInDisplayOrder) {
-    if (!GetParam().everyPictureKept) GTEST_SKIP() << "the file itself lacks pictures";
+    if (GetParam().picturesLost > 0) GTEST_SKIP() << "the file itself lacks pictures";
     PAVISTREAM view = OpenView(path);
     ASSERT_NE(view, nullptr);
     const auto frames = ReadAll(view, frameBytes);
@@ -98,16 +103,17 @@ TEST_P(CompressedInput, RandomReadsEqualSequentialDecoding) {
     const auto expected = ReadAll(sequential, frameBytes);
     AVIStreamRelease(sequential);
 
-    std::vector<LONG> order(options.frames);
-    for (LONG i = 0; i < options.frames; ++i)
+    const LONG frames = LONG(expected.size());
+    std::vector<LONG> order(frames);
+    for (LONG i = 0; i < frames; ++i)
         order[i] = i;
     std::mt19937 random(7);
     std::shuffle(order.begin(), order.end(), random);
-    for (LONG i = options.frames - 1; i >= 0; --i)
+    for (LONG i = frames - 1; i >= 0; --i)
         order.push_back(i);
-    for (LONG i = 0; i + 1 < options.frames; ++i) { // the editor's two ends
+    for (LONG i = 0; i + 1 < frames; ++i) { // the editor's two ends
         order.push_back(i);
-        order.push_back(options.frames - 1);
+        order.push_back(frames - 1);
     }
     PAVISTREAM view = OpenView(path);
     ASSERT_NE(view, nullptr);
@@ -149,6 +155,37 @@ TEST(CompressedEmptyChunks, RepeatThePreviousFrame) {
     AVIStreamRelease(view);
 }
 
+// Playing, or holding an arrow key, from the middle of an interval either way (the frames ahead
+// are decoded by the look-ahead, which takes over the cursor that read last): every frame as
+// sequential decoding gives it.
+TEST(SteadySteps, GiveTheFramesOfSequentialDecoding) {
+    if (!HasEncoder("libx264")) GTEST_SKIP() << "libx264 not available";
+    ScratchDir dir;
+    EncodeOptions o;
+    o.encoder = "libx264";
+    o.gop = 25;
+    o.bFrames = 3;
+    o.frames = 150;
+    const std::string path = dir.File("steps.avi");
+    ASSERT_TRUE(EncodeAvi(path, o));
+    const LONG bytes = LONG(DibHeader(o.width, o.height, 24).biSizeImage);
+    PAVISTREAM sequential = OpenView(path);
+    ASSERT_NE(sequential, nullptr);
+    const auto expected = ReadAll(sequential, bytes);
+    AVIStreamRelease(sequential);
+    for (const LONG step : {1, -1, 3}) {
+        PAVISTREAM view = OpenView(path);
+        ASSERT_NE(view, nullptr);
+        Frame frame(static_cast<size_t>(bytes));
+        for (LONG n = step > 0 ? 60 : 139; n >= 0 && n < o.frames; n += step) {
+            ASSERT_EQ(AVIStreamRead(view, n, n + 1, frame.data(), bytes, nullptr, nullptr),
+                      AVIERR_OK);
+            ASSERT_EQ(frame, expected[size_t(n)]) << "frame " << n << ", step " << step;
+        }
+        AVIStreamRelease(view);
+    }
+}
+
 EncodeOptions Encoding(const char* encoder, int gop, int bFrames, const char* container = "avi",
                        int width = 64) {
     EncodeOptions o;
@@ -167,11 +204,123 @@ INSTANTIATE_TEST_SUITE_P(
                     CodecCase{"mpeg4", Encoding("mpeg4", 12, 0)},
                     CodecCase{"mpeg4_bframes", Encoding("mpeg4", 12, 2)},
                     // packed bitstream: a B-frame shares its reference's chunk
-                    CodecCase{"xvid_packed", Encoding("libxvid", 12, 2), false},
+                    CodecCase{"xvid_packed", Encoding("libxvid", 12, 2), 2},
                     CodecCase{"h264", Encoding("libx264", 10, 0)},
                     CodecCase{"h264_bframes", Encoding("libx264", 15, 3)},
                     CodecCase{"h264_matroska", Encoding("libx264", 15, 3, "matroska")},
                     CodecCase{"mpeg4_mp4", Encoding("mpeg4", 12, 2, "mp4")}),
     Label);
+
+// Files as the ffmpeg command line writes them, read against ffmpeg's own decoding of every
+// picture (-vsync passthrough): the same count, the same pictures in the same order.
+struct CommandLineCase {
+    const char* label;
+    const char* encoder; // what must be there to make the file
+    std::string make;    // the commands, with IN and OUT for the input and the file made
+    DWORD rate;          // frames per second the view must give
+};
+std::string CommandLineLabel(const testing::TestParamInfo<CommandLineCase>& info) {
+    return info.param.label;
+}
+void PrintTo(const CommandLineCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+constexpr int kClipWidth = 96;
+constexpr int kClipHeight = 64;
+
+bool RunQuietly(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string Replace(std::string text, const std::string& what, const std::string& with) {
+    for (size_t at; (at = text.find(what)) != std::string::npos;)
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+// ffmpeg's pictures, top-down rows without padding, made DIBs: bottom-up, rows padded.
+std::vector<Frame> FfmpegFrames(const std::string& path) {
+    const std::string command = "ffmpeg -v error -i '" + path +
+                                "' -vsync passthrough -f rawvideo -pix_fmt bgr24 - 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::vector<uint8_t> bytes;
+    std::array<uint8_t, 1 << 16> chunk{};
+    for (size_t n; pipe && (n = fread(chunk.data(), 1, chunk.size(), pipe.get())) > 0;)
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + long(n));
+    const size_t row = size_t(kClipWidth) * 3;
+    const size_t dibRow = (row + 3) & ~size_t{3};
+    std::vector<Frame> frames;
+    for (size_t at = 0; at + row * kClipHeight <= bytes.size(); at += row * kClipHeight) {
+        Frame frame(dibRow * kClipHeight, 0);
+        for (size_t y = 0; y < size_t(kClipHeight); ++y)
+            std::memcpy(&frame[dibRow * (kClipHeight - 1 - y)], &bytes[at + row * y], row);
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+class CommandLineFile : public testing::TestWithParam<CommandLineCase> {
+  protected:
+    void SetUp() override {
+        if (!HasEncoder(GetParam().encoder)) GTEST_SKIP() << GetParam().encoder << " not available";
+        path = dir.File("clip.avi");
+        const std::string input = "-f lavfi -i testsrc2=size=" + std::to_string(kClipWidth) + "x" +
+                                  std::to_string(kClipHeight) +
+                                  ":rate=" + std::to_string(GetParam().rate) + " -frames:v 120";
+        const std::string make = Replace(Replace(GetParam().make, "IN", input), "OUT", path);
+        ASSERT_TRUE(RunQuietly(Replace(make, "MP4", dir.File("clip.mp4")))) << make;
+        expected = FfmpegFrames(path);
+        ASSERT_GT(expected.size(), 100u);
+        view = OpenView(path);
+        ASSERT_NE(view, nullptr);
+    }
+    void TearDown() override {
+        if (view) AVIStreamRelease(view);
+    }
+    LONG FrameBytes() const { return LONG(expected.front().size()); }
+    ScratchDir dir;
+    std::string path;
+    std::vector<Frame> expected;
+    PAVISTREAM view = nullptr;
+};
+
+TEST_P(CommandLineFile, ShowsFfmpegsPicturesAtTheRealRate) {
+    EXPECT_EQ(AVIStreamLength(view), LONG(expected.size()));
+    AVISTREAMINFOA info{};
+    ASSERT_EQ(AVIStreamInfoA(view, &info, sizeof info), AVIERR_OK);
+    EXPECT_EQ(info.dwRate / info.dwScale, GetParam().rate);
+    EXPECT_EQ(info.dwRate % info.dwScale, 0u);
+    const auto frames = ReadAll(view, FrameBytes());
+    ASSERT_EQ(frames.size(), expected.size());
+    for (size_t i = 0; i < frames.size(); ++i)
+        ASSERT_EQ(frames[i], expected[i]) << "frame " << i;
+}
+
+TEST_P(CommandLineFile, RandomSeeksGiveFfmpegsPictures) {
+    std::mt19937 random(20);
+    std::uniform_int_distribution<LONG> position(0, LONG(expected.size()) - 1);
+    Frame frame(expected.front().size());
+    for (int seek = 0; seek < 100; ++seek) {
+        const LONG n = position(random);
+        ASSERT_EQ(AVIStreamRead(view, n, n + 1, frame.data(), FrameBytes(), nullptr, nullptr),
+                  AVIERR_OK);
+        ASSERT_EQ(frame, expected[size_t(n)]) << "frame " << n << ", seek " << seek;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BFrames, CommandLineFile,
+    testing::Values(
+        // MP4 timestamps need a finer tick in AVI: every other chunk is empty.
+        CommandLineCase{"h264_copied_from_mp4", "libx264",
+                        "ffmpeg -v error -y IN -c:v libx264 -g 30 -bf 3 -pix_fmt yuv420p MP4 && "
+                        "ffmpeg -v error -y -i MP4 -c copy OUT",
+                        30},
+        CommandLineCase{"xvid_packed", "libxvid",
+                        "ffmpeg -v error -y IN -c:v libxvid -g 24 -bf 2 -pix_fmt yuv420p OUT", 25},
+        CommandLineCase{"h264_bframes", "libx264",
+                        "ffmpeg -v error -y IN -c:v libx264 -g 25 -bf 3 -pix_fmt yuv420p OUT", 25}),
+    CommandLineLabel);
 
 } // namespace
