@@ -316,8 +316,12 @@ TEST_F(Host, DiscardingUnsavedChangesAsksAndCancelKeepsEverything) {
                 }
                 const bool kept = edited && answer == IDCANCEL;
                 EXPECT_EQ(MainWindow() != nullptr, kept || !path.closesTheWindow);
-                if (MainWindow()) EXPECT_EQ(workspace.slotCount, kept ? 1 : 0);
-                if (kept) EXPECT_EQ(workspace.streamInfo.dwLength, 3u);
+                if (MainWindow()) {
+                    EXPECT_EQ(workspace.slotCount, kept ? 1 : 0);
+                }
+                if (kept) {
+                    EXPECT_EQ(workspace.streamInfo.dwLength, 3u);
+                }
                 CloseHost();
                 ui_script::Begin(); // an answer an unasked path left queued is forgotten
             }
