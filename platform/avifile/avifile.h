@@ -43,6 +43,8 @@ typedef struct AviStream* PAVISTREAM;
 #define AVICOMPRESSF_DATARATE 0x02
 #define AVICOMPRESSF_KEYFRAMES 0x04
 #define AVICOMPRESSF_VALID 0x08
+// Every frame is encoded: none is copied as it is stored in the file it comes from.
+#define AVICOMPRESSF_ENCODE_ALL 0x10000
 #define ICMF_CHOOSE_KEYFRAME 0x0001
 #define ICMF_CHOOSE_DATARATE 0x0002
 #define ICMF_CHOOSE_PREVIEW 0x0004

@@ -83,6 +83,7 @@ class FileStream final : public AviStream {
         return ReadInto(Source(), frame, buffer, bufferSize, bytes);
     }
     VideoSource& Source() { return file->Source(); }
+    VideoSource* StoredVideo() override { return &Source(); }
 
   private:
     ReadFile* file;
@@ -125,6 +126,7 @@ class FileView final : public AviStream {
         return source->ReadFrame(frame, buffer, bufferSize, bytes);
     }
     FileStream* Source() { return source; }
+    VideoSource* StoredVideo() override { return &source->Source(); }
 
   private:
     FileStream* source;

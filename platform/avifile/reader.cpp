@@ -257,7 +257,7 @@ OpenFailure VideoSource::OpenFirstCursor() {
     const AVCodecParameters* par = st->codecpar;
     if (par->width <= 0 || par->height <= 0) return OpenFailure::NoVideo;
     if (!DibSizeIsSane(par->width, par->height, kDeliveredBits)) return OpenFailure::TooLarge;
-    const bool avi = IsAvi(cursor->Container());
+    avi = IsAvi(cursor->Container());
     DescribeFrames(st, avi);
     if (!layout.passThrough && !CanConvert(par)) return OpenFailure::NoVideo;
     if (avi && !layout.passThrough && par->video_delay > 0) MapDelayChunks(st);
@@ -478,6 +478,37 @@ bool VideoSource::ReadIndexedFrame(LONG frame, uint8_t* dst) {
         ReadLe32(chunk.data() + kChunkIdBytes) < bytes)
         return false;
     return CopyStoredFrame(chunk.data() + kChunkHeaderBytes, bytes, dst);
+}
+
+const AVIndexEntry* VideoSource::KeyChunkEntry(LONG frame) const {
+    if (!avi || layout.delay != 0 || !layout.frameTicks.empty() || chunksPerFrame != 1 ||
+        frame < 0 || frame >= layout.length)
+        return nullptr;
+    AVStream* st = cursors.front()->Stream();
+    const int64_t ts = TimestampOf(layout, frame);
+    const int entry = av_index_search_timestamp(st, ts, AVSEEK_FLAG_ANY);
+    const AVIndexEntry* e = entry >= 0 ? avformat_index_get_entry(st, entry) : nullptr;
+    return e && e->timestamp == ts && e->pos >= 0 && e->size > 0 && (e->flags & AVINDEX_KEYFRAME)
+               ? e
+               : nullptr;
+}
+
+bool VideoSource::HasKeyChunk(LONG frame) const {
+    return KeyChunkEntry(frame) != nullptr;
+}
+
+bool VideoSource::ReadKeyChunk(LONG frame, std::vector<uint8_t>& data) const {
+    const AVIndexEntry* e = KeyChunkEntry(frame);
+    if (!e) return false;
+    const size_t bytes = static_cast<size_t>(e->size);
+    uint8_t header[kChunkHeaderBytes];
+    if (pread(file->fd, header, sizeof header, e->pos) != static_cast<ssize_t>(sizeof header) ||
+        !IsChunkOfStream(header, cursors.front()->Stream()->index) ||
+        ReadLe32(header + kChunkIdBytes) != bytes)
+        return false;
+    data.resize(bytes);
+    return pread(file->fd, data.data(), bytes, e->pos + kChunkHeaderBytes) ==
+           static_cast<ssize_t>(bytes);
 }
 
 bool VideoSource::CopyStoredFrame(const uint8_t* data, size_t size, uint8_t* dst) const {

@@ -17,6 +17,7 @@
 #include <vector>
 
 struct AVCodecParameters;
+struct AVIndexEntry;
 struct AVStream;
 struct SwsContext;
 
@@ -49,6 +50,14 @@ class VideoSource {
     // Frame `frame` into dst (Layout().imageBytes bytes); dst is untouched on failure.
     bool ReadFrame(LONG frame, uint8_t* dst);
 
+    // The stored codec's parameters, as the stream analysis found them.
+    const AVCodecParameters& StoredParameters() const { return *decoderParams; }
+    // Whether frame `frame`'s stored chunk decodes on its own: a key frame of an AVI file whose
+    // frames are its chunks one by one, never empty. Reads the index only.
+    bool HasKeyChunk(LONG frame) const;
+    // That chunk's bytes into data; false when it has none or cannot be read.
+    bool ReadKeyChunk(LONG frame, std::vector<uint8_t>& data) const;
+
     // Frames decoded so far by this source, for benchmarks.
     int64_t DecodedFrames() const;
 
@@ -62,6 +71,7 @@ class VideoSource {
     void LearnDelay(Cursor& cursor, bool avi);
     void DescribeStream(const AVStream* st);
     void StoreFormat(const AVStream* st);
+    const AVIndexEntry* KeyChunkEntry(LONG frame) const;
 
     class LookAhead;
     bool AwaitLookAhead(LONG frame);
@@ -84,6 +94,7 @@ class VideoSource {
     SourceLayout layout;
     int rateNum = 0, rateDen = 1; // frames per second, reduced
     int chunksPerFrame = 1;       // AVI chunks (ticks) one frame lasts
+    bool avi = false;             // the container is an AVI file
     AVISTREAMINFOA info{};
     std::vector<uint8_t> storedFormat;
     AVCodecParameters* decoderParams = nullptr; // as the stream analysis found them

@@ -8,6 +8,8 @@
 #include "audio_source.h"
 #include "compressors.h"
 #include "dib.h"
+#include "reader.h"
+#include "stored_frames.h"
 #include "stream.h"
 #include "writer.h"
 
@@ -20,6 +22,7 @@ extern "C" {
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -150,6 +153,8 @@ class VideoTrack {
     virtual ~VideoTrack() = default;
     // Declares the stream's codec parameters.
     virtual bool Describe(Muxer& muxer, AVStream& stream) = 0;
+    // Whether Write needs frame n's pixels: a frame copied as stored does not.
+    virtual bool NeedsPixels(LONG) const { return true; }
     virtual bool Write(Muxer& muxer, uint8_t* frame, LONG n) = 0;
     virtual bool Finish(Muxer& muxer) = 0;
     // Mends what the muxer wrote once the file is closed.
@@ -243,6 +248,95 @@ class EncodedFrames final : public VideoTrack {
 
     std::unique_ptr<DibEncoder> encoder;
     AVPacket* packet;
+};
+
+// Frames copied as their files store them where the plan says so, the others encoded. The
+// encoder's threads hand packets back a few frames late, so packets wait in frame order until
+// every one before them is written.
+class StoredAndEncodedFrames final : public VideoTrack {
+  public:
+    StoredAndEncodedFrames(std::vector<StoredFrame> plan, std::unique_ptr<DibEncoder> encoder)
+        : plan(std::move(plan)), encoder(std::move(encoder)), packet(av_packet_alloc()) {}
+    ~StoredAndEncodedFrames() override {
+        for (auto& [n, waiting] : queue)
+            av_packet_free(&waiting);
+        av_packet_free(&packet);
+    }
+
+    // All copied: the stream's header is the files'; else the encoder's, which Motion JPEG
+    // frames of any file decode with.
+    bool Describe(Muxer&, AVStream& added) override {
+        stream = &added;
+        const AVCodecContext& context = encoder->Context();
+        stream->time_base = context.time_base;
+        stream->avg_frame_rate = context.framerate;
+        if (!packet) return false;
+        if (CopiedFrames(plan) < LONG(plan.size()) || plan.empty())
+            return avcodec_parameters_from_context(stream->codecpar, &context) >= 0;
+        if (avcodec_parameters_copy(stream->codecpar, &plan.front().source->StoredParameters()) < 0)
+            return false;
+        stream->codecpar->codec_tag = 0; // the muxer's own tag for the codec
+        return true;
+    }
+
+    bool NeedsPixels(LONG n) const override { return !Copied(n); }
+
+    bool Write(Muxer& muxer, uint8_t* frame, LONG n) override {
+        if (!Copied(n)) return encoder->Send(frame, n) && Drain() && WriteReady(muxer);
+        AVPacket* copy = av_packet_alloc();
+        if (!copy || !plan[size_t(n)].source->ReadKeyChunk(plan[size_t(n)].frame, chunk) ||
+            av_new_packet(copy, int(chunk.size())) < 0) {
+            av_packet_free(&copy);
+            return false;
+        }
+        std::memcpy(copy->data, chunk.data(), chunk.size());
+        copy->pts = copy->dts = n;
+        copy->duration = 1;
+        copy->flags |= AV_PKT_FLAG_KEY;
+        queue.emplace(n, copy);
+        return WriteReady(muxer);
+    }
+
+    bool Finish(Muxer& muxer) override {
+        return encoder->Finish() && Drain() && WriteReady(muxer) && queue.empty();
+    }
+
+  private:
+    bool Copied(LONG n) const {
+        return n >= 0 && size_t(n) < plan.size() && plan[size_t(n)].source != nullptr;
+    }
+
+    // Every packet the encoder has ready, into the queue.
+    bool Drain() {
+        int received;
+        while ((received = encoder->Receive(packet)) == 1) {
+            AVPacket* held = av_packet_clone(packet);
+            av_packet_unref(packet);
+            if (!held) return false;
+            queue.emplace(held->pts, held); // timestamps count frames
+        }
+        return received == 0;
+    }
+
+    // The packets that follow on from the last one written, in frame order.
+    bool WriteReady(Muxer& muxer) {
+        while (!queue.empty() && queue.begin()->first == next) {
+            AVPacket* ready = queue.begin()->second;
+            queue.erase(queue.begin());
+            ready->pts = ready->dts = next++;
+            const bool written = muxer.Write(ready, encoder->Context().time_base, *stream);
+            av_packet_free(&ready);
+            if (!written) return false;
+        }
+        return true;
+    }
+
+    std::vector<StoredFrame> plan;
+    std::unique_ptr<DibEncoder> encoder;
+    AVPacket* packet;
+    std::map<int64_t, AVPacket*> queue; // packets by frame, waiting for those before them
+    std::vector<uint8_t> chunk;
+    int64_t next = 0;
 };
 
 // The sound of the file, written up to a given time in step with the frames.
@@ -393,8 +487,9 @@ HRESULT Write(const char* path, const Source& source, Tracks& tracks, Progress& 
         if (!progress.Report(n)) return AVIERR_USERABORT;
         if (tracks.audio && !tracks.audio->WriteBeforeFrame(muxer, n + 1, source.info))
             return AVIERR_ERROR;
-        if (AVIStreamRead(source.stream, n, 1, frame.data(), LONG(frame.size()), nullptr,
-                          nullptr) != AVIERR_OK ||
+        if ((tracks.video->NeedsPixels(n) &&
+             AVIStreamRead(source.stream, n, 1, frame.data(), LONG(frame.size()), nullptr,
+                           nullptr) != AVIERR_OK) ||
             !tracks.video->Write(muxer, frame.data(), n))
             return AVIERR_ERROR;
     }
@@ -416,7 +511,14 @@ HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM* streams,
         auto encoder = DibEncoder::Open(*compressor, source.format, source.info.dwRate,
                                         source.info.dwScale, *options[0]);
         if (!encoder) return AVIERR_NOCOMPRESSOR;
-        tracks.video = std::make_unique<EncodedFrames>(std::move(encoder));
+        std::vector<StoredFrame> plan;
+        if (!(options[0]->dwFlags & AVICOMPRESSF_ENCODE_ALL))
+            plan = PlanStoredFrames(streams[0], *compressor);
+        if (CopiedFrames(plan) > 0)
+            tracks.video =
+                std::make_unique<StoredAndEncodedFrames>(std::move(plan), std::move(encoder));
+        else
+            tracks.video = std::make_unique<EncodedFrames>(std::move(encoder));
     } else {
         tracks.video = std::make_unique<FullFrames>(source);
     }

@@ -9,7 +9,8 @@
 
 namespace avi {
 class AudioSource;
-}
+class VideoSource;
+} // namespace avi
 
 struct RefCounted {
     virtual ~RefCounted() = default;
@@ -51,6 +52,8 @@ struct AviStream : RefCounted {
     // The file's audio this stream reads unchanged, from its first sample to its last; null
     // when it reads anything else.
     virtual avi::AudioSource* StoredAudio() { return nullptr; }
+    // The file whose frames this stream reads, frame n as its frame n; null for other streams.
+    virtual avi::VideoSource* StoredVideo() { return nullptr; }
     virtual HRESULT SetFormat(LONG, void*, LONG) { return AVIERR_ERROR; }
     virtual HRESULT Write(LONG, LONG, void*, LONG, DWORD, LONG*, LONG*) { return AVIERR_ERROR; }
 };

@@ -5,6 +5,7 @@
 #include "audio_packets.h"
 #include "audio_source.h"
 #include "compressors.h"
+#include "stored_frames.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -149,7 +150,7 @@ template <typename Widget> Widget* Named(Widget* widget, int id) {
 
 class SaveOptionsDialog {
   public:
-    SaveOptionsDialog(QWidget* owner, unsigned flags, const StreamSample& sample,
+    SaveOptionsDialog(QWidget* owner, unsigned flags, PAVISTREAM stream, const StreamSample& sample,
                       const std::vector<const avi::Compressor*>& offered,
                       const AVICOMPRESSOPTIONS& initial, const AudioOffer* audioOffer);
     bool Run() { return dialog.exec() == QDialog::Accepted; }
@@ -161,8 +162,10 @@ class SaveOptionsDialog {
     QComboBox* MakeAudioList(const AudioOffer& offer);
     const avi::Compressor& Chosen() const { return *offered[size_t(compressor->currentIndex())]; }
     void ShowSettingsOf(const avi::Compressor& chosen);
+    void ShowStoredFrames();
     void Preview();
 
+    PAVISTREAM stream;
     const StreamSample& sample;
     std::vector<const avi::Compressor*> offered;
     QDialog dialog;
@@ -176,13 +179,17 @@ class SaveOptionsDialog {
     QLabel* picture;
     QLabel* previewText;
     QComboBox* audio = nullptr;
+    QLabel* storedFrames;
+    QCheckBox* encodeAll;
+    LONG copied = 0; // frames the chosen compressor copies as stored
 };
 
-SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const StreamSample& sample,
+SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, PAVISTREAM stream,
+                                     const StreamSample& sample,
                                      const std::vector<const avi::Compressor*>& offered,
                                      const AVICOMPRESSOPTIONS& initial,
                                      const AudioOffer* audioOffer)
-    : sample(sample), offered(offered), dialog(owner) {
+    : stream(stream), sample(sample), offered(offered), dialog(owner) {
     dialog.setWindowTitle(QStringLiteral("ビデオの圧縮"));
     auto* grid = new QGridLayout(&dialog);
     compressor = Named(new QComboBox, ui_script::kSaveOptionsCompressor);
@@ -203,6 +210,10 @@ SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const Strea
     picture->setFixedSize(kPreviewWidth, kPreviewHeight);
     picture->setFrameShape(QFrame::Box);
     previewText = Named(new QLabel, ui_script::kSaveOptionsPreviewText);
+    storedFrames = Named(new QLabel, ui_script::kSaveOptionsStoredFrames);
+    storedFrames->setWordWrap(true);
+    encodeAll = Named(new QCheckBox(QStringLiteral("すべてのフレームを圧縮し直す")),
+                      ui_script::kSaveOptionsEncodeAll);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     Named(buttons->button(QDialogButtonBox::Ok), ui_script::kSaveOptionsOk);
     Named(buttons->button(QDialogButtonBox::Cancel), ui_script::kSaveOptionsCancel);
@@ -211,6 +222,8 @@ SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const Strea
     grid->addWidget(new QLabel(QStringLiteral("圧縮方法")), row, 0);
     grid->addWidget(compressor, row++, 1);
     if (QLabel* note = EvenSizeNote(sample, offered)) grid->addWidget(note, row++, 0, 1, 2);
+    grid->addWidget(storedFrames, row++, 0, 1, 2);
+    grid->addWidget(encodeAll, row++, 0, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("品質")), row, 0);
     grid->addWidget(quality, row++, 1);
     grid->addWidget(keyFrames, row, 0);
@@ -250,6 +263,7 @@ SaveOptionsDialog::SaveOptionsDialog(QWidget* owner, unsigned flags, const Strea
 
     QObject::connect(compressor, &QComboBox::currentIndexChanged, &dialog,
                      [this] { ShowSettingsOf(Chosen()); });
+    QObject::connect(encodeAll, &QCheckBox::toggled, &dialog, [this] { ShowStoredFrames(); });
     QObject::connect(keyFrames, &QCheckBox::toggled, keyFrameEvery, &QWidget::setEnabled);
     QObject::connect(dataRate, &QCheckBox::toggled, kilobits, &QWidget::setEnabled);
     QObject::connect(preview, &QPushButton::clicked, &dialog, [this] { Preview(); });
@@ -281,6 +295,23 @@ void SaveOptionsDialog::ShowSettingsOf(const avi::Compressor& chosen) {
     quality->setEnabled(chosen.settings & avi::kTakesQuality);
     picture->clear();
     previewText->clear();
+    copied = avi::CopiedFrames(avi::PlanStoredFrames(stream, chosen));
+    ShowStoredFrames();
+}
+
+// Says before the save how many frames are copied as their files store them and how many are
+// encoded; shown only when there are frames to copy.
+void SaveOptionsDialog::ShowStoredFrames() {
+    const LONG frames = std::max<LONG>(AVIStreamLength(stream), 0);
+    storedFrames->setVisible(copied > 0);
+    encodeAll->setVisible(copied > 0);
+    if (copied == 0) return;
+    storedFrames->setText(
+        encodeAll->isChecked()
+            ? QStringLiteral("%1 フレームをすべて圧縮します。").arg(frames)
+            : QStringLiteral("%1 フレームは元のファイルのまま写し、%2 フレームを圧縮します。")
+                  .arg(copied)
+                  .arg(frames - copied));
 }
 
 void SaveOptionsDialog::Store(AVICOMPRESSOPTIONS& options) const {
@@ -290,6 +321,7 @@ void SaveOptionsDialog::Store(AVICOMPRESSOPTIONS& options) const {
     options.dwFlags = AVICOMPRESSF_VALID;
     if (keyFrames->isEnabled() && keyFrames->isChecked()) options.dwFlags |= AVICOMPRESSF_KEYFRAMES;
     if (dataRate->isEnabled() && dataRate->isChecked()) options.dwFlags |= AVICOMPRESSF_DATARATE;
+    if (copied > 0 && encodeAll->isChecked()) options.dwFlags |= AVICOMPRESSF_ENCODE_ALL;
     options.dwKeyFrameEvery = DWORD(keyFrameEvery->value());
     options.dwBytesPerSecond = DWORD(kilobits->value()) * kBytesPerKilobit;
     options.dwQuality =
@@ -385,8 +417,8 @@ extern "C" int AVISaveOptions(HWND owner, unsigned flags, int streamCount, PAVIS
     const AudioOffer* audioOffer = audio ? &*audio : nullptr;
     if (ui_script::Active()) return ScriptedAnswer(flags, offered, audioOffer, options);
     if (offered.empty() || !qApp) return 0;
-    SaveOptionsDialog dialog(static_cast<QWidget*>(owner), flags, sample, offered, *options[0],
-                             audioOffer);
+    SaveOptionsDialog dialog(static_cast<QWidget*>(owner), flags, streams[0], sample, offered,
+                             *options[0], audioOffer);
     if (!dialog.Run()) return 0;
     dialog.Store(*options[0]);
     if (audio) dialog.StoreAudio(*options[1]);

@@ -457,6 +457,105 @@ INSTANTIATE_TEST_SUITE_P(Codecs, StoredSound,
                                          StoredCase{"ac3.mkv", "ac3", 0x2000, false},
                                          StoredCase{"ac3.mkv", "ac3", 0x2000, true}));
 
+// The md5 of each stored video packet of the file, in order.
+std::vector<std::string> PacketHashes(const std::string& path) {
+    std::istringstream lines(
+        Output("ffmpeg -nostdin -v error -i '" + path + "' -map 0:v -c copy -f framemd5 -"));
+    std::vector<std::string> hashes;
+    std::string line;
+    while (std::getline(lines, line))
+        if (!line.empty() && line[0] != '#') hashes.push_back(line.substr(line.rfind(' ') + 1));
+    return hashes;
+}
+
+struct StoredVideoCase {
+    const char* name;
+    const char* codec;  // the file's, made by ffmpeg
+    const char* fourcc; // saved with
+    bool pasteOthers;   // two frames of another file are pasted in
+    bool encodeAll;
+    int copied; // of the 17 or 15 frames saved
+};
+
+void PrintTo(const StoredVideoCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StoredVideo : public testing::TestWithParam<StoredVideoCase> {};
+
+// Frames read unchanged from a file of the chosen codec are saved as the file stores them; the
+// dialog says how many before the save, and ffmpeg decodes the whole result.
+TEST_P(StoredVideo, UnchangedFramesAreCopiedAsStored) {
+    const StoredVideoCase& c = GetParam();
+    fixtures::ScratchDir dir;
+    const std::string original = dir.File("original.avi");
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v "
+                           "20 -c:v " +
+                           std::string(c.codec) + " '" + original + "'")
+                              .c_str()),
+              0);
+    PAVISTREAM file = fixtures::OpenView(original), edited = nullptr, cut = nullptr;
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(CreateEditableStream(&edited, file), AVIERR_OK);
+    AVIStreamRelease(file);
+    LONG start = 5, length = 5;
+    ASSERT_EQ(EditStreamCut(edited, &start, &length, &cut), AVIERR_OK);
+    AVIStreamRelease(cut);
+    std::vector<int> from; // each saved frame's frame of the original; -1: another file's
+    for (int n = 0; n < 20; ++n)
+        if (n < 5 || n >= 10) from.push_back(n);
+    if (c.pasteOthers) {
+        PAVISTREAM other = MakeSource(dir);
+        LONG at = 3, pasted = 2;
+        ASSERT_EQ(EditStreamPaste(edited, &at, &pasted, other, 0, 2), AVIERR_OK);
+        AVIStreamRelease(other);
+        from.insert(from.begin() + 3, {-1, -1});
+    }
+    std::string said;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        auto* list = Control<QComboBox>(dialog, ui_script::kSaveOptionsCompressor);
+        list->setCurrentIndex(list->findData(QVariant::fromValue(Fourcc(c.fourcc))));
+        auto* note = Control<QLabel>(dialog, ui_script::kSaveOptionsStoredFrames);
+        if (note->isVisibleTo(dialog)) said = note->text().toStdString();
+        Control<QCheckBox>(dialog, ui_script::kSaveOptionsEncodeAll)->setChecked(c.encodeAll);
+        Control<QPushButton>(dialog, ui_script::kSaveOptionsOk)->click();
+    });
+    AVICOMPRESSOPTIONS options{};
+    AVICOMPRESSOPTIONS* list[] = {&options};
+    ASSERT_EQ(AVISaveOptions(nullptr, 0, 1, &edited, list), 1);
+    const std::string saved = dir.File("saved.avi");
+    const HRESULT written = AVISaveVA(saved.c_str(), nullptr, nullptr, 1, &edited, list);
+    AVIStreamRelease(edited);
+    ASSERT_EQ(written, AVIERR_OK);
+
+    const int frames = int(from.size());
+    if (c.copied > 0) {
+        EXPECT_NE(said.find(std::to_string(c.copied) + " フレームは"), std::string::npos) << said;
+        EXPECT_NE(said.find(std::to_string(frames - c.copied) + " フレームを"), std::string::npos)
+            << said;
+    } else {
+        EXPECT_EQ(said, "");
+    }
+    EXPECT_EQ(Output("ffmpeg -nostdin -v error -i '" + saved + "' -f null - 2>&1"), "");
+    const std::vector<std::string> stored = PacketHashes(original), copied = PacketHashes(saved);
+    ASSERT_EQ(copied.size(), size_t(frames));
+    int same = 0;
+    for (int n = 0; n < frames; ++n)
+        same += from[size_t(n)] >= 0 && copied[size_t(n)] == stored[size_t(from[size_t(n)])];
+    // An encoder of the same settings may make some of the same bytes: nothing to tell there.
+    if (c.copied > 0) EXPECT_EQ(same, c.encodeAll ? 0 : c.copied);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, StoredVideo,
+    testing::Values(StoredVideoCase{"MjpegMixed", "mjpeg -q:v 3", "MJPG", true, false, 15},
+                    StoredVideoCase{"MjpegEncodeAll", "mjpeg -q:v 3", "MJPG", true, true, 15},
+                    StoredVideoCase{"Ffv1Cut", "ffv1 -g 1", "FFV1", false, false, 15},
+                    // FFV1 keeps its set-up in the stream's header: mixed, nothing is copied.
+                    StoredVideoCase{"Ffv1Mixed", "ffv1 -g 1", "FFV1", true, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The note the dialog shows for a stream of this size (empty when there is none); the user
 // then cancels.
 std::string EvenSizeNoteFor(const fixtures::ScratchDir& dir, int width, int height) {

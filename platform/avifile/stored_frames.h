@@ -1,0 +1,29 @@
+// Frames a save copies as they are stored in the files they come from, instead of encoding
+// them again: no loss and no encoder's time.
+#pragma once
+
+#include "avifile.h"
+
+#include <vector>
+
+namespace avi {
+
+struct Compressor;
+class VideoSource;
+
+// Where a frame of the saved stream is copied from; a null source: the frame is encoded.
+struct StoredFrame {
+    VideoSource* source = nullptr;
+    LONG frame = 0;
+};
+
+// For each frame of stream saved with the compressor, the stored chunk it copies. A frame is
+// copied when it is read unchanged from a file stored in the compressor's codec at the same
+// size, and its chunk decodes on its own. Motion JPEG frames stand alone and mix with encoded
+// ones; other codecs may set up their frames in the stream's header (FFV1, HuffYUV, Ut Video)
+// and copy only when every frame comes from files of one header.
+std::vector<StoredFrame> PlanStoredFrames(PAVISTREAM stream, const Compressor& compressor);
+
+LONG CopiedFrames(const std::vector<StoredFrame>& plan);
+
+} // namespace avi
