@@ -1,7 +1,5 @@
 #include "cursor.h"
 
-#include "frame_cache.h"
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -184,7 +182,6 @@ bool Cursor::OpenDecoder(const AVCodecParameters* par) {
     decoder = avcodec_alloc_context3(codec);
     if (!decoder || avcodec_parameters_to_context(decoder, par) < 0) return false;
     decoder->thread_count = 0; // as many as the machine has
-    decoder->get_buffer2 = GetPictureBuffer;
     return avcodec_open2(decoder, codec, nullptr) == 0;
 }
 
@@ -200,16 +197,6 @@ bool Cursor::CanReadForwardTo(LONG n) const {
 
 LONG Cursor::Position() const {
     return hasPrev ? prevIdx : hasNext ? nextIdx - 1 : -1;
-}
-
-LONG Cursor::KeyFrameBefore(LONG n) const {
-    AVStream* st = Stream();
-    const int64_t ts = TimestampOf(layout, int64_t{n} + layout.delay);
-    const int entry = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
-    const AVIndexEntry* e = entry >= 0 ? avformat_index_get_entry(st, entry) : nullptr;
-    if (!e) return 0;
-    const LONG raw = RawIndexOf(layout, e->timestamp);
-    return raw == INT_MIN ? 0 : std::clamp<LONG>(raw - layout.delay, 0, n);
 }
 
 // Seeks to the key frame at or before n, and steps back one key frame more while the first
@@ -235,12 +222,11 @@ void Cursor::SeekTo(LONG n) {
 }
 
 // A frame the file leaves out (an empty chunk) repeats the frame before it.
-bool Cursor::Locate(LONG n, const PictureSink& passed) {
+bool Cursor::Locate(LONG n) {
     while (!(hasPrev && prevIdx == n)) {
         if (!hasNext && !Fetch()) break;
         if (nextIdx > n && hasPrev) break;
         Consume();
-        if (passed && !layout.passThrough) passed(prevIdx, prevFrame);
     }
     return hasPrev;
 }

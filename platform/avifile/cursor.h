@@ -5,7 +5,6 @@
 #include "avifile.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,14 +93,10 @@ class Cursor {
     // a cursor that has read nothing yet starts at the beginning.
     bool CanReadForwardTo(LONG n) const;
     LONG Position() const;
-    // Display index of the key frame a seek for frame n starts from (0 if the index has none).
-    LONG KeyFrameBefore(LONG n) const;
     // Positions the cursor so that frame n can be read forward.
     void SeekTo(LONG n);
-    // Reads forward until frame n is the frame last handed out; `passed` sees every decoded
-    // picture on the way, n's included.
-    using PictureSink = std::function<void(LONG frame, const AVFrame* picture)>;
-    bool Locate(LONG n, const PictureSink& passed = {});
+    // Reads forward until frame n is the frame last handed out.
+    bool Locate(LONG n);
     const AVFrame* Picture() const { return prevFrame; }
     const AVPacket* Chunk() const { return prevPacket; }
 

@@ -13,12 +13,8 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <numeric>
-#include <system_error>
-#include <thread>
 
 #include <unistd.h>
 
@@ -41,9 +37,6 @@ constexpr AVRational kFallbackRate{25, 1};
 constexpr DWORD kDefaultQuality = 0xFFFFFFFFu;
 constexpr int kDeliveredBits = 24;
 constexpr int kDeliveredPixelBytes = kDeliveredBits / 8;
-// Frames decoded ahead of steady steps, at most; and the share of the cache they may fill.
-constexpr LONG kLookAheadFrames = 16;
-constexpr size_t kLookAheadShare = 4;
 // The scaler picks its thread count itself (one per core).
 constexpr int kAutomaticThreads = 0;
 
@@ -108,132 +101,7 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& path, OpenFail
     return source;
 }
 
-// Decodes the frames of one request into the cache, in display order, with a cursor of its own
-// on a thread of its own. A request the one under way already serves (it goes on forward from
-// there, or backward the request under way still brings the nearest frames) leaves it running;
-// any other replaces it, and the frames already decoded stay cached.
-class VideoSource::LookAhead {
-  public:
-    LookAhead(uint64_t source, std::unique_ptr<Cursor> cursor)
-        : source(source), cursor(std::move(cursor)), thread([this] { Run(); }) {}
-    ~LookAhead() {
-        {
-            std::lock_guard guard(lock);
-            stop = true;
-        }
-        wake.notify_all();
-        thread.join();
-    }
-    LookAhead(const LookAhead&) = delete;
-    LookAhead& operator=(const LookAhead&) = delete;
-
-    void Request(LONG from, LONG to) {
-        {
-            std::lock_guard guard(lock);
-            // Forward: the request under way goes on to the new end.
-            if (busy && from >= first && from <= reached + 1) {
-                last = std::max(last, to);
-                return;
-            }
-            // Backward: the request under way still brings the nearest frames.
-            if (busy && to >= first && to <= last) return;
-            first = from;
-            last = to;
-            reached = from - 1;
-            ++job;
-            pending = true;
-        }
-        wake.notify_all();
-    }
-
-    // Waits for the frame if the request under way decodes it; otherwise ends that request,
-    // whose decoding would only compete with the caller's own, and returns false.
-    bool Await(LONG frame) {
-        std::unique_lock guard(lock);
-        if (!(busy || pending) || frame < first || frame > last) {
-            if (busy || pending) ++job, pending = false;
-            return false;
-        }
-        const uint64_t waited = job;
-        progress.wait(
-            guard, [&] { return stop || job != waited || !(busy || pending) || reached >= frame; });
-        return reached >= frame && job == waited;
-    }
-
-    int64_t Decoded() const { return decoded; }
-
-  private:
-    void Run() {
-        std::unique_lock guard(lock);
-        while (true) {
-            wake.wait(guard, [this] { return stop || pending; });
-            if (stop) return;
-            pending = false;
-            busy = true;
-            const uint64_t mine = job;
-            LONG from = first;
-            guard.unlock();
-            Decode(mine, from);
-            guard.lock();
-            busy = false;
-            progress.notify_all();
-        }
-    }
-
-    // Frames already cached at the start of the request need no decoding; the cursor goes on
-    // from where it is when that is cheaper than a seek.
-    void Decode(uint64_t mine, LONG from) {
-        FrameCache& cache = FrameCache::Instance();
-        while (from <= Last() && cache.Contains(source, from)) {
-            Reached(mine, from);
-            ++from;
-        }
-        if (from > Last()) return;
-        const LONG key = cursor->KeyFrameBefore(from);
-        if (!cursor->CanReadForwardTo(from) || cursor->Position() < key) cursor->SeekTo(from);
-        const auto keep = [&](LONG passed, const AVFrame* picture) {
-            cache.Put(source, passed, picture);
-        };
-        for (LONG n = std::max<LONG>(cursor->Position() + 1, 0); n <= Last(); ++n) {
-            if (Cancelled(mine)) return;
-            const bool located = cursor->Locate(n, keep);
-            decoded = cursor->Decoded();
-            if (!located) return;
-            cache.Put(source, n, cursor->Picture()); // a left-out frame repeats the one before
-            if (n >= from) Reached(mine, n);
-        }
-    }
-
-    LONG Last() {
-        std::lock_guard guard(lock);
-        return last;
-    }
-    bool Cancelled(uint64_t mine) {
-        std::lock_guard guard(lock);
-        return stop || job != mine;
-    }
-    void Reached(uint64_t mine, LONG frame) {
-        {
-            std::lock_guard guard(lock);
-            if (job != mine) return;
-            reached = frame;
-        }
-        progress.notify_all();
-    }
-
-    const uint64_t source;
-    std::unique_ptr<Cursor> cursor; // used by the thread only
-    std::atomic<int64_t> decoded{0};
-    std::mutex lock;
-    std::condition_variable wake, progress;
-    LONG first = 0, last = -1, reached = -1; // the request, and how far it is cached
-    uint64_t job = 0;
-    bool pending = false, busy = false, stop = false;
-    std::thread thread; // last: starts once everything above is there
-};
-
 VideoSource::~VideoSource() {
-    lookAhead.reset();
     avcodec_parameters_free(&decoderParams);
     FrameCache::Instance().Drop(id);
     av_frame_free(&cached);
@@ -242,7 +110,7 @@ VideoSource::~VideoSource() {
 }
 
 int64_t VideoSource::DecodedFrames() const {
-    int64_t total = lookAhead ? lookAhead->Decoded() : 0;
+    int64_t total = 0;
     for (const auto& cursor : cursors)
         total += cursor->Decoded();
     return total;
@@ -406,6 +274,17 @@ BITMAPINFOHEADER VideoSource::DeliveredFormat() const {
     return MakeDibHeader(layout.width, layout.height, layout.outBits);
 }
 
+// Display index of the key frame a seek for frame n starts from (0 if the index has none).
+LONG VideoSource::KeyFrameBefore(LONG frame) const {
+    AVStream* st = cursors.front()->Stream();
+    const int64_t ts = TimestampOf(layout, int64_t{frame} + layout.delay);
+    const int entry = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* e = entry >= 0 ? avformat_index_get_entry(st, entry) : nullptr;
+    if (!e) return 0;
+    const LONG raw = RawIndexOf(layout, e->timestamp);
+    return raw == INT_MIN ? 0 : std::clamp<LONG>(raw - layout.delay, 0, frame);
+}
+
 // The cursor read last keeps its place for small steps forward (playing, also through frames
 // the cache held; moving a range end by a frame); any other read goes to another cursor -
 // forward if that is cheaper than a seek, else after a seek - so that two places read in turn
@@ -415,7 +294,7 @@ Cursor* VideoSource::PickCursor(LONG frame, LONG lastRead) {
     for (const auto& cursor : cursors)
         if (cursor->LastUse() == useClock && useClock > 0) recent = cursor.get();
     const bool playing = lastRead <= frame && frame - lastRead <= kNearFrames;
-    const int64_t seekCost = int64_t{frame} - cursors.front()->KeyFrameBefore(frame) + 1;
+    const int64_t seekCost = int64_t{frame} - KeyFrameBefore(frame) + 1;
     if (recent && recent->CanReadForwardTo(frame)) {
         const int64_t cost = int64_t{frame} - recent->Position();
         if (cost <= kNearFrames || (playing && cost <= seekCost)) {
@@ -435,18 +314,13 @@ Cursor* VideoSource::PickCursor(LONG frame, LONG lastRead) {
     return best;
 }
 
-// Null when the file or the decoder does not open again.
-std::unique_ptr<Cursor> VideoSource::NewCursor() {
-    auto cursor = std::make_unique<Cursor>(layout);
-    if (!cursor->OpenContainer(*file, false) || !cursor->OpenDecoder(decoderParams)) return nullptr;
-    return cursor;
-}
-
 // A new cursor while there is room for one, else the one used least recently; sought to frame.
 Cursor* VideoSource::SeekingCursor(LONG frame) {
     Cursor* chosen = nullptr;
     if (static_cast<int>(cursors.size()) < kMaxCursors) {
-        if (auto cursor = NewCursor()) {
+        auto cursor = std::make_unique<Cursor>(layout);
+        if (cursor->OpenContainer(*file, false) &&
+            cursor->OpenDecoder(cursors.front()->Stream()->codecpar)) {
             chosen = cursor.get();
             cursors.push_back(std::move(cursor));
         }
@@ -611,73 +485,22 @@ void VideoSource::CopyConverted(uint8_t* dst) const {
     }
 }
 
-// Steps of one or a few frames one way are what playing and dragging through frames read; the
-// frames ahead of them are decoded while the caller converts and shows this one. The window
-// keeps a quarter of the cache's budget.
-void VideoSource::PlanLookAhead(LONG frame, LONG previous) {
-    const LONG step = frame - previous;
-    if (previous < 0 || step == 0 || std::abs(step) > kNearFrames) return;
-    const int64_t pictures = int64_t(FrameCache::Instance().Budget() / kLookAheadShare) /
-                             std::max<int64_t>(layout.imageBytes, 1);
-    const LONG window = static_cast<LONG>(std::min<int64_t>(pictures, kLookAheadFrames));
-    if (window < 1) return;
-    const LONG from = step > 0 ? frame + 1 : std::max<LONG>(frame - window, 0);
-    const LONG to = step > 0 ? std::min<LONG>(frame + window, layout.length - 1) : frame - 1;
-    if (from > to) return;
-    if (!lookAhead && !StartLookAhead()) return;
-    lookAhead->Request(from, to);
-}
-
-// The look-ahead takes over the cursor read last, which stands where the steps go on from, so
-// that it goes straight on instead of decoding from a key frame again.
-bool VideoSource::StartLookAhead() {
-    if (cursors.size() == 1) {
-        auto spare = NewCursor();
-        if (!spare) return false;
-        cursors.push_back(std::move(spare));
-    }
-    const auto used = std::max_element(cursors.begin(), cursors.end(), [](auto& a, auto& b) {
-        return a->LastUse() < b->LastUse();
-    });
-    std::unique_ptr<Cursor> handed = std::move(*used);
-    cursors.erase(used);
-    try {
-        lookAhead = std::make_unique<LookAhead>(id, std::move(handed));
-    } catch (const std::system_error&) {
-        return false; // no thread to be had: reads decode as they come
-    }
-    return true;
-}
-
-bool VideoSource::AwaitLookAhead(LONG frame) {
-    return lookAhead && lookAhead->Await(frame) && FrameCache::Instance().Get(id, frame, cached);
-}
-
 bool VideoSource::ReadFrame(LONG frame, uint8_t* dst) {
     if (frame < 0 || frame >= layout.length) return false;
     const LONG previous = lastRead;
     lastRead = frame;
+    if (!layout.passThrough && FrameCache::Instance().Get(id, frame, cached))
+        return ConvertPicture(cached, dst);
+
+    if (layout.passThrough && ReadIndexedFrame(frame, dst)) return true;
+    Cursor* cursor = PickCursor(frame, previous);
+    if (!cursor->Locate(frame)) return false;
     if (layout.passThrough) {
-        if (ReadIndexedFrame(frame, dst)) return true;
-        Cursor* cursor = PickCursor(frame, previous);
-        if (!cursor->Locate(frame)) return false;
         const AVPacket* stored = cursor->Chunk();
         return CopyStoredFrame(stored->data, static_cast<size_t>(stored->size), dst);
     }
-    if (FrameCache::Instance().Get(id, frame, cached) || AwaitLookAhead(frame)) {
-        PlanLookAhead(frame, previous);
-        return ConvertPicture(cached, dst);
-    }
-    Cursor* cursor = PickCursor(frame, previous);
-    // Every picture decoded on the way stays in the cache: stepping back through them, or
-    // reading them again from the other cursor, costs a conversion, not another decode.
-    const auto keep = [this](LONG passed, const AVFrame* picture) {
-        FrameCache::Instance().Put(id, passed, picture);
-    };
-    if (!cursor->Locate(frame, keep)) return false;
     const AVFrame* picture = cursor->Picture();
     FrameCache::Instance().Put(id, frame, picture);
-    PlanLookAhead(frame, previous);
     return ConvertPicture(picture, dst);
 }
 

@@ -4,8 +4,7 @@
 // (flipped if the file stores them top-down), everything else decoded and converted to 24-bit.
 // Each source keeps two independent read positions (cursors), so reading two places in turn -
 // the editor's range start and end - does not throw either decoder state away, and decoded
-// frames go through the process-wide FrameCache. While the reads step one way, a thread of the
-// source's own decodes the frames ahead of them into the cache.
+// frames go through the process-wide FrameCache.
 #pragma once
 
 #include "avifile.h"
@@ -73,13 +72,9 @@ class VideoSource {
     void StoreFormat(const AVStream* st);
     const AVIndexEntry* KeyChunkEntry(LONG frame) const;
 
-    class LookAhead;
-    bool AwaitLookAhead(LONG frame);
-    void PlanLookAhead(LONG frame, LONG previous);
-    bool StartLookAhead();
-    std::unique_ptr<Cursor> NewCursor();
     Cursor* PickCursor(LONG frame, LONG lastRead);
     Cursor* SeekingCursor(LONG frame);
+    LONG KeyFrameBefore(LONG frame) const;
     bool ReadIndexedFrame(LONG frame, uint8_t* dst);
     bool CopyStoredFrame(const uint8_t* data, size_t size, uint8_t* dst) const;
     bool ConvertPicture(const AVFrame* picture, uint8_t* dst);
@@ -105,8 +100,7 @@ class VideoSource {
     SwsContext* scaler = nullptr;
     int scalerWidth = 0, scalerHeight = 0, scalerFormat = -1; // what the scaler converts from
     uint64_t useClock = 0;
-    LONG lastRead = -1;                   // the frame read last, from the cache or not
-    std::unique_ptr<LookAhead> lookAhead; // made on the first steady steps
+    LONG lastRead = -1; // the frame read last, from the cache or not
 };
 
 } // namespace avi

@@ -155,37 +155,6 @@ TEST(CompressedEmptyChunks, RepeatThePreviousFrame) {
     AVIStreamRelease(view);
 }
 
-// Playing, or holding an arrow key, from the middle of an interval either way (the frames ahead
-// are decoded by the look-ahead, which takes over the cursor that read last): every frame as
-// sequential decoding gives it.
-TEST(SteadySteps, GiveTheFramesOfSequentialDecoding) {
-    if (!HasEncoder("libx264")) GTEST_SKIP() << "libx264 not available";
-    ScratchDir dir;
-    EncodeOptions o;
-    o.encoder = "libx264";
-    o.gop = 25;
-    o.bFrames = 3;
-    o.frames = 150;
-    const std::string path = dir.File("steps.avi");
-    ASSERT_TRUE(EncodeAvi(path, o));
-    const LONG bytes = LONG(DibHeader(o.width, o.height, 24).biSizeImage);
-    PAVISTREAM sequential = OpenView(path);
-    ASSERT_NE(sequential, nullptr);
-    const auto expected = ReadAll(sequential, bytes);
-    AVIStreamRelease(sequential);
-    for (const LONG step : {1, -1, 3}) {
-        PAVISTREAM view = OpenView(path);
-        ASSERT_NE(view, nullptr);
-        Frame frame(static_cast<size_t>(bytes));
-        for (LONG n = step > 0 ? 60 : 139; n >= 0 && n < o.frames; n += step) {
-            ASSERT_EQ(AVIStreamRead(view, n, n + 1, frame.data(), bytes, nullptr, nullptr),
-                      AVIERR_OK);
-            ASSERT_EQ(frame, expected[size_t(n)]) << "frame " << n << ", step " << step;
-        }
-        AVIStreamRelease(view);
-    }
-}
-
 EncodeOptions Encoding(const char* encoder, int gop, int bFrames, const char* container = "avi",
                        int width = 64) {
     EncodeOptions o;
