@@ -1,5 +1,7 @@
 #include "compressors.h"
 
+#include "stored_frames.h"
+
 #include "dib.h"
 
 extern "C" {
@@ -214,7 +216,8 @@ std::vector<const Compressor*> NeedingEvenSizes(const BITMAPINFOHEADER& format,
 
 std::unique_ptr<DibEncoder> DibEncoder::Open(const Compressor& compressor,
                                              const BITMAPINFOHEADER& format, DWORD rate,
-                                             DWORD scale, const AVICOMPRESSOPTIONS& settings) {
+                                             DWORD scale, const AVICOMPRESSOPTIONS& settings,
+                                             int reorder) {
     if (!compressor.encoder || !IsUsableFormat(format) || rate == 0 || scale == 0 ||
         rate > INT32_MAX || scale > INT32_MAX)
         return nullptr;
@@ -234,6 +237,12 @@ std::unique_ptr<DibEncoder> DibEncoder::Open(const Compressor& compressor,
     context->max_b_frames = 0;
     context->thread_count = kAutomaticThreads;
     AVDictionary* options = nullptr;
+    if (reorder > 0) {
+        // x264 declares a reorder depth of 1 for B-frames without a pyramid, 2 with one.
+        if (codec->id != AV_CODEC_ID_H264 || reorder > kMaxEncodedReorder) return nullptr;
+        context->max_b_frames = reorder;
+        av_dict_set(&options, "b-pyramid", reorder == kMaxEncodedReorder ? "normal" : "none", 0);
+    }
     ApplySettings(compressor, settings, context, &options);
     const int opened = avcodec_open2(context, codec, &options);
     av_dict_free(&options);

@@ -53,16 +53,20 @@ std::vector<const Compressor*> NeedingEvenSizes(const BITMAPINFOHEADER& format,
                                                 const AVISTREAMINFOA& info,
                                                 const std::vector<const Compressor*>& offered);
 
+// The most pictures a DibEncoder can be asked to make a decoder hold back.
+constexpr int kMaxEncodedReorder = 2;
+
 // Bottom-up DIB frames in, compressed packets out: the pixel conversion and an encoder opened
 // with the record's settings, B-frames off (AVI has no room for reordered timestamps) and the
 // encoder's own threads.
 class DibEncoder {
   public:
     // Null if the encoder does not open for frames of the format; frames per second are
-    // rate/scale.
+    // rate/scale. H.264 may be asked for B-frames that make a decoder hold back `reorder`
+    // pictures (up to 2), as a stream it is joined to does; packets then come in decode order.
     static std::unique_ptr<DibEncoder> Open(const Compressor& compressor,
                                             const BITMAPINFOHEADER& format, DWORD rate, DWORD scale,
-                                            const AVICOMPRESSOPTIONS& options);
+                                            const AVICOMPRESSOPTIONS& options, int reorder = 0);
     ~DibEncoder();
     DibEncoder(const DibEncoder&) = delete;
     DibEncoder& operator=(const DibEncoder&) = delete;

@@ -2,6 +2,7 @@
 
 #include "dib.h"
 #include "frame_cache.h"
+#include "stored_groups.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -383,6 +384,19 @@ bool VideoSource::ReadKeyChunk(LONG frame, std::vector<uint8_t>& data) const {
     data.resize(bytes);
     return pread(file->fd, data.data(), bytes, e->pos + kChunkHeaderBytes) ==
            static_cast<ssize_t>(bytes);
+}
+
+std::unique_ptr<StoredGroups> VideoSource::OpenStoredGroups() const {
+    if (layout.passThrough || decoderParams->codec_id != AV_CODEC_ID_H264) return nullptr;
+    return StoredGroups::Open(*file, layout, avi);
+}
+
+const std::vector<LONG>& VideoSource::StoredGroupStarts() {
+    if (!groupStarts) {
+        const auto groups = OpenStoredGroups();
+        groupStarts = groups ? groups->FindStarts() : std::vector<LONG>{};
+    }
+    return *groupStarts;
 }
 
 bool VideoSource::CopyStoredFrame(const uint8_t* data, size_t size, uint8_t* dst) const {

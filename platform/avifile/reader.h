@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct AVStream;
 struct SwsContext;
 
 namespace avi {
+
+class StoredGroups;
 
 // Why a source did not open.
 enum class OpenFailure {
@@ -56,6 +59,11 @@ class VideoSource {
     bool HasKeyChunk(LONG frame) const;
     // That chunk's bytes into data; false when it has none or cannot be read.
     bool ReadKeyChunk(LONG frame, std::vector<uint8_t>& data) const;
+
+    // The stored groups of pictures of an H.264 stream, for copying; null for other streams.
+    std::unique_ptr<StoredGroups> OpenStoredGroups() const;
+    // The frames that start such a group, found on the first call (it reads every key frame).
+    const std::vector<LONG>& StoredGroupStarts();
 
     // Frames decoded so far by this source, for benchmarks.
     int64_t DecodedFrames() const;
@@ -93,6 +101,7 @@ class VideoSource {
     AVISTREAMINFOA info{};
     std::vector<uint8_t> storedFormat;
     AVCodecParameters* decoderParams = nullptr; // as the stream analysis found them
+    std::optional<std::vector<LONG>> groupStarts;
     std::vector<std::unique_ptr<Cursor>> cursors;
     std::vector<uint8_t> chunk;   // a stored frame read by the index, kept from frame to frame
     AVFrame* cached = nullptr;    // a frame the cache held

@@ -10,6 +10,7 @@
 #include "dib.h"
 #include "reader.h"
 #include "stored_frames.h"
+#include "stored_groups.h"
 #include "stream.h"
 #include "writer.h"
 
@@ -22,6 +23,8 @@ extern "C" {
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -250,28 +253,35 @@ class EncodedFrames final : public VideoTrack {
     AVPacket* packet;
 };
 
-// Frames copied as their files store them where the plan says so, the others encoded. The
-// encoder's threads hand packets back a few frames late, so packets wait in frame order until
-// every one before them is written.
+// Frames copied as their files store them where the plan says so, the others encoded, each run
+// of them by an encoder of its own, so that what it makes refers to nothing outside the run.
+// The encoder's threads hand packets back a few frames late, so packets wait in frame order
+// until every one before them is written. A group of pictures' packets go out one a frame, in
+// the order stored.
 class StoredAndEncodedFrames final : public VideoTrack {
   public:
-    StoredAndEncodedFrames(std::vector<StoredFrame> plan, std::unique_ptr<DibEncoder> encoder)
-        : plan(std::move(plan)), encoder(std::move(encoder)), packet(av_packet_alloc()) {}
+    using OpenEncoder = std::function<std::unique_ptr<DibEncoder>()>;
+
+    StoredAndEncodedFrames(std::vector<StoredFrame> plan, bool inBand, OpenEncoder open)
+        : plan(std::move(plan)), inBand(inBand), open(std::move(open)), encoder(this->open()),
+          packet(av_packet_alloc()) {}
     ~StoredAndEncodedFrames() override {
         for (auto& [n, waiting] : queue)
             av_packet_free(&waiting);
         av_packet_free(&packet);
     }
 
-    // All copied: the stream's header is the files'; else the encoder's, which Motion JPEG
-    // frames of any file decode with.
+    // All copied and set up by the files' header: the stream's header is theirs; else the
+    // encoder's, which Motion JPEG frames of any file decode with, and H.264 frames too since
+    // each group and run brings its own parameter sets.
     bool Describe(Muxer&, AVStream& added) override {
         stream = &added;
+        if (!encoder || !packet) return false;
         const AVCodecContext& context = encoder->Context();
+        timeBase = context.time_base;
         stream->time_base = context.time_base;
         stream->avg_frame_rate = context.framerate;
-        if (!packet) return false;
-        if (CopiedFrames(plan) < LONG(plan.size()) || plan.empty())
+        if (inBand || CopiedFrames(plan) < LONG(plan.size()) || plan.empty())
             return avcodec_parameters_from_context(stream->codecpar, &context) >= 0;
         if (avcodec_parameters_copy(stream->codecpar, &plan.front().source->StoredParameters()) < 0)
             return false;
@@ -282,23 +292,24 @@ class StoredAndEncodedFrames final : public VideoTrack {
     bool NeedsPixels(LONG n) const override { return !Copied(n); }
 
     bool Write(Muxer& muxer, uint8_t* frame, LONG n) override {
-        if (!Copied(n)) return encoder->Send(frame, n) && Drain() && WriteReady(muxer);
-        AVPacket* copy = av_packet_alloc();
-        if (!copy || !plan[size_t(n)].source->ReadKeyChunk(plan[size_t(n)].frame, chunk) ||
-            av_new_packet(copy, int(chunk.size())) < 0) {
-            av_packet_free(&copy);
-            return false;
+        if (Copied(n)) return ReadStored(n) && QueueStored(n) && WriteReady(muxer);
+        if (!encoder) {
+            encoder = open();
+            runStart = n;
+            runPackets = 0;
         }
-        std::memcpy(copy->data, chunk.data(), chunk.size());
-        copy->pts = copy->dts = n;
-        copy->duration = 1;
-        copy->flags |= AV_PKT_FLAG_KEY;
-        queue.emplace(n, copy);
+        if (!encoder || !encoder->Send(frame, n) || !Drain()) return false;
+        const bool runEnds = size_t(n) + 1 >= plan.size() || Copied(n + 1);
+        if (runEnds) {
+            if (!encoder->Finish() || !Drain()) return false;
+            encoder.reset();
+        }
         return WriteReady(muxer);
     }
 
     bool Finish(Muxer& muxer) override {
-        return encoder->Finish() && Drain() && WriteReady(muxer) && queue.empty();
+        return (!encoder || (encoder->Finish() && Drain())) && WriteReady(muxer) && queue.empty() &&
+               stored.empty();
     }
 
   private:
@@ -306,25 +317,63 @@ class StoredAndEncodedFrames final : public VideoTrack {
         return n >= 0 && size_t(n) < plan.size() && plan[size_t(n)].source != nullptr;
     }
 
-    // Every packet the encoder has ready, into the queue.
+    // The stored packets read at frame n: its own chunk, or the group it starts.
+    bool ReadStored(LONG n) {
+        const StoredFrame& at = plan[size_t(n)];
+        if (at.packets == 0) return true;
+        if (!stored.empty()) return false; // the group before did not have a packet a frame
+        if (!inBand) {
+            stored.emplace_back();
+            groupFirst = true;
+            return at.source->ReadKeyChunk(at.frame, stored.back());
+        }
+        auto& groups = opened[at.source];
+        if (!groups) groups = at.source->OpenStoredGroups();
+        std::vector<std::vector<uint8_t>> read;
+        if (!groups || !groups->Read(at.frame, at.packets, read)) return false;
+        stored.assign(std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
+        groupFirst = true;
+        return true;
+    }
+
+    // The next stored packet, as frame n's: only a group's first is a key frame.
+    bool QueueStored(LONG n) {
+        if (stored.empty()) return false;
+        AVPacket* copy = av_packet_alloc();
+        if (!copy || av_new_packet(copy, int(stored.front().size())) < 0) {
+            av_packet_free(&copy);
+            return false;
+        }
+        std::memcpy(copy->data, stored.front().data(), stored.front().size());
+        stored.pop_front();
+        copy->pts = copy->dts = n;
+        copy->duration = 1;
+        if (groupFirst || !inBand) copy->flags |= AV_PKT_FLAG_KEY;
+        groupFirst = false;
+        queue.emplace(n, copy);
+        return true;
+    }
+
+    // Every packet the encoder has ready, into the queue: in the order made where B-frames
+    // may be reordered, else by the frame it holds (timestamps count frames).
     bool Drain() {
         int received;
         while ((received = encoder->Receive(packet)) == 1) {
             AVPacket* held = av_packet_clone(packet);
             av_packet_unref(packet);
             if (!held) return false;
-            queue.emplace(held->pts, held); // timestamps count frames
+            queue.emplace(inBand ? runStart + runPackets++ : held->pts, held);
         }
         return received == 0;
     }
 
-    // The packets that follow on from the last one written, in frame order.
+    // The packets that follow on from the last one written, in order.
     bool WriteReady(Muxer& muxer) {
         while (!queue.empty() && queue.begin()->first == next) {
             AVPacket* ready = queue.begin()->second;
             queue.erase(queue.begin());
             ready->pts = ready->dts = next++;
-            const bool written = muxer.Write(ready, encoder->Context().time_base, *stream);
+            const bool written = muxer.Write(ready, timeBase, *stream);
             av_packet_free(&ready);
             if (!written) return false;
         }
@@ -332,10 +381,16 @@ class StoredAndEncodedFrames final : public VideoTrack {
     }
 
     std::vector<StoredFrame> plan;
-    std::unique_ptr<DibEncoder> encoder;
+    const bool inBand;
+    OpenEncoder open;
+    std::unique_ptr<DibEncoder> encoder; // of the run being encoded; null between runs
+    int64_t runStart = 0, runPackets = 0;
     AVPacket* packet;
-    std::map<int64_t, AVPacket*> queue; // packets by frame, waiting for those before them
-    std::vector<uint8_t> chunk;
+    AVRational timeBase{1, 1};
+    std::map<int64_t, AVPacket*> queue; // packets by place, waiting for those before them
+    std::map<VideoSource*, std::unique_ptr<StoredGroups>> opened;
+    std::deque<std::vector<uint8_t>> stored; // of the group being copied, not yet queued
+    bool groupFirst = false;
     int64_t next = 0;
 };
 
@@ -508,15 +563,20 @@ HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM* streams,
     AudioInput audio{};
     Tracks tracks;
     if (compressor->encoder) {
-        auto encoder = DibEncoder::Open(*compressor, source.format, source.info.dwRate,
-                                        source.info.dwScale, *options[0]);
-        if (!encoder) return AVIERR_NOCOMPRESSOR;
+        const AVICOMPRESSOPTIONS settings = *options[0];
         std::vector<StoredFrame> plan;
-        if (!(options[0]->dwFlags & AVICOMPRESSF_ENCODE_ALL))
+        if (!(settings.dwFlags & AVICOMPRESSF_ENCODE_ALL))
             plan = PlanStoredFrames(streams[0], *compressor);
+        const int reorder = CopiesInBand(*compressor) ? ReorderOf(plan) : 0;
+        const auto open = [compressor, &source, settings, reorder] {
+            return DibEncoder::Open(*compressor, source.format, source.info.dwRate,
+                                    source.info.dwScale, settings, reorder);
+        };
+        auto encoder = open();
+        if (!encoder) return AVIERR_NOCOMPRESSOR;
         if (CopiedFrames(plan) > 0)
-            tracks.video =
-                std::make_unique<StoredAndEncodedFrames>(std::move(plan), std::move(encoder));
+            tracks.video = std::make_unique<StoredAndEncodedFrames>(
+                std::move(plan), CopiesInBand(*compressor), open);
         else
             tracks.video = std::make_unique<EncodedFrames>(std::move(encoder));
     } else {

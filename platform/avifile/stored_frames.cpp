@@ -29,6 +29,40 @@ bool SameHeader(const AVCodecParameters& a, const AVCodecParameters& b) {
             std::memcmp(a.extradata, b.extradata, static_cast<size_t>(a.extradata_size)) == 0);
 }
 
+// A stretch of the saved stream read from one source's consecutive frames.
+struct Run {
+    VideoSource* source;
+    LONG first, count;
+};
+
+std::vector<Run> RunsOf(PAVISTREAM stream) {
+    std::vector<Run> runs;
+    for (const EDITSTREAMPIECE& piece : PiecesOf(stream)) {
+        VideoSource* source = piece.source ? piece.source->StoredVideo() : nullptr;
+        if (!runs.empty() && source && runs.back().source == source &&
+            runs.back().first + runs.back().count == piece.first)
+            runs.back().count += piece.count;
+        else
+            runs.push_back({source, piece.first, piece.count});
+    }
+    return runs;
+}
+
+// The whole groups of pictures inside the run, copied; the rest encoded.
+void PlanGroups(const Run& run, std::vector<StoredFrame>& plan) {
+    const size_t at = plan.size();
+    plan.resize(at + size_t(run.count));
+    if (!run.source) return;
+    const std::vector<LONG>& starts = run.source->StoredGroupStarts();
+    const LONG end = run.first + run.count;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const LONG groupEnd = i + 1 < starts.size() ? starts[i + 1] : run.source->Layout().length;
+        if (starts[i] < run.first || groupEnd > end) continue;
+        for (LONG f = starts[i]; f < groupEnd; ++f)
+            plan[at + size_t(f - run.first)] = {run.source, f, f == starts[i] ? groupEnd - f : 0};
+    }
+}
+
 } // namespace
 
 std::vector<StoredFrame> PlanStoredFrames(PAVISTREAM stream, const Compressor& compressor) {
@@ -37,28 +71,50 @@ std::vector<StoredFrame> PlanStoredFrames(PAVISTREAM stream, const Compressor& c
     const AVCodec* codec =
         compressor.encoder ? avcodec_find_encoder_by_name(compressor.encoder) : nullptr;
     if (!codec || AVIStreamReadFormat(stream, 0, &format, &size) != AVIERR_OK) return {};
+    // Encoded runs joined to copied groups hold back as many pictures as the groups, so that
+    // a decoder's delay stays what it was at the start.
+    int reorder = -1;
+    const auto usable = [&](const VideoSource* source) {
+        const AVCodecParameters* stored = source ? &source->StoredParameters() : nullptr;
+        if (!stored || stored->codec_id != codec->id || stored->width != format.biWidth ||
+            stored->height != std::abs(format.biHeight))
+            return false;
+        if (!CopiesInBand(compressor)) return true;
+        if (reorder < 0 && stored->video_delay <= kMaxEncodedReorder) reorder = stored->video_delay;
+        return stored->format == compressor.pixelFormat && stored->video_delay == reorder;
+    };
     std::vector<StoredFrame> plan;
     const AVCodecParameters* header = nullptr; // of the first file copied from
     bool oneHeader = true;
-    for (const EDITSTREAMPIECE& piece : PiecesOf(stream)) {
-        VideoSource* source = piece.source ? piece.source->StoredVideo() : nullptr;
-        const AVCodecParameters* stored = source ? &source->StoredParameters() : nullptr;
-        const bool usable = stored && stored->codec_id == codec->id &&
-                            stored->width == format.biWidth &&
-                            stored->height == std::abs(format.biHeight);
-        for (LONG f = piece.first; f < piece.first + piece.count; ++f)
-            plan.push_back(usable && source->HasKeyChunk(f) ? StoredFrame{source, f}
-                                                            : StoredFrame{});
-        if (!usable) continue;
-        if (!header) header = stored;
-        oneHeader = oneHeader && SameHeader(*header, *stored);
+    for (Run run : RunsOf(stream)) {
+        if (!usable(run.source)) run.source = nullptr;
+        if (CopiesInBand(compressor)) {
+            PlanGroups(run, plan);
+            continue;
+        }
+        for (LONG f = run.first; f < run.first + run.count; ++f)
+            plan.push_back(run.source && run.source->HasKeyChunk(f) ? StoredFrame{run.source, f, 1}
+                                                                    : StoredFrame{});
+        if (!run.source) continue;
+        if (!header) header = &run.source->StoredParameters();
+        oneHeader = oneHeader && SameHeader(*header, run.source->StoredParameters());
     }
-    // Motion JPEG frames carry all they need; other codecs may set up their frames in the
-    // stream's header, which must then be the files' own for every frame.
-    const bool standAlone = codec->id == AV_CODEC_ID_MJPEG;
-    if (!standAlone && (!oneHeader || CopiedFrames(plan) != LONG(plan.size())))
+    // Motion JPEG frames carry all they need; FFV1, HuffYUV and Ut Video may set up their
+    // frames in the stream's header, which must then be the files' own for every frame.
+    const bool mixes = codec->id == AV_CODEC_ID_MJPEG || CopiesInBand(compressor);
+    if (!mixes && (!oneHeader || CopiedFrames(plan) != LONG(plan.size())))
         std::fill(plan.begin(), plan.end(), StoredFrame{});
     return plan;
+}
+
+int ReorderOf(const std::vector<StoredFrame>& plan) {
+    for (const StoredFrame& frame : plan)
+        if (frame.source) return frame.source->StoredParameters().video_delay;
+    return 0;
+}
+
+bool CopiesInBand(const Compressor& compressor) {
+    return compressor.fourcc == mmioFOURCC('H', '2', '6', '4');
 }
 
 LONG CopiedFrames(const std::vector<StoredFrame>& plan) {

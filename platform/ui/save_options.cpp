@@ -306,12 +306,16 @@ void SaveOptionsDialog::ShowStoredFrames() {
     storedFrames->setVisible(copied > 0);
     encodeAll->setVisible(copied > 0);
     if (copied == 0) return;
-    storedFrames->setText(
-        encodeAll->isChecked()
-            ? QStringLiteral("%1 フレームをすべて圧縮します。").arg(frames)
-            : QStringLiteral("%1 フレームは元のファイルのまま写し、%2 フレームを圧縮します。")
-                  .arg(copied)
-                  .arg(frames - copied));
+    if (encodeAll->isChecked())
+        storedFrames->setText(QStringLiteral("%1 フレームをすべて圧縮します。").arg(frames));
+    else if (copied == frames)
+        storedFrames->setText(
+            QStringLiteral("%1 フレームをすべて元のファイルのまま写します。").arg(frames));
+    else
+        storedFrames->setText(
+            QStringLiteral("%1 フレームは元のファイルのまま写し、%2 フレームを圧縮します。")
+                .arg(copied)
+                .arg(frames - copied));
 }
 
 void SaveOptionsDialog::Store(AVICOMPRESSOPTIONS& options) const {

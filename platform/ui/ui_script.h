@@ -82,10 +82,9 @@ enum SaveOptionsControl : int {
     kSaveOptionsPreviewText = 109,   // the previewed frame's stored size
     kSaveOptionsAudio = 110,         // drop-down list, with an audio stream only; item data is
                                      // the wave format tag or AUDIO_LEAVE_OUT
-    kSaveOptionsEvenSizeNote = 120,
-    kSaveOptionsStoredFrames = 121, // how many frames are copied as stored, how many encoded
-    kSaveOptionsEncodeAll = 122,    // check box: encode every frame  // why some compressors are
-                                    // missing for odd frame sizes
+    kSaveOptionsEvenSizeNote = 120,  // why some compressors are missing for odd frame sizes
+    kSaveOptionsStoredFrames = 121,  // how many frames are copied as stored, how many encoded
+    kSaveOptionsEncodeAll = 122,     // check box: encode every frame
 };
 
 } // namespace ui_script

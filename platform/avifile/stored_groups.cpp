@@ -1,0 +1,248 @@
+#include "stored_groups.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <climits>
+
+namespace avi {
+
+namespace {
+
+constexpr int kNalTypeMask = 0x1F;
+constexpr int kIdrSlice = 5;
+constexpr int kSequenceParameters = 7;
+constexpr int kPictureParameters = 8;
+constexpr int kAccessUnitDelimiter = 9;
+constexpr uint8_t kStartCode[] = {0, 0, 0, 1};
+// MP4 stores H.264's parameter sets in a record whose first byte is its version, 1; a byte
+// stream starts with a start code's zero.
+constexpr uint8_t kRecordVersion = 1;
+
+struct NalUnit {
+    size_t offset; // of the unit's first byte, after its start code
+    size_t size;
+    int type;
+};
+
+// Whether a start code (00 00 01) begins at i.
+bool StartCodeAt(const uint8_t* data, size_t size, size_t i) {
+    return i + 3 <= size && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1;
+}
+
+std::vector<NalUnit> NalUnits(const uint8_t* data, size_t size) {
+    std::vector<NalUnit> units;
+    size_t i = 0;
+    while (i < size && !StartCodeAt(data, size, i))
+        ++i;
+    while (i < size) {
+        const size_t begin = i + 3;
+        size_t end = begin;
+        while (end < size && !StartCodeAt(data, size, end))
+            ++end;
+        const size_t next = end;
+        // A four-byte start code's leading zero, and trailing zeros, belong to no unit.
+        while (end > begin && data[end - 1] == 0)
+            --end;
+        if (end > begin) units.push_back({begin, end - begin, data[begin] & kNalTypeMask});
+        i = next;
+    }
+    return units;
+}
+
+bool HasType(const std::vector<int>& types, int type) {
+    return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+// The sequence and picture parameter sets among the units of data, each after a start code.
+std::vector<uint8_t> ParameterSetsOf(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> sets;
+    for (const NalUnit& unit : NalUnits(data, size)) {
+        if (unit.type != kSequenceParameters && unit.type != kPictureParameters) continue;
+        sets.insert(sets.end(), std::begin(kStartCode), std::end(kStartCode));
+        sets.insert(sets.end(), data + unit.offset, data + unit.offset + unit.size);
+    }
+    const std::vector<int> types = NalTypes(sets.data(), sets.size());
+    return HasType(types, kSequenceParameters) && HasType(types, kPictureParameters)
+               ? sets
+               : std::vector<uint8_t>{};
+}
+
+int FirstVideoStream(const AVFormatContext* fmt) {
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool IsLengthPrefixed(const AVCodecParameters& par) {
+    return par.extradata_size > 0 && par.extradata[0] == kRecordVersion;
+}
+
+} // namespace
+
+std::vector<int> NalTypes(const uint8_t* data, size_t size) {
+    std::vector<int> types;
+    for (const NalUnit& unit : NalUnits(data, size))
+        types.push_back(unit.type);
+    return types;
+}
+
+std::unique_ptr<StoredGroups> StoredGroups::Open(const SourceFile& file, const SourceLayout& layout,
+                                                 bool avi) {
+    std::unique_ptr<StoredGroups> groups(new StoredGroups(layout, avi));
+    if (!OpenDemuxer(file, groups->reader, groups->io, groups->fmt)) return nullptr;
+    groups->stream = FirstVideoStream(groups->fmt);
+    groups->packet = av_packet_alloc();
+    if (groups->stream < 0 || !groups->packet) return nullptr;
+    for (unsigned i = 0; i < groups->fmt->nb_streams; ++i)
+        groups->fmt->streams[i]->discard =
+            int(i) == groups->stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    const AVStream* st = groups->fmt->streams[groups->stream];
+    if (st->codecpar->codec_id != AV_CODEC_ID_H264 || !groups->MapEntries()) return nullptr;
+    if (IsLengthPrefixed(*st->codecpar)) {
+        const AVBitStreamFilter* filter = av_bsf_get_by_name("h264_mp4toannexb");
+        if (!filter || av_bsf_alloc(filter, &groups->toByteStream) < 0 ||
+            avcodec_parameters_copy(groups->toByteStream->par_in, st->codecpar) < 0)
+            return nullptr;
+        groups->toByteStream->time_base_in = st->time_base;
+        if (av_bsf_init(groups->toByteStream) < 0) return nullptr;
+    }
+    return groups->LearnParameterSets() ? std::move(groups) : nullptr;
+}
+
+StoredGroups::~StoredGroups() {
+    av_bsf_free(&toByteStream);
+    av_packet_free(&packet);
+    avformat_close_input(&fmt);
+    if (io) av_freep(&io->buffer);
+    avio_context_free(&io);
+}
+
+// Frame n is the n-th packet in decode order: in AVI its n-th chunk, leaving out the empty
+// chunks that only make room for a decoder's delay; elsewhere the n-th entry of an index that
+// lists every packet.
+bool StoredGroups::MapEntries() {
+    AVStream* st = fmt->streams[stream];
+    const int count = avformat_index_get_entries_count(st);
+    const bool delayChunks = avi && !layout.frameTicks.empty();
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, i);
+        if (e->flags & AVINDEX_DISCARD_FRAME) return false;
+        if (delayChunks && e->size == 0) continue;
+        entries.push_back({e->timestamp, e->pos, (e->flags & AVINDEX_KEYFRAME) != 0, e->size == 0});
+    }
+    if (avi && !delayChunks)
+        for (size_t n = 0; n < entries.size(); ++n)
+            if (entries[n].timestamp != int64_t(n)) return false;
+    return !entries.empty() && entries.size() == size_t(layout.length);
+}
+
+bool StoredGroups::LearnParameterSets() {
+    const AVCodecParameters* par =
+        toByteStream ? toByteStream->par_out : fmt->streams[stream]->codecpar;
+    parameterSets = ParameterSetsOf(par->extradata, size_t(std::max(par->extradata_size, 0)));
+    if (!parameterSets.empty()) return true;
+    // A stream without them in its header carries them in its first frame.
+    if (!SeekTo(0) || NextPacket() != 1) return false;
+    parameterSets = ParameterSetsOf(packet->data, size_t(packet->size));
+    av_packet_unref(packet);
+    return !parameterSets.empty();
+}
+
+bool StoredGroups::SeekTo(LONG frame) {
+    if (frame < 0 || size_t(frame) >= entries.size()) return false;
+    if (toByteStream) av_bsf_flush(toByteStream);
+    return av_seek_frame(fmt, stream, entries[size_t(frame)].timestamp, AVSEEK_FLAG_BACKWARD) >= 0;
+}
+
+// The next packet of the stream into `packet`, as a byte stream: 1, or 0 at the end, or -1.
+int StoredGroups::NextPacket() {
+    const bool delayChunks = avi && !layout.frameTicks.empty();
+    for (;;) {
+        if (toByteStream) {
+            const int filtered = av_bsf_receive_packet(toByteStream, packet);
+            if (filtered == 0) return 1;
+            if (filtered != AVERROR(EAGAIN)) return -1;
+        }
+        const int read = av_read_frame(fmt, packet);
+        if (read == AVERROR_EOF) return 0;
+        if (read < 0) return -1;
+        if (packet->stream_index != stream || (delayChunks && packet->size == 0)) {
+            av_packet_unref(packet);
+            continue;
+        }
+        if (!toByteStream) return 1;
+        if (av_bsf_send_packet(toByteStream, packet) < 0) {
+            av_packet_unref(packet);
+            return -1;
+        }
+    }
+}
+
+// An IDR frame, and outside AVI (whose packets carry no presentation time) shown as frame n.
+bool StoredGroups::IsGroupStart(LONG frame, const AVPacket& first) const {
+    if (!HasType(NalTypes(first.data, size_t(first.size)), kIdrSlice)) return false;
+    if (avi) return true;
+    const int64_t pts = first.pts != AV_NOPTS_VALUE ? first.pts : first.dts;
+    return RawIndexOf(layout, pts) == frame;
+}
+
+std::vector<LONG> StoredGroups::FindStarts() {
+    std::vector<LONG> starts;
+    for (size_t n = 0; n < entries.size(); ++n) {
+        if (!entries[n].key || entries[n].empty) continue;
+        const LONG frame = static_cast<LONG>(n);
+        if (!SeekTo(frame)) continue;
+        int read;
+        while ((read = NextPacket()) == 1 && packet->dts < entries[n].timestamp)
+            av_packet_unref(packet);
+        if (read == 1 && packet->dts == entries[n].timestamp && IsGroupStart(frame, *packet))
+            starts.push_back(frame);
+        av_packet_unref(packet);
+    }
+    return starts;
+}
+
+bool StoredGroups::Read(LONG start, LONG count, std::vector<std::vector<uint8_t>>& packets) {
+    packets.clear();
+    if (count <= 0 || start < 0 || int64_t{start} + count > int64_t(entries.size()) ||
+        !SeekTo(start))
+        return false;
+    const int64_t first = entries[size_t(start)].timestamp;
+    int read;
+    while ((read = NextPacket()) == 1 && packet->dts < first)
+        av_packet_unref(packet);
+    if (read != 1 || packet->dts != first || !IsGroupStart(start, *packet)) {
+        av_packet_unref(packet);
+        return false;
+    }
+    do {
+        if (packet->size <= 0) break; // a frame that repeats the one before is no packet of its own
+        packets.emplace_back(packet->data, packet->data + packet->size);
+        av_packet_unref(packet);
+    } while (LONG(packets.size()) < count && (read = NextPacket()) == 1);
+    av_packet_unref(packet);
+    if (LONG(packets.size()) != count) return false;
+    std::vector<uint8_t>& head = packets.front();
+    const std::vector<int> types = NalTypes(head.data(), head.size());
+    if (!HasType(types, kSequenceParameters) || !HasType(types, kPictureParameters)) {
+        // After an access unit delimiter, which comes first.
+        const std::vector<NalUnit> units = NalUnits(head.data(), head.size());
+        const size_t at = units.front().type == kAccessUnitDelimiter
+                              ? units.front().offset + units.front().size
+                              : 0;
+        head.insert(head.begin() + static_cast<std::ptrdiff_t>(at), parameterSets.begin(),
+                    parameterSets.end());
+    }
+    return true;
+}
+
+} // namespace avi
