@@ -13,6 +13,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -31,6 +32,8 @@ constexpr DWORD kMaxKeyFrameEvery = 1u << 16;
 // The scaler and the encoders choose their thread counts themselves (one per core).
 constexpr int kAutomaticThreads = 0;
 constexpr int kDeliveredBits = 24;
+constexpr char kJoinedRunPreset[] = "superfast";
+constexpr double kBestJoinedRateFactor = 1;
 
 const Compressor kCompressors[] = {
     {kFullFrames, nullptr, "フルフレーム (非圧縮)", AV_PIX_FMT_NONE, 0, nullptr, true},
@@ -217,7 +220,7 @@ std::vector<const Compressor*> NeedingEvenSizes(const BITMAPINFOHEADER& format,
 std::unique_ptr<DibEncoder> DibEncoder::Open(const Compressor& compressor,
                                              const BITMAPINFOHEADER& format, DWORD rate,
                                              DWORD scale, const AVICOMPRESSOPTIONS& settings,
-                                             int reorder) {
+                                             const JoinedRuns* joined) {
     if (!compressor.encoder || !IsUsableFormat(format) || rate == 0 || scale == 0 ||
         rate > INT32_MAX || scale > INT32_MAX)
         return nullptr;
@@ -237,13 +240,22 @@ std::unique_ptr<DibEncoder> DibEncoder::Open(const Compressor& compressor,
     context->max_b_frames = 0;
     context->thread_count = kAutomaticThreads;
     AVDictionary* options = nullptr;
-    if (reorder > 0) {
+    if (joined && codec->id == AV_CODEC_ID_H264) {
         // x264 declares a reorder depth of 1 for B-frames without a pyramid, 2 with one.
-        if (codec->id != AV_CODEC_ID_H264 || reorder > kMaxEncodedReorder) return nullptr;
+        const int reorder = joined->reorder;
+        if (reorder < 0 || reorder > kMaxEncodedReorder) return nullptr;
         context->max_b_frames = reorder;
+        av_dict_set(&options, "preset", kJoinedRunPreset, 0);
         av_dict_set(&options, "b-pyramid", reorder == kMaxEncodedReorder ? "normal" : "none", 0);
+        av_dict_set(&options, "x264-params",
+                    ("sps-id=" + std::to_string(JoinedRuns::kParameterSetId)).c_str(), 0);
     }
     ApplySettings(compressor, settings, context, &options);
+    // Lossless H.264 pictures among lossy ones decode differently with a decoder's frame
+    // threads: the best a joined run takes is the next best rate factor.
+    if (const AVDictionaryEntry* factor = av_dict_get(options, "crf", nullptr, 0);
+        joined && factor && std::strtod(factor->value, nullptr) < kBestJoinedRateFactor)
+        av_dict_set(&options, "crf", "1", 0);
     const int opened = avcodec_open2(context, codec, &options);
     av_dict_free(&options);
     if (opened < 0) return nullptr;

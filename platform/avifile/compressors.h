@@ -56,17 +56,26 @@ std::vector<const Compressor*> NeedingEvenSizes(const BITMAPINFOHEADER& format,
 // The most pictures a DibEncoder can be asked to make a decoder hold back.
 constexpr int kMaxEncodedReorder = 2;
 
+// How an encoder's runs of frames are joined to frames copied as stored.
+struct JoinedRuns {
+    int reorder = 0; // pictures a decoder holds back for the copied frames (up to 2)
+    // The id of H.264's parameter sets of the runs, apart from the copied frames' own.
+    static constexpr int kParameterSetId = 31;
+};
+
 // Bottom-up DIB frames in, compressed packets out: the pixel conversion and an encoder opened
 // with the record's settings, B-frames off (AVI has no room for reordered timestamps) and the
 // encoder's own threads.
 class DibEncoder {
   public:
     // Null if the encoder does not open for frames of the format; frames per second are
-    // rate/scale. H.264 may be asked for B-frames that make a decoder hold back `reorder`
-    // pictures (up to 2), as a stream it is joined to does; packets then come in decode order.
+    // rate/scale. H.264 runs joined to copied frames take B-frames that make a decoder hold back
+    // as many pictures as the copied ones do (packets then come in decode order), and a fast
+    // preset: such runs are a few frames around each edit, and the save waits for them.
     static std::unique_ptr<DibEncoder> Open(const Compressor& compressor,
                                             const BITMAPINFOHEADER& format, DWORD rate, DWORD scale,
-                                            const AVICOMPRESSOPTIONS& options, int reorder = 0);
+                                            const AVICOMPRESSOPTIONS& options,
+                                            const JoinedRuns* joined = nullptr);
     ~DibEncoder();
     DibEncoder(const DibEncoder&) = delete;
     DibEncoder& operator=(const DibEncoder&) = delete;

@@ -388,7 +388,7 @@ bool VideoSource::ReadKeyChunk(LONG frame, std::vector<uint8_t>& data) const {
 
 std::unique_ptr<StoredGroups> VideoSource::OpenStoredGroups() const {
     if (layout.passThrough || decoderParams->codec_id != AV_CODEC_ID_H264) return nullptr;
-    return StoredGroups::Open(*file, layout, avi);
+    return StoredGroups::Open(*file, layout, avi, decoderParams->video_delay > 0);
 }
 
 const std::vector<LONG>& VideoSource::StoredGroupStarts() {
@@ -397,6 +397,11 @@ const std::vector<LONG>& VideoSource::StoredGroupStarts() {
         groupStarts = groups ? groups->FindStarts() : std::vector<LONG>{};
     }
     return *groupStarts;
+}
+
+LONG VideoSource::StoredGroupPrefix(LONG start, LONG end) const {
+    const auto groups = OpenStoredGroups();
+    return groups ? groups->CopyablePrefix(start, end) : 0;
 }
 
 bool VideoSource::CopyStoredFrame(const uint8_t* data, size_t size, uint8_t* dst) const {

@@ -64,6 +64,9 @@ class VideoSource {
     std::unique_ptr<StoredGroups> OpenStoredGroups() const;
     // The frames that start such a group, found on the first call (it reads every key frame).
     const std::vector<LONG>& StoredGroupStarts();
+    // How many frames from `start`, a group's first, copy in a run that ends at `end`, inside
+    // the group (StoredGroups::CopyablePrefix).
+    LONG StoredGroupPrefix(LONG start, LONG end) const;
 
     // Frames decoded so far by this source, for benchmarks.
     int64_t DecodedFrames() const;

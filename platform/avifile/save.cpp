@@ -23,7 +23,6 @@ extern "C" {
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -292,9 +291,9 @@ class StoredAndEncodedFrames final : public VideoTrack {
     bool NeedsPixels(LONG n) const override { return !Copied(n); }
 
     bool Write(Muxer& muxer, uint8_t* frame, LONG n) override {
-        if (Copied(n)) return ReadStored(n) && QueueStored(n) && WriteReady(muxer);
-        if (!encoder) {
-            encoder = open();
+        if (Copied(n)) return QueueStored(n) && WriteReady(muxer);
+        if (n == 0 || Copied(n - 1)) {
+            if (!encoder) encoder = open();
             runStart = n;
             runPackets = 0;
         }
@@ -308,8 +307,7 @@ class StoredAndEncodedFrames final : public VideoTrack {
     }
 
     bool Finish(Muxer& muxer) override {
-        return (!encoder || (encoder->Finish() && Drain())) && WriteReady(muxer) && queue.empty() &&
-               stored.empty();
+        return (!encoder || (encoder->Finish() && Drain())) && WriteReady(muxer) && queue.empty();
     }
 
   private:
@@ -317,41 +315,38 @@ class StoredAndEncodedFrames final : public VideoTrack {
         return n >= 0 && size_t(n) < plan.size() && plan[size_t(n)].source != nullptr;
     }
 
-    // The stored packets read at frame n: its own chunk, or the group it starts.
-    bool ReadStored(LONG n) {
-        const StoredFrame& at = plan[size_t(n)];
-        if (at.packets == 0) return true;
-        if (!stored.empty()) return false; // the group before did not have a packet a frame
-        if (!inBand) {
-            stored.emplace_back();
-            groupFirst = true;
-            return at.source->ReadKeyChunk(at.frame, stored.back());
-        }
-        auto& groups = opened[at.source];
-        if (!groups) groups = at.source->OpenStoredGroups();
-        std::vector<std::vector<uint8_t>> read;
-        if (!groups || !groups->Read(at.frame, at.packets, read)) return false;
-        stored.assign(std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
-        groupFirst = true;
-        return true;
-    }
-
-    // The next stored packet, as frame n's: only a group's first is a key frame.
+    // Frame n's stored packet: its own chunk, or the next of the group it belongs to (a group
+    // is read from its first frame on), as the n-th packet written; only a group's first is a
+    // key frame.
     bool QueueStored(LONG n) {
-        if (stored.empty()) return false;
+        const StoredFrame& at = plan[size_t(n)];
         AVPacket* copy = av_packet_alloc();
-        if (!copy || av_new_packet(copy, int(stored.front().size())) < 0) {
+        if (!copy || !(inBand ? ReadFromGroup(at, copy) : ReadChunk(at, copy))) {
             av_packet_free(&copy);
             return false;
         }
-        std::memcpy(copy->data, stored.front().data(), stored.front().size());
-        stored.pop_front();
         copy->pts = copy->dts = n;
         copy->duration = 1;
-        if (groupFirst || !inBand) copy->flags |= AV_PKT_FLAG_KEY;
-        groupFirst = false;
-        queue.emplace(n, copy);
+        copy->flags &= ~AV_PKT_FLAG_KEY;
+        if (at.packets > 0) copy->flags |= AV_PKT_FLAG_KEY;
+        return Queue(n, copy);
+    }
+
+    bool ReadChunk(const StoredFrame& at, AVPacket* copy) {
+        if (!at.source->ReadKeyChunk(at.frame, chunk) || av_new_packet(copy, int(chunk.size())) < 0)
+            return false;
+        std::memcpy(copy->data, chunk.data(), chunk.size());
         return true;
+    }
+
+    bool ReadFromGroup(const StoredFrame& at, AVPacket* copy) {
+        if (at.packets > 0) {
+            auto& opened = groups[at.source];
+            if (!opened) opened = at.source->OpenStoredGroups();
+            reading = opened.get();
+            if (!reading || !reading->Begin(at.frame)) return false;
+        }
+        return reading && reading->Next(copy);
     }
 
     // Every packet the encoder has ready, into the queue: in the order made where B-frames
@@ -361,10 +356,16 @@ class StoredAndEncodedFrames final : public VideoTrack {
         while ((received = encoder->Receive(packet)) == 1) {
             AVPacket* held = av_packet_clone(packet);
             av_packet_unref(packet);
-            if (!held) return false;
-            queue.emplace(inBand ? runStart + runPackets++ : held->pts, held);
+            if (!held || !Queue(inBand ? runStart + runPackets++ : held->pts, held)) return false;
         }
         return received == 0;
+    }
+
+    // False (and the packet freed) when a packet already waits at that place.
+    bool Queue(int64_t place, AVPacket* waiting) {
+        if (queue.emplace(place, waiting).second) return true;
+        av_packet_free(&waiting);
+        return false;
     }
 
     // The packets that follow on from the last one written, in order.
@@ -388,9 +389,9 @@ class StoredAndEncodedFrames final : public VideoTrack {
     AVPacket* packet;
     AVRational timeBase{1, 1};
     std::map<int64_t, AVPacket*> queue; // packets by place, waiting for those before them
-    std::map<VideoSource*, std::unique_ptr<StoredGroups>> opened;
-    std::deque<std::vector<uint8_t>> stored; // of the group being copied, not yet queued
-    bool groupFirst = false;
+    std::vector<uint8_t> chunk;
+    std::map<VideoSource*, std::unique_ptr<StoredGroups>> groups;
+    StoredGroups* reading = nullptr; // of the group being copied
     int64_t next = 0;
 };
 
@@ -567,10 +568,11 @@ HRESULT Save(const char* path, AVISAVECALLBACK callback, PAVISTREAM* streams,
         std::vector<StoredFrame> plan;
         if (!(settings.dwFlags & AVICOMPRESSF_ENCODE_ALL))
             plan = PlanStoredFrames(streams[0], *compressor);
-        const int reorder = CopiesInBand(*compressor) ? ReorderOf(plan) : 0;
-        const auto open = [compressor, &source, settings, reorder] {
+        const JoinedRuns joined{CopiesInBand(*compressor) ? ReorderOf(plan) : 0};
+        const bool joins = CopiedFrames(plan) > 0;
+        const auto open = [compressor, &source, settings, joined, joins] {
             return DibEncoder::Open(*compressor, source.format, source.info.dwRate,
-                                    source.info.dwScale, settings, reorder);
+                                    source.info.dwScale, settings, joins ? &joined : nullptr);
         };
         auto encoder = open();
         if (!encoder) return AVIERR_NOCOMPRESSOR;

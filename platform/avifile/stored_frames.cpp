@@ -48,18 +48,22 @@ std::vector<Run> RunsOf(PAVISTREAM stream) {
     return runs;
 }
 
-// The whole groups of pictures inside the run, copied; the rest encoded.
+// The groups of pictures that start inside the run, copied: whole, or where the run ends inside
+// one, as many of its first frames as show on their own. The rest is encoded: from the start of
+// the run up to the first group, and the rest of a group cut short.
 void PlanGroups(const Run& run, std::vector<StoredFrame>& plan) {
     const size_t at = plan.size();
     plan.resize(at + size_t(run.count));
     if (!run.source) return;
     const std::vector<LONG>& starts = run.source->StoredGroupStarts();
     const LONG end = run.first + run.count;
-    for (size_t i = 0; i < starts.size(); ++i) {
+    for (size_t i = 0; i < starts.size() && starts[i] < end; ++i) {
+        if (starts[i] < run.first) continue;
         const LONG groupEnd = i + 1 < starts.size() ? starts[i + 1] : run.source->Layout().length;
-        if (starts[i] < run.first || groupEnd > end) continue;
-        for (LONG f = starts[i]; f < groupEnd; ++f)
-            plan[at + size_t(f - run.first)] = {run.source, f, f == starts[i] ? groupEnd - f : 0};
+        const LONG copied =
+            groupEnd <= end ? groupEnd - starts[i] : run.source->StoredGroupPrefix(starts[i], end);
+        for (LONG f = starts[i]; f < starts[i] + copied; ++f)
+            plan[at + size_t(f - run.first)] = {run.source, f, f == starts[i] ? copied : 0};
     }
 }
 

@@ -1,5 +1,7 @@
 #include "stored_groups.h"
 
+#include "compressors.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
@@ -8,12 +10,14 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace avi {
 
 namespace {
 
 constexpr int kNalTypeMask = 0x1F;
+constexpr int kFirstSlice = 1;
 constexpr int kIdrSlice = 5;
 constexpr int kSequenceParameters = 7;
 constexpr int kPictureParameters = 8;
@@ -34,6 +38,12 @@ bool StartCodeAt(const uint8_t* data, size_t size, size_t i) {
     return i + 3 <= size && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1;
 }
 
+bool IsSlice(int type) {
+    return type >= kFirstSlice && type <= kIdrSlice;
+}
+
+// The units of the access unit in data, a byte stream, up to its first slice: what follows are
+// more slices of the picture, and scanning them for start codes would read the whole packet.
 std::vector<NalUnit> NalUnits(const uint8_t* data, size_t size) {
     std::vector<NalUnit> units;
     size_t i = 0;
@@ -41,6 +51,10 @@ std::vector<NalUnit> NalUnits(const uint8_t* data, size_t size) {
         ++i;
     while (i < size) {
         const size_t begin = i + 3;
+        if (begin < size && IsSlice(data[begin] & kNalTypeMask)) {
+            units.push_back({begin, size - begin, data[begin] & kNalTypeMask});
+            break;
+        }
         size_t end = begin;
         while (end < size && !StartCodeAt(data, size, end))
             ++end;
@@ -52,6 +66,13 @@ std::vector<NalUnit> NalUnits(const uint8_t* data, size_t size) {
         i = next;
     }
     return units;
+}
+
+std::vector<int> NalTypes(const uint8_t* data, size_t size) {
+    std::vector<int> types;
+    for (const NalUnit& unit : NalUnits(data, size))
+        types.push_back(unit.type);
+    return types;
 }
 
 bool HasType(const std::vector<int>& types, int type) {
@@ -72,6 +93,34 @@ std::vector<uint8_t> ParameterSetsOf(const uint8_t* data, size_t size) {
                : std::vector<uint8_t>{};
 }
 
+// An unsigned Exp-Golomb number at bit `bit` of the unit; -1 when it runs past its end.
+int64_t ReadUnsignedGolomb(const uint8_t* unit, size_t size, size_t bit) {
+    const auto at = [&](size_t b) { return (unit[b / 8] >> (7 - b % 8)) & 1; };
+    int zeros = 0;
+    for (; bit < size * 8 && at(bit) == 0; ++bit)
+        if (++zeros > 31) return -1;
+    if (bit + size_t(zeros) >= size * 8) return -1;
+    int64_t value = 1;
+    for (int i = 0; i < zeros; ++i)
+        value = value * 2 + at(++bit);
+    return value - 1;
+}
+
+// Whether a parameter set in the byte stream has the id that encoded runs give theirs.
+bool UsesJoinedRunId(const uint8_t* data, size_t size) {
+    // A sequence parameter set's id follows the profile, constraint and level bytes.
+    constexpr size_t kSequenceIdBit = 32, kPictureIdBit = 8;
+    for (const NalUnit& unit : NalUnits(data, size)) {
+        const size_t bit = unit.type == kSequenceParameters  ? kSequenceIdBit
+                           : unit.type == kPictureParameters ? kPictureIdBit
+                                                             : 0;
+        if (bit &&
+            ReadUnsignedGolomb(data + unit.offset, unit.size, bit) == JoinedRuns::kParameterSetId)
+            return true;
+    }
+    return false;
+}
+
 int FirstVideoStream(const AVFormatContext* fmt) {
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         const AVStream* st = fmt->streams[i];
@@ -88,16 +137,9 @@ bool IsLengthPrefixed(const AVCodecParameters& par) {
 
 } // namespace
 
-std::vector<int> NalTypes(const uint8_t* data, size_t size) {
-    std::vector<int> types;
-    for (const NalUnit& unit : NalUnits(data, size))
-        types.push_back(unit.type);
-    return types;
-}
-
 std::unique_ptr<StoredGroups> StoredGroups::Open(const SourceFile& file, const SourceLayout& layout,
-                                                 bool avi) {
-    std::unique_ptr<StoredGroups> groups(new StoredGroups(layout, avi));
+                                                 bool avi, bool reordered) {
+    std::unique_ptr<StoredGroups> groups(new StoredGroups(layout, avi, reordered));
     if (!OpenDemuxer(file, groups->reader, groups->io, groups->fmt)) return nullptr;
     groups->stream = FirstVideoStream(groups->fmt);
     groups->packet = av_packet_alloc();
@@ -145,7 +187,7 @@ bool StoredGroups::MapEntries() {
     return !entries.empty() && entries.size() == size_t(layout.length);
 }
 
-bool StoredGroups::LearnParameterSets() {
+bool StoredGroups::ReadParameterSets() {
     const AVCodecParameters* par =
         toByteStream ? toByteStream->par_out : fmt->streams[stream]->codecpar;
     parameterSets = ParameterSetsOf(par->extradata, size_t(std::max(par->extradata_size, 0)));
@@ -155,6 +197,13 @@ bool StoredGroups::LearnParameterSets() {
     parameterSets = ParameterSetsOf(packet->data, size_t(packet->size));
     av_packet_unref(packet);
     return !parameterSets.empty();
+}
+
+// Encoded runs joined to the groups give their parameter sets ids of their own, which the
+// file's must not have: a decoder that is handed new sets under an id it knows does not always
+// take all of them up, and the pictures drift.
+bool StoredGroups::LearnParameterSets() {
+    return ReadParameterSets() && !UsesJoinedRunId(parameterSets.data(), parameterSets.size());
 }
 
 bool StoredGroups::SeekTo(LONG frame) {
@@ -211,11 +260,34 @@ std::vector<LONG> StoredGroups::FindStarts() {
     return starts;
 }
 
-bool StoredGroups::Read(LONG start, LONG count, std::vector<std::vector<uint8_t>>& packets) {
-    packets.clear();
-    if (count <= 0 || start < 0 || int64_t{start} + count > int64_t(entries.size()) ||
-        !SeekTo(start))
-        return false;
+LONG StoredGroups::CopyablePrefix(LONG start, LONG end) {
+    if (start < 0 || end <= start || size_t(end) > entries.size()) return 0;
+    if (!reordered) return end - start;
+    AVPacket* shown = av_packet_alloc();
+    if (!shown || avi || !Begin(start)) {
+        av_packet_free(&shown);
+        return 0;
+    }
+    LONG best = 0, read = 0, last = start - 1; // the last frame shown so far
+    while (read < end - start && Next(shown)) {
+        const int64_t pts = shown->pts != AV_NOPTS_VALUE ? shown->pts : shown->dts;
+        av_packet_unref(shown);
+        const LONG frame = RawIndexOf(layout, pts);
+        if (frame < start || frame >= end) break;
+        last = std::max(last, frame);
+        ++read;
+        // The packets read show distinct frames, so they show start .. last when they are as
+        // many as those.
+        if (last - start + 1 == read) best = read;
+    }
+    av_packet_free(&shown);
+    return best;
+}
+
+bool StoredGroups::Begin(LONG start) {
+    av_packet_unref(packet);
+    pendingFirst = false;
+    if (!SeekTo(start)) return false;
     const int64_t first = entries[size_t(start)].timestamp;
     int read;
     while ((read = NextPacket()) == 1 && packet->dts < first)
@@ -224,24 +296,50 @@ bool StoredGroups::Read(LONG start, LONG count, std::vector<std::vector<uint8_t>
         av_packet_unref(packet);
         return false;
     }
-    do {
-        if (packet->size <= 0) break; // a frame that repeats the one before is no packet of its own
-        packets.emplace_back(packet->data, packet->data + packet->size);
+    const std::vector<NalUnit> units = NalUnits(packet->data, size_t(packet->size));
+    const auto has = [&units](int type) {
+        return std::any_of(units.begin(), units.end(),
+                           [type](const NalUnit& unit) { return unit.type == type; });
+    };
+    pendingFirst = has(kSequenceParameters) && has(kPictureParameters);
+    // Where it lacks them, they go first, after an access unit delimiter, which comes first.
+    return pendingFirst || PutParameterSetsFirst(units.front().type == kAccessUnitDelimiter
+                                                     ? units.front().offset + units.front().size
+                                                     : 0);
+}
+
+// The parameter sets into the first packet at byte `at`.
+bool StoredGroups::PutParameterSetsFirst(size_t at) {
+    AVPacket* joined = av_packet_alloc();
+    if (!joined || av_new_packet(joined, packet->size + int(parameterSets.size())) < 0 ||
+        av_packet_copy_props(joined, packet) < 0) {
+        av_packet_free(&joined);
         av_packet_unref(packet);
-    } while (LONG(packets.size()) < count && (read = NextPacket()) == 1);
-    av_packet_unref(packet);
-    if (LONG(packets.size()) != count) return false;
-    std::vector<uint8_t>& head = packets.front();
-    const std::vector<int> types = NalTypes(head.data(), head.size());
-    if (!HasType(types, kSequenceParameters) || !HasType(types, kPictureParameters)) {
-        // After an access unit delimiter, which comes first.
-        const std::vector<NalUnit> units = NalUnits(head.data(), head.size());
-        const size_t at = units.front().type == kAccessUnitDelimiter
-                              ? units.front().offset + units.front().size
-                              : 0;
-        head.insert(head.begin() + static_cast<std::ptrdiff_t>(at), parameterSets.begin(),
-                    parameterSets.end());
+        return false;
     }
+    std::memcpy(joined->data, packet->data, at);
+    std::memcpy(joined->data + at, parameterSets.data(), parameterSets.size());
+    std::memcpy(joined->data + at + parameterSets.size(), packet->data + at,
+                size_t(packet->size) - at);
+    av_packet_unref(packet);
+    av_packet_move_ref(packet, joined);
+    av_packet_free(&joined);
+    pendingFirst = true;
+    return true;
+}
+
+bool StoredGroups::Next(AVPacket* out) {
+    if (pendingFirst) {
+        pendingFirst = false;
+        av_packet_move_ref(out, packet);
+        return true;
+    }
+    // A frame that repeats the one before (an empty chunk) is no packet of the group's own.
+    if (NextPacket() != 1 || packet->size <= 0) {
+        av_packet_unref(packet);
+        return false;
+    }
+    av_packet_move_ref(out, packet);
     return true;
 }
 

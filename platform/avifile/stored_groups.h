@@ -19,24 +19,27 @@ struct AVPacket;
 
 namespace avi {
 
-// The NAL unit types of the Annex B byte stream in data, in order.
-std::vector<int> NalTypes(const uint8_t* data, size_t size);
-
 class StoredGroups {
   public:
     // Null when the file's packets cannot be mapped to its frames one to one (a container
     // whose index does not list every packet, an edit list that drops some).
     static std::unique_ptr<StoredGroups> Open(const SourceFile& file, const SourceLayout& layout,
-                                              bool avi);
+                                              bool avi, bool reordered);
     ~StoredGroups();
     StoredGroups(const StoredGroups&) = delete;
     StoredGroups& operator=(const StoredGroups&) = delete;
 
     // The frames that start a group that can be copied, ascending. Reads each key frame.
     std::vector<LONG> FindStarts();
-    // The `count` packets of the group starting at frame `start`, in decode order; false when
-    // they cannot be read or are not such a group.
-    bool Read(LONG start, LONG count, std::vector<std::vector<uint8_t>>& packets);
+    // Of the group that starts at frame `start`, the most packets from its first that show
+    // frames start .. start + n - 1 and none at or past `end`: a run of frames that ends inside
+    // the group copies them. 0 where the stored timing does not tell (AVI with B-frames).
+    LONG CopyablePrefix(LONG start, LONG end);
+    // Starts reading the group that starts at frame `start`; false when it cannot be read or
+    // is not such a group.
+    bool Begin(LONG start);
+    // The group's next packet, in decode order, into `out`; false when it cannot be read.
+    bool Next(AVPacket* out);
 
   private:
     struct Entry {
@@ -46,21 +49,25 @@ class StoredGroups {
         bool empty;
     };
 
-    StoredGroups(const SourceLayout& layout, bool avi) : layout(layout), avi(avi) {}
+    StoredGroups(const SourceLayout& layout, bool avi, bool reordered)
+        : layout(layout), avi(avi), reordered(reordered) {}
     bool MapEntries();
     bool SeekTo(LONG frame);
     int NextPacket();
     bool IsGroupStart(LONG frame, const AVPacket& first) const;
-    bool ToByteStream(std::vector<std::vector<uint8_t>>& packets);
+    bool PutParameterSetsFirst(size_t at);
     bool LearnParameterSets();
+    bool ReadParameterSets();
 
     const SourceLayout& layout;
     const bool avi;
+    const bool reordered; // frames are stored in another order than shown (B-frames)
     FileReader reader;
     AVIOContext* io = nullptr;
     AVFormatContext* fmt = nullptr;
     AVBSFContext* toByteStream = nullptr; // MP4's length-prefixed units to start codes
     AVPacket* packet = nullptr;
+    bool pendingFirst = false; // packet holds the group's first packet, not handed out yet
     int stream = -1;
     std::vector<Entry> entries;         // by frame
     std::vector<uint8_t> parameterSets; // start codes and units, put before a group lacking them
