@@ -12,6 +12,8 @@ extern "C" {
 #include <climits>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace avi {
 
 namespace {
@@ -26,6 +28,15 @@ constexpr uint8_t kStartCode[] = {0, 0, 0, 1};
 // MP4 stores H.264's parameter sets in a record whose first byte is its version, 1; a byte
 // stream starts with a start code's zero.
 constexpr uint8_t kRecordVersion = 1;
+// The record's fifth byte holds the bytes of each unit's length, less one, in its low bits.
+constexpr int kLengthSizeByte = 4;
+constexpr int kLengthSizeMask = 3;
+constexpr int kDefaultLengthSize = 4;
+// An AVI chunk's id and size come before its bytes.
+constexpr int64_t kChunkHeader = 8;
+// A frame's first units (delimiter, parameter sets, messages) and its first slice's type fit
+// in this many bytes.
+constexpr size_t kHeadBytes = 16384;
 
 struct NalUnit {
     size_t offset; // of the unit's first byte, after its start code
@@ -150,6 +161,10 @@ std::unique_ptr<StoredGroups> StoredGroups::Open(const SourceFile& file, const S
     const AVStream* st = groups->fmt->streams[groups->stream];
     if (st->codecpar->codec_id != AV_CODEC_ID_H264 || !groups->MapEntries()) return nullptr;
     if (IsLengthPrefixed(*st->codecpar)) {
+        groups->lengthSize = (st->codecpar->extradata_size > kLengthSizeByte
+                                  ? st->codecpar->extradata[kLengthSizeByte] & kLengthSizeMask
+                                  : kDefaultLengthSize - 1) +
+                             1;
         const AVBitStreamFilter* filter = av_bsf_get_by_name("h264_mp4toannexb");
         if (!filter || av_bsf_alloc(filter, &groups->toByteStream) < 0 ||
             avcodec_parameters_copy(groups->toByteStream->par_in, st->codecpar) < 0)
@@ -184,6 +199,15 @@ bool StoredGroups::MapEntries() {
     if (avi && !delayChunks)
         for (size_t n = 0; n < entries.size(); ++n)
             if (entries[n].timestamp != int64_t(n)) return false;
+    // Outside AVI a frame's number comes from its presentation time, which the index does not
+    // hold: packets decoded at even steps show frames at even steps, so the n-th packet of a
+    // group that starts at an IDR frame shows frame n there.
+    if (!avi && entries.size() > 1) {
+        const int64_t step = entries[1].timestamp - entries[0].timestamp;
+        for (size_t n = 0; n < entries.size(); ++n)
+            if (step <= 0 || entries[n].timestamp != entries[0].timestamp + int64_t(n) * step)
+                return false;
+    }
     return !entries.empty() && entries.size() == size_t(layout.length);
 }
 
@@ -244,20 +268,35 @@ bool StoredGroups::IsGroupStart(LONG frame, const AVPacket& first) const {
     return RawIndexOf(layout, pts) == frame;
 }
 
-std::vector<LONG> StoredGroups::FindStarts() {
+std::vector<LONG> StoredGroups::FindStarts() const {
     std::vector<LONG> starts;
-    for (size_t n = 0; n < entries.size(); ++n) {
-        if (!entries[n].key || entries[n].empty) continue;
-        const LONG frame = static_cast<LONG>(n);
-        if (!SeekTo(frame)) continue;
-        int read;
-        while ((read = NextPacket()) == 1 && packet->dts < entries[n].timestamp)
-            av_packet_unref(packet);
-        if (read == 1 && packet->dts == entries[n].timestamp && IsGroupStart(frame, *packet))
-            starts.push_back(frame);
-        av_packet_unref(packet);
-    }
+    for (size_t n = 0; n < entries.size(); ++n)
+        if (entries[n].key && !entries[n].empty && StartsWithIdr(n))
+            starts.push_back(static_cast<LONG>(n));
     return starts;
+}
+
+// Whether frame n's packet is an IDR frame, told by its first bytes, read past the demuxer: a
+// seek and a whole packet for every group would read a good part of the file again.
+bool StoredGroups::StartsWithIdr(size_t n) const {
+    std::vector<uint8_t> head(kHeadBytes);
+    const ssize_t got =
+        pread(reader.fd, head.data(), head.size(), entries[n].pos + (avi ? kChunkHeader : 0));
+    if (got <= 0) return false;
+    head.resize(size_t(got));
+    if (lengthSize == 0) {
+        const std::vector<int> types = NalTypes(head.data(), head.size());
+        return !types.empty() && types.back() == kIdrSlice;
+    }
+    for (size_t i = 0; i + size_t(lengthSize) < head.size();) {
+        size_t length = 0;
+        for (int b = 0; b < lengthSize; ++b)
+            length = length << 8 | head[i + size_t(b)];
+        const int type = head[i + size_t(lengthSize)] & kNalTypeMask;
+        if (IsSlice(type)) return type == kIdrSlice;
+        i += size_t(lengthSize) + length;
+    }
+    return false;
 }
 
 LONG StoredGroups::CopyablePrefix(LONG start, LONG end) {

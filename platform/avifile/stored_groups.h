@@ -29,8 +29,9 @@ class StoredGroups {
     StoredGroups(const StoredGroups&) = delete;
     StoredGroups& operator=(const StoredGroups&) = delete;
 
-    // The frames that start a group that can be copied, ascending. Reads each key frame.
-    std::vector<LONG> FindStarts();
+    // The frames that start a group that can be copied, ascending. Reads the first bytes of
+    // each key frame.
+    std::vector<LONG> FindStarts() const;
     // Of the group that starts at frame `start`, the most packets from its first that show
     // frames start .. start + n - 1 and none at or past `end`: a run of frames that ends inside
     // the group copies them. 0 where the stored timing does not tell (AVI with B-frames).
@@ -55,6 +56,7 @@ class StoredGroups {
     bool SeekTo(LONG frame);
     int NextPacket();
     bool IsGroupStart(LONG frame, const AVPacket& first) const;
+    bool StartsWithIdr(size_t n) const;
     bool PutParameterSetsFirst(size_t at);
     bool LearnParameterSets();
     bool ReadParameterSets();
@@ -66,6 +68,7 @@ class StoredGroups {
     AVIOContext* io = nullptr;
     AVFormatContext* fmt = nullptr;
     AVBSFContext* toByteStream = nullptr; // MP4's length-prefixed units to start codes
+    int lengthSize = 0;                   // bytes of a unit's length there; 0: start codes
     AVPacket* packet = nullptr;
     bool pendingFirst = false; // packet holds the group's first packet, not handed out yet
     int stream = -1;
