@@ -4,12 +4,27 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include <cstdlib>
+
 namespace avi {
 
 namespace {
 
-// Enough for several seconds of 1080p pictures around the places the editor reads.
-constexpr size_t kBudgetBytes = size_t{256} << 20;
+// About 160 pictures of 1080p, 40 of 4K, around the places the editor reads.
+constexpr size_t kDefaultMegabytes = 512;
+constexpr size_t kMaxMegabytes = size_t{1} << 20;
+constexpr int kMegabyteShift = 20;
+
+// MIVRA_FRAME_CACHE_MB sets another budget; anything but a number of megabytes is ignored.
+size_t BudgetBytes() {
+    size_t megabytes = kDefaultMegabytes;
+    if (const char* text = std::getenv("MIVRA_FRAME_CACHE_MB")) {
+        char* end = nullptr;
+        const unsigned long long value = std::strtoull(text, &end, 10);
+        if (end != text && *end == '\0' && value <= kMaxMegabytes) megabytes = size_t(value);
+    }
+    return megabytes << kMegabyteShift;
+}
 
 size_t PictureBytes(const AVFrame* picture) {
     size_t bytes = 0;
@@ -21,7 +36,7 @@ size_t PictureBytes(const AVFrame* picture) {
 } // namespace
 
 FrameCache& FrameCache::Instance() {
-    static FrameCache cache(kBudgetBytes);
+    static FrameCache cache(BudgetBytes());
     return cache;
 }
 

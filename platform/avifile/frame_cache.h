@@ -26,6 +26,7 @@ class FrameCache {
     bool Get(uint64_t source, int32_t frame, AVFrame* out);
     // Keeps a reference to the picture (replacing an older one).
     void Put(uint64_t source, int32_t frame, const AVFrame* picture);
+    size_t Budget() const { return budget; }
     // Forgets every frame of the source.
     void Drop(uint64_t source);
 
@@ -44,7 +45,7 @@ class FrameCache {
     void Erase(std::list<Entry>::iterator entry);
 
     std::mutex lock;
-    size_t budget;
+    const size_t budget;
     size_t held = 0;
     std::list<Entry> entries; // most recently used first
     std::unordered_map<uint64_t, std::list<Entry>::iterator> byKey;
