@@ -358,9 +358,11 @@ TEST_F(Host, SliderDragsOfACompressedFileStopOnTheFramesUnderTheThumbs) {
         QCoreApplication::processEvents();
     }
     const LONG bytes = LONG(workspace.frameFormat->biSizeImage);
+    // The workspace is packed: its pointers are read by value, never bound to a reference.
+    const uint8_t* start = workspace.startFrameBuffer;
+    const uint8_t* end = workspace.endFrameBuffer;
     fixtures::Frame frame(size_t(bytes), 0);
-    for (const auto& [n, shown] :
-         {std::pair{8, workspace.startFrameBuffer}, std::pair{33, workspace.endFrameBuffer}}) {
+    for (const auto& [n, shown] : {std::pair{8, start}, std::pair{33, end}}) {
         PAVISTREAM fresh = fixtures::OpenView(path);
         ASSERT_NE(fresh, nullptr);
         ASSERT_EQ(AVIStreamRead(fresh, n, 1, frame.data(), bytes, nullptr, nullptr), AVIERR_OK);
