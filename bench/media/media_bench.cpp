@@ -1,7 +1,9 @@
 // Speed of the AVI reader against baselines measured in the same run: plain read() of the
 // file's bytes and the ffmpeg command line decoding the same file (also converting to 24-bit with
 // the view's thread count, which is what the view does), each interleaved with the view
-// (bench/timing.h); and seeking and scrubbing against one frame's decode.
+// (bench/timing.h); seeking and scrubbing against one frame's decode; random seeks against
+// `ffmpeg -ss` seeking accurately to the same frames, and scrubbing once the pictures are cached;
+// and 4K sequential decoding against ffmpeg.
 // Usage: media_bench <work folder>; the test files are made there on the first run.
 #include "avifile.h"
 #include "dib.h"
@@ -19,10 +21,13 @@ extern "C" {
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -37,9 +42,21 @@ std::string RawPath() {
 std::string H264Path() {
     return workDir + "/h264_1080p_gop250.avi";
 }
+std::string H264Path4k() {
+    return workDir + "/h264_2160p.avi";
+}
 constexpr int kGop = 250;
 constexpr int kH264Frames = 500;
 constexpr int kScrubMoves = 50;
+constexpr int kFrames4k = 60;
+constexpr int kRate = 25;
+// Random seeks: rounds of seeks, ours and ffmpeg's in turn.
+constexpr int kSeekRounds = 3;
+constexpr int kSeeks = 20;
+// Scrubbing: frames first..first+kScrubSpan-1 read once forward, then back and forth.
+constexpr int kScrubSpan = 100;
+constexpr int kScrubPasses = 4;
+constexpr int kScrubRounds = 3;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
@@ -70,6 +87,15 @@ bool MakeRawFile() {
     AVIStreamRelease(stream);
     AVIFileRelease(file);
     return ok;
+}
+
+bool MakeH264File4k() {
+    if (std::filesystem::exists(H264Path4k())) return true;
+    const std::string command =
+        "ffmpeg -v error -y -f lavfi -i testsrc2=size=3840x2160:rate=25 -frames:v " +
+        std::to_string(kFrames4k) +
+        " -c:v libx264 -preset veryfast -g 250 -bf 3 -pix_fmt yuv420p " + H264Path4k();
+    return std::system(command.c_str()) == 0;
 }
 
 bool MakeH264File() {
@@ -181,6 +207,91 @@ void BM_H264Scrub(benchmark::State& state) {
     }
 }
 
+// Nearest-rank percentile of latencies in seconds.
+double Percentile(std::vector<double> values, double share) {
+    std::sort(values.begin(), values.end());
+    const size_t rank = size_t(std::ceil(share * double(values.size())));
+    return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
+}
+
+// The median of per-round values, with their range as the spread.
+void PrintRoundsGoal(const std::string& what, const std::vector<double>& values, const char* format,
+                     const std::string& goal, bool met) {
+    const bench::Summary s = bench::Summarize(values);
+    char spread[64];
+    std::snprintf(spread, sizeof spread, format, s.low, s.high);
+    bench::PrintGoal("media", what, s.median, spread, goal, met);
+}
+
+// The editor jumps to random frames of an open file: each seek on a view that has read only its
+// first frame (its cache holds nothing near), against the ffmpeg command line seeking accurately
+// to the same frame and converting it, in turn. Latency is wall time: it is what the user waits.
+// Each round's percentiles give a ratio; the goal line shows their median and range.
+bool RandomSeeks() {
+    std::mt19937 random(250);
+    std::uniform_int_distribution<LONG> position(1, kH264Frames - 1);
+    const std::string ffmpeg = "ffmpeg -nostdin -v error -threads " +
+                               std::to_string(av_cpu_count()) + " -accurate_seek -ss ";
+    std::vector<double> p50, p95;
+    for (int round = 0; round < kSeekRounds; ++round) {
+        std::vector<double> ours, theirs;
+        for (int seek = 0; seek < kSeeks; ++seek) {
+            const LONG n = position(random);
+            View view(H264Path());
+            if (!view.Read(0)) return false;
+            auto start = Clock::now();
+            if (!view.Read(n)) return false;
+            ours.push_back(Seconds(start));
+            char time[32];
+            std::snprintf(time, sizeof time, "%d.%06d", n / kRate, (n % kRate) * (1000000 / kRate));
+            start = Clock::now();
+            if (!bench::Command(ffmpeg + time + " -i " + H264Path() +
+                                " -frames:v 1 -pix_fmt bgr24 -f null -"))
+                return false;
+            theirs.push_back(Seconds(start));
+        }
+        std::printf("random seeks, round %d: view p50 %.0f p95 %.0f ms, ffmpeg -ss p50 %.0f p95 "
+                    "%.0f ms\n",
+                    round + 1, Percentile(ours, 0.5) * 1e3, Percentile(ours, 0.95) * 1e3,
+                    Percentile(theirs, 0.5) * 1e3, Percentile(theirs, 0.95) * 1e3);
+        p50.push_back(Percentile(ours, 0.5) / Percentile(theirs, 0.5));
+        p95.push_back(Percentile(ours, 0.95) / Percentile(theirs, 0.95));
+    }
+    const double m50 = bench::Summarize(p50).median, m95 = bench::Summarize(p95).median;
+    PrintRoundsGoal("random seek 1080p GOP 250, p50 latency, view vs ffmpeg -ss", p50, "%.2f..%.2f",
+                    "<= 1.0", m50 <= 1.0);
+    PrintRoundsGoal("random seek 1080p GOP 250, p95 latency, view vs ffmpeg -ss", p95, "%.2f..%.2f",
+                    "<= 1.0", m95 <= 1.0);
+    return true;
+}
+
+// A slider dragged back and forth over 100 frames mid-interval, after one pass over them, on a
+// fresh view each round.
+bool ScrubCached() {
+    std::vector<double> p95;
+    for (int round = 0; round < kScrubRounds; ++round) {
+        View view(H264Path());
+        const LONG first = kGop + 50;
+        for (LONG n = first; n < first + kScrubSpan; ++n)
+            if (!view.Read(n)) return false;
+        std::vector<double> latency;
+        for (int pass = 0; pass < kScrubPasses; ++pass)
+            for (int step = 0; step < kScrubSpan; ++step) {
+                const LONG n = pass % 2 == 0 ? first + kScrubSpan - 1 - step : first + step;
+                const auto start = Clock::now();
+                if (!view.Read(n)) return false;
+                latency.push_back(Seconds(start));
+            }
+        std::printf("scrub over %d cached frames, round %d: p50 %.1f ms, p95 %.1f ms\n", kScrubSpan,
+                    round + 1, Percentile(latency, 0.5) * 1e3, Percentile(latency, 0.95) * 1e3);
+        p95.push_back(Percentile(latency, 0.95) * 1e3);
+    }
+    const double median = bench::Summarize(p95).median;
+    PrintRoundsGoal("scrub 100 frames after the first pass, p95 ms", p95, "%.1f..%.1f ms", "<= 20",
+                    median <= 20);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -192,7 +303,7 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);
     workDir = argv[1];
     std::filesystem::create_directories(workDir);
-    if (!MakeRawFile() || !MakeH264File()) {
+    if (!MakeRawFile() || !MakeH264File() || !MakeH264File4k()) {
         std::fprintf(stderr, "could not make the test files in %s\n", workDir.c_str());
         return 1;
     }
@@ -223,12 +334,22 @@ int main(int argc, char** argv) {
                                    " -pix_fmt bgr24 -f null -");
          }},
     };
-    if (!bench::Interleave(raw) || !bench::Interleave(h264)) return 1;
+    std::vector<bench::Side> h264k{
+        {"h264 2160p: view, in order", [] { return ReadAllThroughView(H264Path4k(), kFrames4k); }},
+        {"h264 2160p: ffmpeg -pix_fmt bgr24 -f null",
+         [&] {
+             return bench::Command(ffmpeg + std::to_string(av_cpu_count()) + " -i " + H264Path4k() +
+                                   " -pix_fmt bgr24 -f null -");
+         }},
+    };
+    if (!bench::Interleave(raw) || !bench::Interleave(h264) || !bench::Interleave(h264k)) return 1;
     std::printf("\nframes per second\n");
     for (const bench::Side& side : raw)
         bench::PrintRate(side, 2000);
     for (const bench::Side& side : h264)
         bench::PrintRate(side, kH264Frames);
+    for (const bench::Side& side : h264k)
+        bench::PrintRate(side, kFrames4k);
 
     const double frameDecode = bench::Summarize(h264[0].wall).median / kH264Frames;
     std::printf("raw file written through the API (OpenDML): %.2f GiB\n",
@@ -239,6 +360,8 @@ int main(int argc, char** argv) {
                           h264[1], 0.9);
     bench::PrintSpeedGoal("media", "1080p H.264 decode, view vs ffmpeg -pix_fmt bgr24", h264[0],
                           h264[2], 1.0);
+    bench::PrintSpeedGoal("media", "2160p H.264 decode, view vs ffmpeg -pix_fmt bgr24", h264k[0],
+                          h264k[1], 1.0);
     std::printf("random frame mid-interval vs decoding interval: %.2f (%.0f ms vs %.0f ms)\n",
                 results.randomMiddle / results.interval, results.randomMiddle * 1e3,
                 results.interval * 1e3);
@@ -246,6 +369,7 @@ int main(int argc, char** argv) {
                      "<= 2", results.scrubDecoded <= 2);
     std::printf("scrub: time per move vs one frame's decode: %.2f (%.1f ms vs %.1f ms)\n",
                 results.scrubTime / frameDecode, results.scrubTime * 1e3, frameDecode * 1e3);
+    if (!RandomSeeks() || !ScrubCached()) return 1;
     double load[1] = {0};
     if (getloadavg(load, 1) == 1) std::printf("load average during the run: %.1f\n", load[0]);
     return 0;

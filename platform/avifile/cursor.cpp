@@ -126,7 +126,8 @@ int64_t SeekFileAt(void* opaque, int64_t offset, int whence) {
 }
 
 Cursor::Cursor(const SourceLayout& layout)
-    : layout(layout), lastRawOut(INT_MIN), landedTs(AV_NOPTS_VALUE), nextTs(AV_NOPTS_VALUE) {}
+    : layout(layout), highestOut(INT_MIN), lastRawOut(INT_MIN), landedTs(AV_NOPTS_VALUE),
+      nextTs(AV_NOPTS_VALUE) {}
 
 Cursor::~Cursor() {
     av_frame_free(&prevFrame);
@@ -222,11 +223,12 @@ void Cursor::SeekTo(LONG n) {
 }
 
 // A frame the file leaves out (an empty chunk) repeats the frame before it.
-bool Cursor::Locate(LONG n) {
+bool Cursor::Locate(LONG n, LONG from, const PictureSink& passed) {
     while (!(hasPrev && prevIdx == n)) {
         if (!hasNext && !Fetch()) break;
         if (nextIdx > n && hasPrev) break;
         Consume();
+        if (passed && prevSettled && prevIdx >= from && prevIdx < n) passed(prevIdx, prevFrame);
     }
     return hasPrev;
 }
@@ -268,11 +270,16 @@ void Cursor::Reset() {
     av_packet_unref(prevPacket);
     av_packet_unref(nextPacket);
     hasPrev = hasNext = false;
+    keySeen = prevSettled = false;
+    highestOut = INT_MIN;
     readEof = flushed = drained = false;
     landedTs = AV_NOPTS_VALUE;
     lastRawOut = INT_MIN;
 }
 
+// Locate(n) stops at the first picture numbered n unless one numbered higher came before it, and
+// pictures before the first key frame of a run may lack their references: only the others are
+// what a direct read of their number gives (which seeks to the same key frame).
 void Cursor::Consume() {
     if (layout.passThrough) {
         av_packet_unref(prevPacket);
@@ -281,6 +288,10 @@ void Cursor::Consume() {
         av_frame_unref(prevFrame);
         std::swap(prevFrame, nextFrame);
     }
+    keySeen = keySeen || nextKey;
+    prevSettled = keySeen && nextIdx > highestOut && !layout.passThrough &&
+                  prevFrame->decode_error_flags == 0 && !(prevFrame->flags & AV_FRAME_FLAG_CORRUPT);
+    highestOut = std::max(highestOut, nextIdx);
     prevIdx = nextIdx;
     hasPrev = true;
     hasNext = false;

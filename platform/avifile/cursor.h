@@ -5,6 +5,7 @@
 #include "avifile.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,8 +96,12 @@ class Cursor {
     LONG Position() const;
     // Positions the cursor so that frame n can be read forward.
     void SeekTo(LONG n);
-    // Reads forward until frame n is the frame last handed out.
-    bool Locate(LONG n);
+    // Reads forward until frame n is the frame last handed out. `passed` sees the decoded
+    // pictures on the way from frame `from` on (n's own excluded) that reading each of them
+    // directly would give: decoded from a key frame of this run, their frame numbers rising,
+    // without decoding errors.
+    using PictureSink = std::function<void(LONG frame, const AVFrame* picture)>;
+    bool Locate(LONG n, LONG from = 0, const PictureSink& passed = {});
     const AVFrame* Picture() const { return prevFrame; }
     const AVPacket* Chunk() const { return prevPacket; }
 
@@ -136,6 +141,10 @@ class Cursor {
     AVFrame* prevFrame = nullptr;
     AVFrame* nextFrame = nullptr;
     bool hasPrev = false, hasNext = false, nextKey = false;
+    // Since the last seek: a key frame was handed out; the highest frame number handed out;
+    // whether the frame last handed out is one a direct read of its number gives.
+    bool keySeen = false, prevSettled = false;
+    LONG highestOut = 0;
     LONG prevIdx = 0, nextIdx = 0, lastRawOut = 0;
     bool readEof = false, flushed = false, drained = false;
     int64_t landedTs = 0;

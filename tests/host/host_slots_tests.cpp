@@ -1,6 +1,8 @@
 // Opening and closing slots, the editor panel's range sliders, the stream list and the layout.
 #include "host_fixture.h"
 
+#include "avi_fixtures.h"
+
 #include "editor_panel.h"
 #include "stream_list.h"
 
@@ -333,6 +335,40 @@ TEST_F(Host, SlidersOfAHundredFrameStream) {
     Drag(kEditorEndSlider, 0); // onto Start: back to one past it
     EXPECT_EQ(workspace.rangeEnd, 1);
     EXPECT_EQ(Slider(kEditorEndSlider)->value(), 1);
+}
+
+// Drags back and forth over an H.264 file with B-frames, each position painted as the user sees
+// it: where the thumbs stop, the pictures are those frames, not ones shown on the way.
+TEST_F(Host, SliderDragsOfACompressedFileStopOnTheFramesUnderTheThumbs) {
+    if (!fixtures::HasEncoder("libx264")) GTEST_SKIP() << "libx264 not available";
+    fixtures::EncodeOptions o;
+    o.encoder = "libx264";
+    o.gop = 15;
+    o.bFrames = 3;
+    const std::string path = (folder / "drag.avi").string();
+    ASSERT_TRUE(fixtures::EncodeAvi(path, o));
+    ASSERT_NE(CreateMainWindow(), nullptr);
+    Open(path);
+    for (int end : {30, 29, 27, 36, 12, 33}) {
+        Drag(kEditorEndSlider, end);
+        QCoreApplication::processEvents();
+    }
+    for (int start : {20, 19, 5, 8}) {
+        Drag(kEditorStartSlider, start);
+        QCoreApplication::processEvents();
+    }
+    const LONG bytes = LONG(workspace.frameFormat->biSizeImage);
+    // The workspace is packed: its pointers are read by value, never bound to a reference.
+    const uint8_t* start = workspace.startFrameBuffer;
+    const uint8_t* end = workspace.endFrameBuffer;
+    fixtures::Frame frame(size_t(bytes), 0);
+    for (const auto& [n, shown] : {std::pair{8, start}, std::pair{33, end}}) {
+        PAVISTREAM fresh = fixtures::OpenView(path);
+        ASSERT_NE(fresh, nullptr);
+        ASSERT_EQ(AVIStreamRead(fresh, n, 1, frame.data(), bytes, nullptr, nullptr), AVIERR_OK);
+        AVIStreamRelease(fresh);
+        EXPECT_EQ(fixtures::Frame(shown, shown + bytes), frame) << "frame " << n;
+    }
 }
 
 TEST_F(Host, MovingStartTakesTheEndSlidersClampedPositionAfterACut) {

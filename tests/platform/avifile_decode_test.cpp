@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -31,6 +32,43 @@ std::string Label(const testing::TestParamInfo<CodecCase>& info) {
 }
 void PrintTo(const CodecCase& c, std::ostream* out) {
     *out << c.label;
+}
+
+// Dragging a slider and stepping with the arrow keys: runs forward and back, steps back from a
+// sought frame through the pictures decoded on the way to it, jumps. Every frame must be what a
+// fresh view reading only that frame gives.
+void ExpectScrubbingGivesDirectReads(PAVISTREAM view, const std::string& path, LONG frameBytes) {
+    const LONG frames = AVIStreamLength(view);
+    std::vector<LONG> order;
+    const auto run = [&](LONG from, LONG to, LONG step) {
+        for (LONG n = from; step > 0 ? n <= to : n >= to; n += step)
+            order.push_back(std::clamp<LONG>(n, 0, frames - 1));
+    };
+    run(frames / 2 + 3, frames / 2 - 12, -1);
+    run(frames / 2 - 11, frames / 2 + 12, 1);
+    run(frames - 1, frames - 20, -2);
+    run(3, 30, 3);
+    std::mt19937 random(11);
+    std::uniform_int_distribution<LONG> position(0, frames - 1);
+    for (int jump = 0; jump < 12; ++jump) {
+        const LONG n = position(random);
+        run(n, n - 3, -1);
+    }
+    std::map<LONG, Frame> direct;
+    Frame frame(static_cast<size_t>(frameBytes));
+    for (LONG n : order) {
+        if (!direct.count(n)) {
+            PAVISTREAM fresh = OpenView(path);
+            ASSERT_NE(fresh, nullptr);
+            ASSERT_EQ(AVIStreamRead(fresh, n, n + 1, frame.data(), frameBytes, nullptr, nullptr),
+                      AVIERR_OK);
+            AVIStreamRelease(fresh);
+            direct[n] = frame;
+        }
+        ASSERT_EQ(AVIStreamRead(view, n, n + 1, frame.data(), frameBytes, nullptr, nullptr),
+                  AVIERR_OK);
+        ASSERT_EQ(frame, direct[n]) << "frame " << n;
+    }
 }
 
 class CompressedInput : public testing::TestWithParam<CodecCase> {
@@ -123,6 +161,13 @@ TEST_P(CompressedInput, RandomReadsEqualSequentialDecoding) {
                   AVIERR_OK);
         ASSERT_EQ(frame, expected[i]) << "frame " << i;
     }
+    AVIStreamRelease(view);
+}
+
+TEST_P(CompressedInput, ScrubbingGivesDirectReads) {
+    PAVISTREAM view = OpenView(path);
+    ASSERT_NE(view, nullptr);
+    ExpectScrubbingGivesDirectReads(view, path, frameBytes);
     AVIStreamRelease(view);
 }
 
@@ -276,6 +321,10 @@ TEST_P(CommandLineFile, RandomSeeksGiveFfmpegsPictures) {
                   AVIERR_OK);
         ASSERT_EQ(frame, expected[size_t(n)]) << "frame " << n << ", seek " << seek;
     }
+}
+
+TEST_P(CommandLineFile, ScrubbingGivesDirectReads) {
+    ExpectScrubbingGivesDirectReads(view, path, FrameBytes());
 }
 
 INSTANTIATE_TEST_SUITE_P(
