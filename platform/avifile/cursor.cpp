@@ -22,21 +22,6 @@ namespace {
 constexpr int kMaxSeekRetries = 8;
 constexpr int kIoBufferBytes = 1 << 16;
 
-int FirstVideoStream(const AVFormatContext* fmt) {
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        const AVStream* st = fmt->streams[i];
-        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            return static_cast<int>(i);
-    }
-    return -1;
-}
-
-void DiscardOtherStreams(AVFormatContext* fmt, int keep) {
-    for (unsigned i = 0; i < fmt->nb_streams; ++i)
-        fmt->streams[i]->discard = static_cast<int>(i) == keep ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-}
-
 AVRational TimeBase(const SourceLayout& layout) {
     return AVRational{int(layout.tsNum), int(layout.tsDen)};
 }
@@ -51,6 +36,21 @@ int64_t PacketTimestamp(const AVPacket* packet, bool presentationFirst) {
 }
 
 } // namespace
+
+int FirstVideoStream(const AVFormatContext* fmt) {
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void DiscardOtherStreams(AVFormatContext* fmt, int keep) {
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        fmt->streams[i]->discard = static_cast<int>(i) == keep ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
 
 LONG RawIndexOf(const SourceLayout& layout, int64_t ts) {
     if (ts == AV_NOPTS_VALUE) return INT_MIN;

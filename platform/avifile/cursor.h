@@ -40,6 +40,12 @@ struct SourceLayout {
 // Frame numbers stay this far inside a LONG, so that adding a delay or one cannot overflow.
 constexpr LONG kMaxFrameIndex = INT32_MAX / 2;
 
+// The stream a source reads: the file's first video stream that is not a cover picture; -1 for
+// none.
+int FirstVideoStream(const AVFormatContext* fmt);
+// Makes the demuxer read only stream `keep`.
+void DiscardOtherStreams(AVFormatContext* fmt, int keep);
+
 // Frame number (before the delay) of a timestamp; INT_MIN for none or one far out of range.
 LONG RawIndexOf(const SourceLayout& layout, int64_t ts);
 // Timestamp of a frame number (before the delay).

@@ -132,16 +132,6 @@ bool UsesJoinedRunId(const uint8_t* data, size_t size) {
     return false;
 }
 
-int FirstVideoStream(const AVFormatContext* fmt) {
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        const AVStream* st = fmt->streams[i];
-        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            return static_cast<int>(i);
-    }
-    return -1;
-}
-
 bool IsLengthPrefixed(const AVCodecParameters& par) {
     return par.extradata_size > 0 && par.extradata[0] == kRecordVersion;
 }
@@ -155,9 +145,7 @@ std::unique_ptr<StoredGroups> StoredGroups::Open(const SourceFile& file, const S
     groups->stream = FirstVideoStream(groups->fmt);
     groups->packet = av_packet_alloc();
     if (groups->stream < 0 || !groups->packet) return nullptr;
-    for (unsigned i = 0; i < groups->fmt->nb_streams; ++i)
-        groups->fmt->streams[i]->discard =
-            int(i) == groups->stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    DiscardOtherStreams(groups->fmt, groups->stream);
     const AVStream* st = groups->fmt->streams[groups->stream];
     if (st->codecpar->codec_id != AV_CODEC_ID_H264 || !groups->MapEntries()) return nullptr;
     if (IsLengthPrefixed(*st->codecpar)) {
