@@ -59,7 +59,8 @@ constexpr int kMaxEncodedReorder = 2;
 // How an encoder's runs of frames are joined to frames copied as stored.
 struct JoinedRuns {
     int reorder = 0; // pictures a decoder holds back for the copied frames (up to 2)
-    // The id of H.264's parameter sets of the runs, apart from the copied frames' own.
+    // The id of H.264's parameter sets of the runs: apart from the copied frames' own, which
+    // encoders mostly number 0, so that a decoder is seldom handed new sets under an id it knows.
     static constexpr int kParameterSetId = 31;
 };
 

@@ -1,7 +1,5 @@
 #include "stored_groups.h"
 
-#include "compressors.h"
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
@@ -104,34 +102,6 @@ std::vector<uint8_t> ParameterSetsOf(const uint8_t* data, size_t size) {
                : std::vector<uint8_t>{};
 }
 
-// An unsigned Exp-Golomb number at bit `bit` of the unit; -1 when it runs past its end.
-int64_t ReadUnsignedGolomb(const uint8_t* unit, size_t size, size_t bit) {
-    const auto at = [&](size_t b) { return (unit[b / 8] >> (7 - b % 8)) & 1; };
-    int zeros = 0;
-    for (; bit < size * 8 && at(bit) == 0; ++bit)
-        if (++zeros > 31) return -1;
-    if (bit + size_t(zeros) >= size * 8) return -1;
-    int64_t value = 1;
-    for (int i = 0; i < zeros; ++i)
-        value = value * 2 + at(++bit);
-    return value - 1;
-}
-
-// Whether a parameter set in the byte stream has the id that encoded runs give theirs.
-bool UsesJoinedRunId(const uint8_t* data, size_t size) {
-    // A sequence parameter set's id follows the profile, constraint and level bytes.
-    constexpr size_t kSequenceIdBit = 32, kPictureIdBit = 8;
-    for (const NalUnit& unit : NalUnits(data, size)) {
-        const size_t bit = unit.type == kSequenceParameters  ? kSequenceIdBit
-                           : unit.type == kPictureParameters ? kPictureIdBit
-                                                             : 0;
-        if (bit &&
-            ReadUnsignedGolomb(data + unit.offset, unit.size, bit) == JoinedRuns::kParameterSetId)
-            return true;
-    }
-    return false;
-}
-
 bool IsLengthPrefixed(const AVCodecParameters& par) {
     return par.extradata_size > 0 && par.extradata[0] == kRecordVersion;
 }
@@ -199,7 +169,7 @@ bool StoredGroups::MapEntries() {
     return !entries.empty() && entries.size() == size_t(layout.length);
 }
 
-bool StoredGroups::ReadParameterSets() {
+bool StoredGroups::LearnParameterSets() {
     const AVCodecParameters* par =
         toByteStream ? toByteStream->par_out : fmt->streams[stream]->codecpar;
     parameterSets = ParameterSetsOf(par->extradata, size_t(std::max(par->extradata_size, 0)));
@@ -209,13 +179,6 @@ bool StoredGroups::ReadParameterSets() {
     parameterSets = ParameterSetsOf(packet->data, size_t(packet->size));
     av_packet_unref(packet);
     return !parameterSets.empty();
-}
-
-// Encoded runs joined to the groups give their parameter sets ids of their own, which the
-// file's must not have: a decoder that is handed new sets under an id it knows does not always
-// take all of them up, and the pictures drift.
-bool StoredGroups::LearnParameterSets() {
-    return ReadParameterSets() && !UsesJoinedRunId(parameterSets.data(), parameterSets.size());
 }
 
 bool StoredGroups::SeekTo(LONG frame) {

@@ -59,7 +59,6 @@ class StoredGroups {
     bool StartsWithIdr(size_t n) const;
     bool PutParameterSetsFirst(size_t at);
     bool LearnParameterSets();
-    bool ReadParameterSets();
 
     const SourceLayout& layout;
     const bool avi;
