@@ -84,8 +84,9 @@ std::vector<StoredFrame> PlanStoredFrames(PAVISTREAM stream, const Compressor& c
             stored->height != std::abs(format.biHeight))
             return false;
         if (!CopiesInBand(compressor)) return true;
+        if (stored->format != compressor.pixelFormat) return false;
         if (reorder < 0 && stored->video_delay <= kMaxEncodedReorder) reorder = stored->video_delay;
-        return stored->format == compressor.pixelFormat && stored->video_delay == reorder;
+        return stored->video_delay == reorder;
     };
     std::vector<StoredFrame> plan;
     const AVCodecParameters* header = nullptr; // of the first file copied from
