@@ -184,6 +184,7 @@ bool StoredGroups::LearnParameterSets() {
 bool StoredGroups::SeekTo(LONG frame) {
     if (frame < 0 || size_t(frame) >= entries.size()) return false;
     if (toByteStream) av_bsf_flush(toByteStream);
+    lastRead = AV_NOPTS_VALUE;
     return av_seek_frame(fmt, stream, entries[size_t(frame)].timestamp, AVSEEK_FLAG_BACKWARD) >= 0;
 }
 
@@ -199,6 +200,7 @@ int StoredGroups::NextPacket() {
         const int read = av_read_frame(fmt, packet);
         if (read == AVERROR_EOF) return 0;
         if (read < 0) return -1;
+        if (packet->stream_index == stream) lastRead = packet->dts;
         if (packet->stream_index != stream || (delayChunks && packet->size == 0)) {
             av_packet_unref(packet);
             continue;
@@ -277,7 +279,12 @@ LONG StoredGroups::CopyablePrefix(LONG start, LONG end) {
 bool StoredGroups::Begin(LONG start) {
     av_packet_unref(packet);
     pendingFirst = false;
-    if (!SeekTo(start)) return false;
+    // Groups copied one after another are read on without a seek, which in MP4 may land a
+    // group early and read it all again.
+    const bool follows = start > 0 && size_t(start) < entries.size() &&
+                         lastRead != AV_NOPTS_VALUE &&
+                         lastRead == entries[size_t(start) - 1].timestamp;
+    if (!follows && !SeekTo(start)) return false;
     const int64_t first = entries[size_t(start)].timestamp;
     int read;
     while ((read = NextPacket()) == 1 && packet->dts < first)

@@ -70,6 +70,9 @@ class StoredGroups {
     int lengthSize = 0;                   // bytes of a unit's length there; 0: start codes
     AVPacket* packet = nullptr;
     bool pendingFirst = false; // packet holds the group's first packet, not handed out yet
+    // Timestamp of the stream's packet the demuxer gave last; INT64_MIN (no timestamp) after a
+    // seek.
+    int64_t lastRead = INT64_MIN;
     int stream = -1;
     std::vector<Entry> entries;         // by frame
     std::vector<uint8_t> parameterSets; // start codes and units, put before a group lacking them
