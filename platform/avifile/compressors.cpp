@@ -240,6 +240,8 @@ std::unique_ptr<DibEncoder> DibEncoder::Open(const Compressor& compressor,
     context->max_b_frames = 0;
     context->thread_count = kAutomaticThreads;
     AVDictionary* options = nullptr;
+    // MPEG-4 Part 2 groups are copied only from streams without B-frames.
+    if (joined && codec->id == AV_CODEC_ID_MPEG4 && joined->reorder != 0) return nullptr;
     if (joined && codec->id == AV_CODEC_ID_H264) {
         // x264 declares a reorder depth of 1 for B-frames without a pyramid, 2 with one.
         const int reorder = joined->reorder;

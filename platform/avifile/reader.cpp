@@ -392,8 +392,10 @@ bool VideoSource::ReadKeyChunk(LONG frame, std::vector<uint8_t>& data) const {
 }
 
 std::unique_ptr<StoredGroups> VideoSource::OpenStoredGroups() const {
-    if (layout.passThrough || decoderParams->codec_id != AV_CODEC_ID_H264) return nullptr;
-    return StoredGroups::Open(*file, layout, avi, decoderParams->video_delay > 0);
+    const AVCodecID codec = decoderParams->codec_id;
+    if (layout.passThrough || (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_MPEG4))
+        return nullptr;
+    return StoredGroups::Open(*file, layout, codec, avi, decoderParams->video_delay > 0);
 }
 
 const std::vector<LONG>& VideoSource::StoredGroupStarts() {

@@ -60,7 +60,8 @@ class VideoSource {
     // That chunk's bytes into data; false when it has none or cannot be read.
     bool ReadKeyChunk(LONG frame, std::vector<uint8_t>& data) const;
 
-    // The stored groups of pictures of an H.264 stream, for copying; null for other streams.
+    // The stored groups of pictures of an H.264 or MPEG-4 Part 2 stream, for copying; null for
+    // other streams.
     std::unique_ptr<StoredGroups> OpenStoredGroups() const;
     // The frames that start such a group, found on the first call (it reads every key frame).
     const std::vector<LONG>& StoredGroupStarts();

@@ -271,8 +271,8 @@ class StoredAndEncodedFrames final : public VideoTrack {
     }
 
     // All copied and set up by the files' header: the stream's header is theirs; else the
-    // encoder's, which Motion JPEG frames of any file decode with, and H.264 frames too since
-    // each group and run brings its own parameter sets.
+    // encoder's, which Motion JPEG frames of any file decode with, and H.264 and MPEG-4 Part 2
+    // frames too since each group and run brings its own headers.
     bool Describe(Muxer&, AVStream& added) override {
         stream = &added;
         if (!encoder || !packet) return false;

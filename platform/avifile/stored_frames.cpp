@@ -85,7 +85,8 @@ std::vector<StoredFrame> PlanStoredFrames(PAVISTREAM stream, const Compressor& c
             return false;
         if (!CopiesInBand(compressor)) return true;
         if (stored->format != compressor.pixelFormat) return false;
-        if (reorder < 0 && stored->video_delay <= kMaxEncodedReorder) reorder = stored->video_delay;
+        const int most = codec->id == AV_CODEC_ID_H264 ? kMaxEncodedReorder : 0;
+        if (reorder < 0 && stored->video_delay <= most) reorder = stored->video_delay;
         return stored->video_delay == reorder;
     };
     std::vector<StoredFrame> plan;
@@ -119,7 +120,8 @@ int ReorderOf(const std::vector<StoredFrame>& plan) {
 }
 
 bool CopiesInBand(const Compressor& compressor) {
-    return compressor.fourcc == mmioFOURCC('H', '2', '6', '4');
+    return compressor.fourcc == mmioFOURCC('H', '2', '6', '4') ||
+           compressor.fourcc == mmioFOURCC('F', 'M', 'P', '4');
 }
 
 LONG CopiedFrames(const std::vector<StoredFrame>& plan) {

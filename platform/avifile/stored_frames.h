@@ -24,8 +24,9 @@ struct StoredFrame {
 // copied when it is read unchanged from a file stored in the compressor's codec at the same
 // size, and its chunk decodes on its own. Motion JPEG frames stand alone and mix with encoded
 // ones; other codecs may set up their frames in the stream's header (FFV1, HuffYUV, Ut Video)
-// and copy only when every frame comes from files of one header. H.264 frames are copied in
-// whole groups of pictures, read in the source's order, and mix with encoded runs.
+// and copy only when every frame comes from files of one header. H.264 and MPEG-4 Part 2
+// frames are copied in whole groups of pictures, read in the source's order, and mix with
+// encoded runs.
 std::vector<StoredFrame> PlanStoredFrames(PAVISTREAM stream, const Compressor& compressor);
 
 LONG CopiedFrames(const std::vector<StoredFrame>& plan);
@@ -34,8 +35,8 @@ LONG CopiedFrames(const std::vector<StoredFrame>& plan);
 // hold back as many.
 int ReorderOf(const std::vector<StoredFrame>& plan);
 
-// Whether a codec's copied packets carry what they need in-band (H.264's parameter sets),
-// rather than in the stream's header.
+// Whether a codec's copied packets carry what they need in-band (H.264's parameter sets,
+// MPEG-4 Part 2's video object layer), rather than in the stream's header.
 bool CopiesInBand(const Compressor& compressor);
 
 } // namespace avi

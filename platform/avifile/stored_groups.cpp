@@ -102,23 +102,81 @@ std::vector<uint8_t> ParameterSetsOf(const uint8_t* data, size_t size) {
                : std::vector<uint8_t>{};
 }
 
+// Whether the first slice among length-prefixed units is an IDR slice.
+bool StartsWithIdrUnit(const uint8_t* data, size_t size, int lengthSize) {
+    for (size_t i = 0; i + size_t(lengthSize) < size;) {
+        size_t length = 0;
+        for (int b = 0; b < lengthSize; ++b)
+            length = length << 8 | data[i + size_t(b)];
+        const int type = data[i + size_t(lengthSize)] & kNalTypeMask;
+        if (IsSlice(type)) return type == kIdrSlice;
+        i += size_t(lengthSize) + length;
+    }
+    return false;
+}
+
 bool IsLengthPrefixed(const AVCodecParameters& par) {
     return par.extradata_size > 0 && par.extradata[0] == kRecordVersion;
+}
+
+// MPEG-4 Part 2 marks its headers and pictures with start codes too: a picture (VOP) is 00 00 01
+// B6, its first two bits after the code its type, and a video object layer (VOL), which sets up
+// the pictures after it, is 00 00 01 20 to 2F.
+constexpr uint8_t kPictureStart = 0xB6;
+constexpr uint8_t kPictureGroupStart = 0xB3;
+constexpr uint8_t kFirstLayerStart = 0x20;
+constexpr uint8_t kLastLayerStart = 0x2F;
+constexpr int kPictureTypeShift = 6;
+constexpr int kIntraPicture = 0;
+
+// Where the first start code whose code byte `wanted` accepts begins; size when there is none.
+template <typename Wanted> size_t FindStartCode(const uint8_t* data, size_t size, Wanted wanted) {
+    for (size_t i = 0; i + 3 < size; ++i)
+        if (StartCodeAt(data, size, i) && wanted(data[i + 3])) return i;
+    return size;
+}
+
+size_t FirstPicture(const uint8_t* data, size_t size) {
+    return FindStartCode(data, size, [](uint8_t code) {
+        return code == kPictureStart || code == kPictureGroupStart;
+    });
+}
+
+bool HasLayerBefore(const uint8_t* data, size_t end) {
+    return FindStartCode(data, end, [](uint8_t code) {
+               return code >= kFirstLayerStart && code <= kLastLayerStart;
+           }) < end;
+}
+
+// The headers before a frame's first picture when they set up a video object layer.
+std::vector<uint8_t> VisualHeadersOf(const uint8_t* data, size_t size) {
+    const size_t picture = FirstPicture(data, size);
+    return HasLayerBefore(data, picture) ? std::vector<uint8_t>(data, data + picture)
+                                         : std::vector<uint8_t>{};
+}
+
+// Whether the frame's first picture is coded on its own (an I-VOP). With no B-frames, as the
+// groups require, nothing after it refers to a picture before it.
+bool StartsWithIntraPicture(const uint8_t* data, size_t size) {
+    const size_t at = FindStartCode(data, size, [](uint8_t code) { return code == kPictureStart; });
+    return at + 4 < size && data[at + 4] >> kPictureTypeShift == kIntraPicture;
 }
 
 } // namespace
 
 std::unique_ptr<StoredGroups> StoredGroups::Open(const SourceFile& file, const SourceLayout& layout,
-                                                 bool avi, bool reordered) {
+                                                 int codec, bool avi, bool reordered) {
+    if (reordered && codec == AV_CODEC_ID_MPEG4) return nullptr; // its groups may be open
     std::unique_ptr<StoredGroups> groups(new StoredGroups(layout, avi, reordered));
+    groups->codec = codec;
     if (!OpenDemuxer(file, groups->reader, groups->io, groups->fmt)) return nullptr;
     groups->stream = FirstVideoStream(groups->fmt);
     groups->packet = av_packet_alloc();
     if (groups->stream < 0 || !groups->packet) return nullptr;
     DiscardOtherStreams(groups->fmt, groups->stream);
     const AVStream* st = groups->fmt->streams[groups->stream];
-    if (st->codecpar->codec_id != AV_CODEC_ID_H264 || !groups->MapEntries()) return nullptr;
-    if (IsLengthPrefixed(*st->codecpar)) {
+    if (st->codecpar->codec_id != codec || !groups->MapEntries()) return nullptr;
+    if (codec == AV_CODEC_ID_H264 && IsLengthPrefixed(*st->codecpar)) {
         groups->lengthSize = (st->codecpar->extradata_size > kLengthSizeByte
                                   ? st->codecpar->extradata[kLengthSizeByte] & kLengthSizeMask
                                   : kDefaultLengthSize - 1) +
@@ -130,7 +188,7 @@ std::unique_ptr<StoredGroups> StoredGroups::Open(const SourceFile& file, const S
         groups->toByteStream->time_base_in = st->time_base;
         if (av_bsf_init(groups->toByteStream) < 0) return nullptr;
     }
-    return groups->LearnParameterSets() ? std::move(groups) : nullptr;
+    return groups->LearnHeaders() ? std::move(groups) : nullptr;
 }
 
 StoredGroups::~StoredGroups() {
@@ -169,16 +227,20 @@ bool StoredGroups::MapEntries() {
     return !entries.empty() && entries.size() == size_t(layout.length);
 }
 
-bool StoredGroups::LearnParameterSets() {
+std::vector<uint8_t> StoredGroups::HeadersOf(const uint8_t* data, size_t size) const {
+    return codec == AV_CODEC_ID_H264 ? ParameterSetsOf(data, size) : VisualHeadersOf(data, size);
+}
+
+bool StoredGroups::LearnHeaders() {
     const AVCodecParameters* par =
         toByteStream ? toByteStream->par_out : fmt->streams[stream]->codecpar;
-    parameterSets = ParameterSetsOf(par->extradata, size_t(std::max(par->extradata_size, 0)));
-    if (!parameterSets.empty()) return true;
+    headers = HeadersOf(par->extradata, size_t(std::max(par->extradata_size, 0)));
+    if (!headers.empty()) return true;
     // A stream without them in its header carries them in its first frame.
     if (!SeekTo(0) || NextPacket() != 1) return false;
-    parameterSets = ParameterSetsOf(packet->data, size_t(packet->size));
+    headers = HeadersOf(packet->data, size_t(packet->size));
     av_packet_unref(packet);
-    return !parameterSets.empty();
+    return !headers.empty();
 }
 
 bool StoredGroups::SeekTo(LONG frame) {
@@ -213,9 +275,17 @@ int StoredGroups::NextPacket() {
     }
 }
 
-// An IDR frame, and outside AVI (whose packets carry no presentation time) shown as frame n.
+// Whether a frame's bytes, with start codes, open a group.
+bool StoredGroups::OpensGroup(const uint8_t* data, size_t size) const {
+    if (codec == AV_CODEC_ID_MPEG4) return StartsWithIntraPicture(data, size);
+    const std::vector<int> types = NalTypes(data, size);
+    return !types.empty() && types.back() == kIdrSlice;
+}
+
+// A frame that opens a group, and outside AVI (whose packets carry no presentation time) shown
+// as frame n.
 bool StoredGroups::IsGroupStart(LONG frame, const AVPacket& first) const {
-    if (!HasType(NalTypes(first.data, size_t(first.size)), kIdrSlice)) return false;
+    if (!OpensGroup(first.data, size_t(first.size))) return false;
     if (avi) return true;
     const int64_t pts = first.pts != AV_NOPTS_VALUE ? first.pts : first.dts;
     return RawIndexOf(layout, pts) == frame;
@@ -224,32 +294,20 @@ bool StoredGroups::IsGroupStart(LONG frame, const AVPacket& first) const {
 std::vector<LONG> StoredGroups::FindStarts() const {
     std::vector<LONG> starts;
     for (size_t n = 0; n < entries.size(); ++n)
-        if (entries[n].key && !entries[n].empty && StartsWithIdr(n))
+        if (entries[n].key && !entries[n].empty && StartsGroup(n))
             starts.push_back(static_cast<LONG>(n));
     return starts;
 }
 
-// Whether frame n's packet is an IDR frame, told by its first bytes, read past the demuxer: a
+// Whether frame n's packet opens a group, told by its first bytes, read past the demuxer: a
 // seek and a whole packet for every group would read a good part of the file again.
-bool StoredGroups::StartsWithIdr(size_t n) const {
+bool StoredGroups::StartsGroup(size_t n) const {
     std::vector<uint8_t> head(kHeadBytes);
     const ssize_t got =
         pread(reader.fd, head.data(), head.size(), entries[n].pos + (avi ? kChunkHeader : 0));
     if (got <= 0) return false;
-    head.resize(size_t(got));
-    if (lengthSize == 0) {
-        const std::vector<int> types = NalTypes(head.data(), head.size());
-        return !types.empty() && types.back() == kIdrSlice;
-    }
-    for (size_t i = 0; i + size_t(lengthSize) < head.size();) {
-        size_t length = 0;
-        for (int b = 0; b < lengthSize; ++b)
-            length = length << 8 | head[i + size_t(b)];
-        const int type = head[i + size_t(lengthSize)] & kNalTypeMask;
-        if (IsSlice(type)) return type == kIdrSlice;
-        i += size_t(lengthSize) + length;
-    }
-    return false;
+    return lengthSize == 0 ? OpensGroup(head.data(), size_t(got))
+                           : StartsWithIdrUnit(head.data(), size_t(got), lengthSize);
 }
 
 LONG StoredGroups::CopyablePrefix(LONG start, LONG end) {
@@ -293,6 +351,11 @@ bool StoredGroups::Begin(LONG start) {
         av_packet_unref(packet);
         return false;
     }
+    if (codec == AV_CODEC_ID_MPEG4) {
+        pendingFirst =
+            HasLayerBefore(packet->data, FirstPicture(packet->data, size_t(packet->size)));
+        return pendingFirst || PutHeadersFirst(0);
+    }
     const std::vector<NalUnit> units = NalUnits(packet->data, size_t(packet->size));
     const auto has = [&units](int type) {
         return std::any_of(units.begin(), units.end(),
@@ -300,24 +363,23 @@ bool StoredGroups::Begin(LONG start) {
     };
     pendingFirst = has(kSequenceParameters) && has(kPictureParameters);
     // Where it lacks them, they go first, after an access unit delimiter, which comes first.
-    return pendingFirst || PutParameterSetsFirst(units.front().type == kAccessUnitDelimiter
-                                                     ? units.front().offset + units.front().size
-                                                     : 0);
+    return pendingFirst || PutHeadersFirst(units.front().type == kAccessUnitDelimiter
+                                               ? units.front().offset + units.front().size
+                                               : 0);
 }
 
-// The parameter sets into the first packet at byte `at`.
-bool StoredGroups::PutParameterSetsFirst(size_t at) {
+// The headers into the first packet at byte `at`.
+bool StoredGroups::PutHeadersFirst(size_t at) {
     AVPacket* joined = av_packet_alloc();
-    if (!joined || av_new_packet(joined, packet->size + int(parameterSets.size())) < 0 ||
+    if (!joined || av_new_packet(joined, packet->size + int(headers.size())) < 0 ||
         av_packet_copy_props(joined, packet) < 0) {
         av_packet_free(&joined);
         av_packet_unref(packet);
         return false;
     }
     std::memcpy(joined->data, packet->data, at);
-    std::memcpy(joined->data + at, parameterSets.data(), parameterSets.size());
-    std::memcpy(joined->data + at + parameterSets.size(), packet->data + at,
-                size_t(packet->size) - at);
+    std::memcpy(joined->data + at, headers.data(), headers.size());
+    std::memcpy(joined->data + at + headers.size(), packet->data + at, size_t(packet->size) - at);
     av_packet_unref(packet);
     av_packet_move_ref(packet, joined);
     av_packet_free(&joined);

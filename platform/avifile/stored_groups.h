@@ -1,8 +1,9 @@
-// The stored packets of a file's H.264 stream in the groups of pictures a save can copy as they
-// are: a group starts at an IDR frame and runs up to the next one, and no frame outside it
+// The stored packets of a file's H.264 or MPEG-4 Part 2 stream in the groups of pictures a save
+// can copy as they are: a group starts at an IDR frame (H.264) or an intra-coded picture of a
+// stream without B-frames (MPEG-4 Part 2) and runs up to the next one, and no frame outside it
 // refers to a frame inside. Packets come out in decode order, one per frame, the way an AVI file
-// stores H.264: with start codes, and with the parameter sets before each group's first frame,
-// so that a group decodes wherever it is put.
+// stores them: with start codes, and with the headers that set up the pictures before each
+// group's first frame, so that a group decodes wherever it is put.
 #pragma once
 
 #include "avifile.h"
@@ -22,9 +23,10 @@ namespace avi {
 class StoredGroups {
   public:
     // Null when the file's packets cannot be mapped to its frames one to one (a container
-    // whose index does not list every packet, an edit list that drops some).
+    // whose index does not list every packet, an edit list that drops some), or its groups
+    // may refer to each other (MPEG-4 Part 2 with B-frames). `codec`: an AVCodecID.
     static std::unique_ptr<StoredGroups> Open(const SourceFile& file, const SourceLayout& layout,
-                                              bool avi, bool reordered);
+                                              int codec, bool avi, bool reordered);
     ~StoredGroups();
     StoredGroups(const StoredGroups&) = delete;
     StoredGroups& operator=(const StoredGroups&) = delete;
@@ -55,14 +57,17 @@ class StoredGroups {
     bool MapEntries();
     bool SeekTo(LONG frame);
     int NextPacket();
+    bool OpensGroup(const uint8_t* data, size_t size) const;
     bool IsGroupStart(LONG frame, const AVPacket& first) const;
-    bool StartsWithIdr(size_t n) const;
-    bool PutParameterSetsFirst(size_t at);
-    bool LearnParameterSets();
+    bool StartsGroup(size_t n) const;
+    std::vector<uint8_t> HeadersOf(const uint8_t* data, size_t size) const;
+    bool PutHeadersFirst(size_t at);
+    bool LearnHeaders();
 
     const SourceLayout& layout;
     const bool avi;
     const bool reordered; // frames are stored in another order than shown (B-frames)
+    int codec = 0;        // AV_CODEC_ID_H264 or AV_CODEC_ID_MPEG4
     FileReader reader;
     AVIOContext* io = nullptr;
     AVFormatContext* fmt = nullptr;
@@ -74,8 +79,10 @@ class StoredGroups {
     // seek.
     int64_t lastRead = INT64_MIN;
     int stream = -1;
-    std::vector<Entry> entries;         // by frame
-    std::vector<uint8_t> parameterSets; // start codes and units, put before a group lacking them
+    std::vector<Entry> entries; // by frame
+    // With their start codes, put before a group's first frame where it lacks them: H.264's
+    // parameter sets, MPEG-4 Part 2's headers up to its video object layer.
+    std::vector<uint8_t> headers;
 };
 
 } // namespace avi

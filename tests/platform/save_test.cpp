@@ -558,7 +558,9 @@ INSTANTIATE_TEST_SUITE_P(
                     StoredVideoCase{"MjpegEncodeAll", "mjpeg -q:v 3", "MJPG", true, true, 15},
                     StoredVideoCase{"Ffv1Cut", "ffv1 -g 1", "FFV1", false, false, 15},
                     // FFV1 keeps its set-up in the stream's header: mixed, nothing is copied.
-                    StoredVideoCase{"Ffv1Mixed", "ffv1 -g 1", "FFV1", true, false, 0}),
+                    StoredVideoCase{"Ffv1Mixed", "ffv1 -g 1", "FFV1", true, false, 0},
+                    // With B-frames, a group of MPEG-4 Part 2 may refer to the one before.
+                    StoredVideoCase{"Mpeg4BFrames", "mpeg4 -g 5 -bf 2", "FMP4", false, false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Peak signal to noise ratio of the brightness of two 24-bit frames of equal size, in dB.
@@ -572,12 +574,18 @@ double LumaPsnr(const fixtures::Frame& a, const fixtures::Frame& b) {
     return squares == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(a.size() / 3) / squares);
 }
 
+constexpr const char* kH264Groups = "-c:v libx264 -g 50 -keyint_min 50 -sc_threshold 0 -bf 2";
+constexpr const char* kMpeg4Groups = "-c:v mpeg4 -g 50 -q:v 2";
+
 struct GroupCase {
     const char* name;
-    const char* made; // which file of groups of 50 frames with B-frames
-    // Frames copied of the 192 saved: the two whole groups, and where an MP4 file tells which
-    // frames its packets show, as many first frames of each group cut short as show on their
-    // own (10 and 24).
+    const char* codec;  // ffmpeg's options for groups of 50 frames
+    const char* file;   // what ffmpeg writes: groups.avi or groups.mp4
+    bool copiedIntoAvi; // then copied as stored into an AVI file
+    const char* fourcc;
+    // Frames copied of the 192 saved: the two whole groups, and as many first frames of each
+    // group cut short as show on their own: 10 and 25, 24 where a B-frame is held back, none
+    // from B-frames in AVI (which does not tell which frame a packet shows).
     int copied;
 };
 
@@ -587,14 +595,14 @@ void PrintTo(const GroupCase& c, std::ostream* out) {
 
 class StoredGroupsOfPictures : public testing::TestWithParam<GroupCase> {};
 
-// What the save dialog says of saving the stream as H.264 at quality 95, which the user then
-// confirms into options.
-std::string H264Note(PAVISTREAM stream, AVICOMPRESSOPTIONS& options) {
+// What the save dialog says of saving the stream with the compressor at quality 95, which the
+// user then confirms into options.
+std::string SaveNote(PAVISTREAM stream, const char* fourcc, AVICOMPRESSOPTIONS& options) {
     std::string said;
     QTimer::singleShot(0, [&] {
         QWidget* dialog = QApplication::activeModalWidget();
         auto* list = Control<QComboBox>(dialog, ui_script::kSaveOptionsCompressor);
-        list->setCurrentIndex(list->findData(QVariant::fromValue(Fourcc("H264"))));
+        list->setCurrentIndex(list->findData(QVariant::fromValue(Fourcc(fourcc))));
         said = Control<QLabel>(dialog, ui_script::kSaveOptionsStoredFrames)->text().toStdString();
         Control<QSlider>(dialog, ui_script::kSaveOptionsQuality)->setValue(95);
         Control<QPushButton>(dialog, ui_script::kSaveOptionsOk)->click();
@@ -603,19 +611,20 @@ std::string H264Note(PAVISTREAM stream, AVICOMPRESSOPTIONS& options) {
     return AVISaveOptions(nullptr, 0, 1, &stream, list) == 1 ? said : "no choice";
 }
 
-// An H.264 file cut, and pasted into, saved as H.264: the group of pictures no edit touched is
-// copied, the rest encoded, and the joined stream decodes to the editor's frames.
+// A file cut, and pasted into, saved in its own codec: the groups of pictures no edit touched
+// are copied, the rest encoded, and the joined stream decodes to the editor's frames.
 TEST_P(StoredGroupsOfPictures, AreCopiedWhereNoEditTouchedThem) {
+    const GroupCase& c = GetParam();
     fixtures::ScratchDir dir;
-    const std::string encode = "ffmpeg -v error -y -f lavfi -i testsrc2=size=128x96:rate=25 "
-                               "-frames:v 200 -pix_fmt yuv420p -c:v libx264 -g 50 -keyint_min 50 "
-                               "-sc_threshold 0 -bf 2 ";
-    ASSERT_EQ(std::system((encode + "'" + dir.File("h264.avi") + "' && " + encode + "'" +
-                           dir.File("h264.mp4") + "' && ffmpeg -v error -i '" +
-                           dir.File("h264.mp4") + "' -c copy '" + dir.File("copied.avi") + "'")
-                              .c_str()),
-              0);
-    PAVISTREAM file = fixtures::OpenView(dir.File(GetParam().made)), edited = nullptr;
+    std::string made = "ffmpeg -v error -y -f lavfi -i testsrc2=size=128x96:rate=25 -frames:v 200 "
+                       "-pix_fmt yuv420p " +
+                       std::string(c.codec) + " '" + dir.File(c.file) + "'";
+    if (c.copiedIntoAvi)
+        made += " && ffmpeg -v error -i '" + dir.File(c.file) + "' -c copy '" +
+                dir.File("copied.avi") + "'";
+    ASSERT_EQ(std::system(made.c_str()), 0);
+    PAVISTREAM file = fixtures::OpenView(dir.File(c.copiedIntoAvi ? "copied.avi" : c.file)),
+               edited = nullptr;
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(CreateEditableStream(&edited, file), AVIERR_OK);
     AVIStreamRelease(file);
@@ -631,12 +640,12 @@ TEST_P(StoredGroupsOfPictures, AreCopiedWhereNoEditTouchedThem) {
 
     AVICOMPRESSOPTIONS options{};
     AVICOMPRESSOPTIONS* list[] = {&options};
-    const std::string said = H264Note(edited, options);
+    const std::string said = SaveNote(edited, c.fourcc, options);
     const std::string saved = dir.File("saved.avi");
     ASSERT_EQ(AVISaveVA(saved.c_str(), nullptr, nullptr, 1, &edited, list), AVIERR_OK);
 
-    EXPECT_EQ(said, std::to_string(GetParam().copied) + " フレームは元のファイルのまま写し、" +
-                        std::to_string(192 - GetParam().copied) + " フレームを圧縮します。");
+    EXPECT_EQ(said, std::to_string(c.copied) + " フレームは元のファイルのまま写し、" +
+                        std::to_string(192 - c.copied) + " フレームを圧縮します。");
     EXPECT_EQ(Output("ffmpeg -nostdin -v error -i '" + saved + "' -f null - 2>&1"), "");
     EXPECT_EQ(Probe(saved)["nb_read_frames"], "192");
     PAVISTREAM reread = fixtures::OpenView(saved);
@@ -646,7 +655,8 @@ TEST_P(StoredGroupsOfPictures, AreCopiedWhereNoEditTouchedThem) {
                                        got = fixtures::ReadAll(reread, bytes);
     // Each encoded run starts a group of its own, so the saved file saves again as it is.
     AVICOMPRESSOPTIONS again{};
-    EXPECT_EQ(H264Note(reread, again), "192 フレームをすべて元のファイルのまま写します。");
+    EXPECT_EQ(SaveNote(reread, c.fourcc, again),
+              "192 フレームをすべて元のファイルのまま写します。");
     AVIStreamRelease(reread);
     AVIStreamRelease(edited);
     ASSERT_EQ(got.size(), size_t(192));
@@ -658,11 +668,14 @@ TEST_P(StoredGroupsOfPictures, AreCopiedWhereNoEditTouchedThem) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Containers, StoredGroupsOfPictures,
-                         testing::Values(GroupCase{"Avi", "h264.avi", 100},
-                                         GroupCase{"Mp4", "h264.mp4", 134},
-                                         GroupCase{"CopiedIntoAvi", "copied.avi", 100}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Containers, StoredGroupsOfPictures,
+    testing::Values(GroupCase{"H264Avi", kH264Groups, "groups.avi", false, "H264", 100},
+                    GroupCase{"H264Mp4", kH264Groups, "groups.mp4", false, "H264", 134},
+                    GroupCase{"H264CopiedIntoAvi", kH264Groups, "groups.mp4", true, "H264", 100},
+                    GroupCase{"Mpeg4Avi", kMpeg4Groups, "groups.avi", false, "FMP4", 135},
+                    GroupCase{"Mpeg4Mp4", kMpeg4Groups, "groups.mp4", false, "FMP4", 135}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The note the dialog shows for a stream of this size (empty when there is none); the user
 // then cancels.
