@@ -27,8 +27,10 @@ namespace {
 
 // Read-only edits and picture controls: a label that can also hold a frame image, drawn
 // stretched over its client area (inside the border), or at its own aspect ratio centred there,
-// on top of any text. A line too long for the control shows its beginning and end around "…"
-// (names that differ only in the middle stay apart), and the whole line as the tooltip.
+// on top of any text. A line a little too long for the control is set in smaller type, so that
+// the frame numbers of a long stream stay whole; one longer still shows its beginning and end
+// around "…" (names that differ only in the middle stay apart), and the whole line as the
+// tooltip.
 class FrameLabel : public QLabel {
   public:
     using QLabel::QLabel;
@@ -89,11 +91,25 @@ class FrameLabel : public QLabel {
     }
 
     void elide() {
+        setFont(QFont()); // the dialog's own type again
+        if (!full_.contains('\n')) fitType();
         const QString shown = full_.contains('\n')
                                   ? full_
                                   : fontMetrics().elidedText(full_, Qt::ElideMiddle, textWidth());
         setText(shown);
         setToolTip(shown == full_ ? QString() : full_);
+    }
+
+    // Smaller type a pixel at a time, down to three quarters of the dialog's.
+    void fitType() {
+        QFont type = font();
+        const int dialogSize = QFontInfo(type).pixelSize();
+        for (int size = dialogSize - 1;
+             size >= dialogSize * 3 / 4 && fontMetrics().horizontalAdvance(full_) > textWidth();
+             --size) {
+            type.setPixelSize(size);
+            setFont(type);
+        }
     }
 
     QString full_;

@@ -145,9 +145,9 @@ const Texts kPlayerWidest = {{kPlayerPosition, "9999999"},
 const Texts kStreamListWidest = {
     {kStreamInfoBox, "Color Bit 24\nWindow Size 9999 X 9999\nFrame Length 9999999"}};
 const Texts kCheckerWidest = {{kCheckerStatus, "All 99999/ Disp 99999"}};
-const Texts kMaskWidest = {{kMaskBaseInfo, "9999/ (9999,9999)"},
-                           {kMaskBackInfo, "9999/ (9999,9999)"},
-                           {kMaskMaskInfo, "9999/ (9999,9999)"},
+const Texts kMaskWidest = {{kMaskBaseInfo, "999999/ (999999,999999)"},
+                           {kMaskBackInfo, "999999/ (999999,999999)"},
+                           {kMaskMaskInfo, "999999/ (999999,999999)"},
                            {kMaskPickInfo, "800% (9999,9999)"},
                            {kMaskRedLevel, "255"},
                            {kMaskGreenLevel, "255"},
@@ -162,8 +162,8 @@ const Texts kColorWidest = {{kColorOffsetRedValue, "-255"},  {kColorOffsetGreenV
                             {kColorPixelXValue, "9999"},     {kColorPixelYValue, "9999"}};
 const Texts kCrossfadeWidest = {{kCrossfadeStartTransNumber, "100"},
                                 {kCrossfadeEndTransNumber, "100"},
-                                {kCrossfadeSourceText, "9999 / 9999 To 9999"},
-                                {kCrossfadeDestinationText, "9999 / 9999 To 9999"}};
+                                {kCrossfadeSourceText, "999999 / 999999 To 999999"},
+                                {kCrossfadeDestinationText, "999999 / 999999 To 999999"}};
 
 struct FitCase {
     const char* name;
