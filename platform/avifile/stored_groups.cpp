@@ -210,11 +210,10 @@ bool StoredGroups::MapEntries() {
         const AVIndexEntry* e = avformat_index_get_entry(st, i);
         if (e->flags & AVINDEX_DISCARD_FRAME) return false;
         if (delayChunks && e->size == 0) continue;
+        if (avi && !delayChunks && !AddEmptyChunksBefore(e->timestamp)) return false;
         entries.push_back({e->timestamp, e->pos, (e->flags & AVINDEX_KEYFRAME) != 0, e->size == 0});
     }
-    if (avi && !delayChunks)
-        for (size_t n = 0; n < entries.size(); ++n)
-            if (entries[n].timestamp != int64_t(n)) return false;
+    if (avi && !delayChunks && !AddEmptyChunksBefore(layout.length)) return false;
     // Outside AVI a frame's number comes from its presentation time, which the index does not
     // hold: packets decoded at even steps show frames at even steps, so the n-th packet of a
     // group that starts at an IDR frame shows frame n there.
@@ -229,6 +228,15 @@ bool StoredGroups::MapEntries() {
 
 std::vector<uint8_t> StoredGroups::HeadersOf(const uint8_t* data, size_t size) const {
     return codec == AV_CODEC_ID_H264 ? ParameterSetsOf(data, size) : VisualHeadersOf(data, size);
+}
+
+// An empty chunk repeats the frame before it (a frame dropped while recording); the demuxer
+// leaves it out of its index, where frame numbers then skip it.
+bool StoredGroups::AddEmptyChunksBefore(int64_t frame) {
+    if (frame < int64_t(entries.size())) return false;
+    while (int64_t(entries.size()) < frame)
+        entries.push_back({int64_t(entries.size()), -1, false, true});
+    return true;
 }
 
 bool StoredGroups::LearnHeaders() {
@@ -337,6 +345,7 @@ LONG StoredGroups::CopyablePrefix(LONG start, LONG end) {
 bool StoredGroups::Begin(LONG start) {
     av_packet_unref(packet);
     pendingFirst = false;
+    nextFrame = start;
     // Groups copied one after another are read on without a seek, which in MP4 may land a
     // group early and read it all again.
     const bool follows = start > 0 && size_t(start) < entries.size() &&
@@ -388,11 +397,13 @@ bool StoredGroups::PutHeadersFirst(size_t at) {
 }
 
 bool StoredGroups::Next(AVPacket* out) {
+    const size_t frame = size_t(nextFrame++);
     if (pendingFirst) {
         pendingFirst = false;
         av_packet_move_ref(out, packet);
         return true;
     }
+    if (frame < entries.size() && entries[frame].empty) return av_new_packet(out, 0) >= 0;
     // A frame that repeats the one before (an empty chunk) is no packet of the group's own.
     if (NextPacket() != 1 || packet->size <= 0) {
         av_packet_unref(packet);

@@ -49,12 +49,13 @@ class StoredGroups {
         int64_t timestamp; // what the demuxer seeks by
         int64_t pos;
         bool key;
-        bool empty;
+        bool empty; // an empty chunk, which repeats the frame before
     };
 
     StoredGroups(const SourceLayout& layout, bool avi, bool reordered)
         : layout(layout), avi(avi), reordered(reordered) {}
     bool MapEntries();
+    bool AddEmptyChunksBefore(int64_t frame);
     bool SeekTo(LONG frame);
     int NextPacket();
     bool OpensGroup(const uint8_t* data, size_t size) const;
@@ -75,6 +76,7 @@ class StoredGroups {
     int lengthSize = 0;                   // bytes of a unit's length there; 0: start codes
     AVPacket* packet = nullptr;
     bool pendingFirst = false; // packet holds the group's first packet, not handed out yet
+    LONG nextFrame = 0;        // whose packet Next gives
     // Timestamp of the stream's packet the demuxer gave last; INT64_MIN (no timestamp) after a
     // seek.
     int64_t lastRead = INT64_MIN;
