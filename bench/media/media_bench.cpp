@@ -3,7 +3,8 @@
 // the view's thread count, which is what the view does), each interleaved with the view
 // (bench/timing.h); seeking and scrubbing against one frame's decode; random seeks against
 // `ffmpeg -ss` seeking accurately to the same frames, and scrubbing once the pictures are cached;
-// and 4K sequential decoding against ffmpeg.
+// 4K sequential decoding against ffmpeg; and stepping back through a group against stepping
+// forward.
 // Usage: media_bench <work folder>; the test files are made there on the first run.
 #include "avifile.h"
 #include "dib.h"
@@ -29,6 +30,7 @@ extern "C" {
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -57,6 +59,9 @@ constexpr int kSeeks = 20;
 constexpr int kScrubSpan = 100;
 constexpr int kScrubPasses = 4;
 constexpr int kScrubRounds = 3;
+// Stepping through most of the second group, a frame at a time.
+constexpr int kSteps = 240;
+constexpr int kStepRounds = 2;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
@@ -292,6 +297,42 @@ bool ScrubCached() {
     return true;
 }
 
+// Holding an arrow key over most of a group of pictures, one step each frame's time, on a fresh
+// view each round: stepping back, where frames come from the cache and the look-ahead, against
+// stepping forward, where the decoder reads on. Wall time per step: what the user waits.
+bool StepThroughGroup() {
+    std::vector<double> back99, forward99;
+    for (int round = 0; round < kStepRounds; ++round) {
+        std::vector<double> back, forward;
+        const auto step = [](View& view, LONG n, std::vector<double>& latency) {
+            const auto start = Clock::now();
+            if (!view.Read(n)) return false;
+            latency.push_back(Seconds(start));
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(1000 / kRate));
+            return true;
+        };
+        View backward(H264Path()), onward(H264Path());
+        const LONG last = kGop + kSteps;
+        if (!backward.Read(last) || !onward.Read(kGop)) return false;
+        for (LONG n = last - 1; n >= kGop; --n)
+            if (!step(backward, n, back)) return false;
+        for (LONG n = kGop + 1; n <= last; ++n)
+            if (!step(onward, n, forward)) return false;
+        std::printf("%d steps, round %d: back p50 %.1f p99 %.1f max %.1f ms, forward p50 %.1f "
+                    "p99 %.1f max %.1f ms\n",
+                    kSteps, round + 1, Percentile(back, 0.5) * 1e3, Percentile(back, 0.99) * 1e3,
+                    Percentile(back, 1) * 1e3, Percentile(forward, 0.5) * 1e3,
+                    Percentile(forward, 0.99) * 1e3, Percentile(forward, 1) * 1e3);
+        back99.push_back(Percentile(back, 0.99) * 1e3);
+        forward99.push_back(Percentile(forward, 0.99) * 1e3);
+    }
+    const bench::Summary b = bench::Summarize(back99), f = bench::Summarize(forward99);
+    std::printf("step through a 1080p group at %d steps/s, p99 ms: back %.1f (%.1f..%.1f), "
+                "forward %.1f (%.1f..%.1f)\n",
+                kRate, b.median, b.low, b.high, f.median, f.low, f.high);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -369,7 +410,7 @@ int main(int argc, char** argv) {
                      "<= 2", results.scrubDecoded <= 2);
     std::printf("scrub: time per move vs one frame's decode: %.2f (%.1f ms vs %.1f ms)\n",
                 results.scrubTime / frameDecode, results.scrubTime * 1e3, frameDecode * 1e3);
-    if (!RandomSeeks() || !ScrubCached()) return 1;
+    if (!RandomSeeks() || !ScrubCached() || !StepThroughGroup()) return 1;
     double load[1] = {0};
     if (getloadavg(load, 1) == 1) std::printf("load average during the run: %.1f\n", load[0]);
     return 0;

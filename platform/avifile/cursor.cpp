@@ -228,7 +228,8 @@ bool Cursor::Locate(LONG n, LONG from, const PictureSink& passed) {
         if (!hasNext && !Fetch()) break;
         if (nextIdx > n && hasPrev) break;
         Consume();
-        if (passed && prevSettled && prevIdx >= from && prevIdx < n) passed(prevIdx, prevFrame);
+        if (passed && prevSettled && prevIdx >= from && prevIdx < n && !passed(prevIdx, prevFrame))
+            return false;
     }
     return hasPrev;
 }

@@ -105,8 +105,8 @@ class Cursor {
     // Reads forward until frame n is the frame last handed out. `passed` sees the decoded
     // pictures on the way from frame `from` on (n's own excluded) that reading each of them
     // directly would give: decoded from a key frame of this run, their frame numbers rising,
-    // without decoding errors.
-    using PictureSink = std::function<void(LONG frame, const AVFrame* picture)>;
+    // without decoding errors; where it returns false, the reading stops there (false).
+    using PictureSink = std::function<bool(LONG frame, const AVFrame* picture)>;
     bool Locate(LONG n, LONG from = 0, const PictureSink& passed = {});
     const AVFrame* Picture() const { return prevFrame; }
     const AVPacket* Chunk() const { return prevPacket; }

@@ -138,6 +138,11 @@ bool FrameCache::Get(uint64_t source, int32_t frame, AVFrame* out) {
     return av_frame_ref(out, found->second->picture) == 0;
 }
 
+bool FrameCache::Has(uint64_t source, int32_t frame) {
+    std::lock_guard guard(lock);
+    return byKey.count(Key(source, frame)) > 0;
+}
+
 void FrameCache::Put(uint64_t source, int32_t frame, const AVFrame* picture) {
     if (PictureBytes(picture) > budget) return;
     AVFrame* ref = Copy(picture);

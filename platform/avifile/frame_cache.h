@@ -29,6 +29,8 @@ class FrameCache {
 
     // Makes `out` a reference to the cached picture; false if not cached.
     bool Get(uint64_t source, int32_t frame, AVFrame* out);
+    // Whether the frame is cached, leaving it where it stands among those to go first.
+    bool Has(uint64_t source, int32_t frame);
     // Keeps a copy of the picture (replacing an older one).
     void Put(uint64_t source, int32_t frame, const AVFrame* picture);
     size_t Budget() const { return budget; }

@@ -2,6 +2,7 @@
 
 #include "dib.h"
 #include "frame_cache.h"
+#include "look_ahead.h"
 #include "stored_groups.h"
 
 extern "C" {
@@ -43,6 +44,9 @@ constexpr int kDeliveredPixelBytes = kDeliveredBits / 8;
 // 1080p by default): enough to step back from a sought frame without decoding from the key frame
 // again. The pictures further back are let go; keeping them costs fresh memory for each.
 constexpr size_t kPassedShare = 2;
+// The most frames decoded ahead at a time, stepping back: more than a second of video, and
+// little work for frames small enough to keep many more.
+constexpr int64_t kMaxLookBack = 100;
 // The scaler picks its thread count itself (one per core).
 constexpr int kAutomaticThreads = 0;
 
@@ -108,6 +112,7 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& path, OpenFail
 }
 
 VideoSource::~VideoSource() {
+    lookAhead.reset(); // before the cache forgets the source's frames
     avcodec_parameters_free(&decoderParams);
     FrameCache::Instance().Drop(id);
     av_frame_free(&cached);
@@ -515,17 +520,28 @@ bool VideoSource::ReadFrame(LONG frame, uint8_t* dst) {
     if (frame < 0 || frame >= layout.length) return false;
     const LONG previous = lastRead;
     lastRead = frame;
-    if (!layout.passThrough && FrameCache::Instance().Get(id, frame, cached))
-        return ConvertPicture(cached, dst);
+    if (!ReadFrameAfter(previous, frame, dst)) return false;
+    if (!layout.passThrough && previous > frame && previous - frame <= kNearFrames) LookBack(frame);
+    return true;
+}
 
+// Frames the cache keeps of those decoded on the way to a frame.
+int64_t VideoSource::KeptOnTheWay() const {
+    return int64_t(FrameCache::Instance().Budget() / kPassedShare) /
+           std::max<int64_t>(layout.imageBytes, 1);
+}
+
+bool VideoSource::ReadFrameAfter(LONG previous, LONG frame, uint8_t* dst) {
+    FrameCache& cache = FrameCache::Instance();
+    if (!layout.passThrough && cache.Get(id, frame, cached)) return ConvertPicture(cached, dst);
     if (layout.passThrough && ReadIndexedFrame(frame, dst)) return true;
     Cursor* cursor = PickCursor(frame, previous);
-    FrameCache& cache = FrameCache::Instance();
-    const int64_t kept =
-        int64_t(cache.Budget() / kPassedShare) / std::max<int64_t>(layout.imageBytes, 1);
     const LONG from =
-        std::max<LONG>(KeyFrameBefore(frame), LONG(std::max<int64_t>(frame - kept, 0)));
-    const auto keep = [&](LONG passed, const AVFrame* picture) { cache.Put(id, passed, picture); };
+        std::max<LONG>(KeyFrameBefore(frame), LONG(std::max<int64_t>(frame - KeptOnTheWay(), 0)));
+    const auto keep = [&](LONG passed, const AVFrame* picture) {
+        cache.Put(id, passed, picture);
+        return true;
+    };
     if (!cursor->Locate(frame, from, keep)) return false;
     if (layout.passThrough) {
         const AVPacket* stored = cursor->Chunk();
@@ -534,6 +550,20 @@ bool VideoSource::ReadFrame(LONG frame, uint8_t* dst) {
     const AVFrame* picture = cursor->Picture();
     cache.Put(id, frame, picture);
     return ConvertPicture(picture, dst);
+}
+
+// Stepping back, the stretch of frames below the ones the cache holds is decoded ahead, so
+// that it is there by the time the user gets to it.
+void VideoSource::LookBack(LONG frame) {
+    const LONG stretch = LONG(std::min<int64_t>(KeptOnTheWay(), kMaxLookBack));
+    FrameCache& cache = FrameCache::Instance();
+    LONG edge = frame; // the lowest frame of the cached frames up to `frame`
+    while (edge > 0 && frame - edge < stretch && cache.Has(id, edge - 1))
+        --edge;
+    if (edge == 0 || frame - edge >= stretch) return;
+    if (!lookAhead) lookAhead = std::make_unique<LookAhead>(*file, layout, *decoderParams, id);
+    const LONG first = std::max<LONG>(edge - stretch, 0);
+    lookAhead->Ask(KeyFrameBefore(first), first, edge - 1);
 }
 
 } // namespace avi

@@ -23,6 +23,7 @@ struct SwsContext;
 
 namespace avi {
 
+class LookAhead;
 class StoredGroups;
 
 // Why a source did not open.
@@ -69,7 +70,8 @@ class VideoSource {
     // the group (StoredGroups::CopyablePrefix).
     LONG StoredGroupPrefix(LONG start, LONG end) const;
 
-    // Frames decoded so far by this source, for benchmarks.
+    // Frames decoded so far by this source's own read positions (not the look-ahead's), for
+    // benchmarks.
     int64_t DecodedFrames() const;
 
   private:
@@ -88,6 +90,9 @@ class VideoSource {
     Cursor* SeekingCursor(LONG frame);
     LONG KeyFrameBefore(LONG frame) const;
     bool ReadIndexedFrame(LONG frame, uint8_t* dst);
+    bool ReadFrameAfter(LONG previous, LONG frame, uint8_t* dst);
+    int64_t KeptOnTheWay() const;
+    void LookBack(LONG frame);
     bool CopyStoredFrame(const uint8_t* data, size_t size, uint8_t* dst) const;
     bool ConvertPicture(const AVFrame* picture, uint8_t* dst);
     bool PrepareScaler(const AVFrame* picture);
@@ -113,7 +118,8 @@ class VideoSource {
     SwsContext* scaler = nullptr;
     int scalerWidth = 0, scalerHeight = 0, scalerFormat = -1; // what the scaler converts from
     uint64_t useClock = 0;
-    LONG lastRead = -1; // the frame read last, from the cache or not
+    LONG lastRead = -1;                   // the frame read last, from the cache or not
+    std::unique_ptr<LookAhead> lookAhead; // made when the user first steps back
 };
 
 } // namespace avi

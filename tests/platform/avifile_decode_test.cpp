@@ -211,6 +211,35 @@ EncodeOptions Encoding(const char* encoder, int gop, int bFrames, const char* co
     return o;
 }
 
+// Stepping back frame by frame through a group of pictures longer than the cache keeps on the
+// way to a frame: the frames decoded ahead, on a thread of their own while the steps go on, are
+// the frames reading forward gives.
+TEST(SteppingBack, ThroughALongGroupGivesTheFramesReadForward) {
+    if (!HasEncoder("libx264")) GTEST_SKIP() << "libx264 not available";
+    // 2 MB keep 18 frames of 160x120 on the way; the cache reads its budget when first used,
+    // which in this test's process is below.
+    setenv("MIVRA_FRAME_CACHE_MB", "2", 1);
+    ScratchDir dir;
+    EncodeOptions o = Encoding("libx264", 150, 0, "avi", 160);
+    o.height = 120;
+    o.frames = 150;
+    const std::string path = dir.File("group.avi");
+    ASSERT_TRUE(EncodeAvi(path, o));
+    const LONG bytes = LONG(DibHeader(o.width, o.height, 24).biSizeImage);
+    PAVISTREAM forward = OpenView(path), view = OpenView(path);
+    ASSERT_NE(forward, nullptr);
+    ASSERT_NE(view, nullptr);
+    const std::vector<Frame> expected = ReadAll(forward, bytes);
+    AVIStreamRelease(forward);
+    ASSERT_EQ(expected.size(), size_t(o.frames));
+    Frame frame(static_cast<size_t>(bytes));
+    for (LONG n = o.frames - 1; n >= 0; --n) {
+        ASSERT_EQ(AVIStreamRead(view, n, 1, frame.data(), bytes, nullptr, nullptr), AVIERR_OK);
+        ASSERT_EQ(frame, expected[size_t(n)]) << "frame " << n;
+    }
+    AVIStreamRelease(view);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Codecs, CompressedInput,
     testing::Values(CodecCase{"mjpeg", Encoding("mjpeg", 1, 0)},
