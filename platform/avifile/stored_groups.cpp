@@ -404,7 +404,7 @@ bool StoredGroups::Next(AVPacket* out) {
         return true;
     }
     if (frame < entries.size() && entries[frame].empty) return av_new_packet(out, 0) >= 0;
-    // A frame that repeats the one before (an empty chunk) is no packet of the group's own.
+    // An empty packet where the index lists bytes: the file is not what its index says.
     if (NextPacket() != 1 || packet->size <= 0) {
         av_packet_unref(packet);
         return false;
