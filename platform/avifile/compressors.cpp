@@ -273,6 +273,7 @@ std::unique_ptr<DibEncoder> DibEncoder::Open(const Compressor& compressor,
 
 DibEncoder::~DibEncoder() {
     sws_freeContext(scaler);
+    sws_freeContext(pictureScaler);
     av_frame_free(&picture);
     avcodec_free_context(&context);
 }
@@ -288,6 +289,37 @@ bool DibEncoder::Send(const uint8_t* frame, int64_t index) {
                            sws_scale_frame(scaler, picture, source) >= 0;
     av_frame_free(&source);
     if (!converted) return false;
+    picture->pts = index;
+    return avcodec_send_frame(context, picture) >= 0;
+}
+
+bool DibEncoder::SendPicture(const AVFrame* decoded, int64_t index) {
+    av_frame_unref(picture);
+    if (decoded->format == context->pix_fmt && decoded->width == context->width &&
+        decoded->height == context->height) {
+        // The pixels only, as Send gives them: what the decoder noted of the picture (its type,
+        // its quantiser) would be taken by the encoder as orders.
+        picture->width = context->width;
+        picture->height = context->height;
+        picture->format = context->pix_fmt;
+        for (int plane = 0; plane < AV_NUM_DATA_POINTERS; ++plane) {
+            picture->data[plane] = decoded->data[plane];
+            picture->linesize[plane] = decoded->linesize[plane];
+            if (decoded->buf[plane] && !(picture->buf[plane] = av_buffer_ref(decoded->buf[plane])))
+                return false;
+        }
+    } else {
+        pictureScaler =
+            sws_getCachedContext(pictureScaler, decoded->width, decoded->height,
+                                 AVPixelFormat(decoded->format), context->width, context->height,
+                                 context->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        picture->width = context->width;
+        picture->height = context->height;
+        picture->format = context->pix_fmt;
+        if (!pictureScaler || av_frame_get_buffer(picture, 0) < 0 ||
+            sws_scale_frame(pictureScaler, picture, decoded) < 0)
+            return false;
+    }
     picture->pts = index;
     return avcodec_send_frame(context, picture) >= 0;
 }

@@ -83,6 +83,9 @@ class DibEncoder {
 
     // Hands frame number `index` (biSizeImage bytes of the format) to the encoder.
     bool Send(const uint8_t* frame, int64_t index);
+    // Hands a decoded picture to the encoder as frame number `index`; converted only where its
+    // pixel format or size is not the encoder's.
+    bool SendPicture(const AVFrame* decoded, int64_t index);
     // Tells the encoder that no frame follows.
     bool Finish();
     // 1 with the next packet (timestamps in frames), 0 when none is ready yet, -1 on failure.
@@ -93,6 +96,7 @@ class DibEncoder {
     DibEncoder() = default;
     AVCodecContext* context = nullptr;
     SwsContext* scaler = nullptr;
+    SwsContext* pictureScaler = nullptr; // for pictures of another format than the encoder's
     AVFrame* picture = nullptr;
     BITMAPINFOHEADER format{};
     int inputFormat = -1;

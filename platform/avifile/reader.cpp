@@ -532,9 +532,20 @@ int64_t VideoSource::KeptOnTheWay() const {
 }
 
 bool VideoSource::ReadFrameAfter(LONG previous, LONG frame, uint8_t* dst) {
+    if (!layout.passThrough) {
+        const AVFrame* picture = DecodedPicture(previous, frame);
+        return picture && ConvertPicture(picture, dst);
+    }
+    if (ReadIndexedFrame(frame, dst)) return true;
+    Cursor* cursor = LocatedCursor(previous, frame);
+    if (!cursor) return false;
+    const AVPacket* stored = cursor->Chunk();
+    return CopyStoredFrame(stored->data, static_cast<size_t>(stored->size), dst);
+}
+
+// A cursor at frame, the pictures decoded on the way kept in the cache; null on failure.
+Cursor* VideoSource::LocatedCursor(LONG previous, LONG frame) {
     FrameCache& cache = FrameCache::Instance();
-    if (!layout.passThrough && cache.Get(id, frame, cached)) return ConvertPicture(cached, dst);
-    if (layout.passThrough && ReadIndexedFrame(frame, dst)) return true;
     Cursor* cursor = PickCursor(frame, previous);
     const LONG from =
         std::max<LONG>(KeyFrameBefore(frame), LONG(std::max<int64_t>(frame - KeptOnTheWay(), 0)));
@@ -542,14 +553,26 @@ bool VideoSource::ReadFrameAfter(LONG previous, LONG frame, uint8_t* dst) {
         cache.Put(id, passed, picture);
         return true;
     };
-    if (!cursor->Locate(frame, from, keep)) return false;
-    if (layout.passThrough) {
-        const AVPacket* stored = cursor->Chunk();
-        return CopyStoredFrame(stored->data, static_cast<size_t>(stored->size), dst);
-    }
-    const AVFrame* picture = cursor->Picture();
-    cache.Put(id, frame, picture);
-    return ConvertPicture(picture, dst);
+    return cursor->Locate(frame, from, keep) ? cursor : nullptr;
+}
+
+// Frame's picture as decoded, from the cache (held in `cached`) or a cursor; null on failure.
+const AVFrame* VideoSource::DecodedPicture(LONG previous, LONG frame) {
+    FrameCache& cache = FrameCache::Instance();
+    if (cache.Get(id, frame, cached)) return cached;
+    const Cursor* cursor = LocatedCursor(previous, frame);
+    if (!cursor) return nullptr;
+    cache.Put(id, frame, cursor->Picture());
+    return cursor->Picture();
+}
+
+bool VideoSource::ReadPicture(LONG frame, AVFrame* out) {
+    if (layout.passThrough || frame < 0 || frame >= layout.length) return false;
+    const LONG previous = lastRead;
+    lastRead = frame;
+    const AVFrame* picture = DecodedPicture(previous, frame);
+    av_frame_unref(out);
+    return picture && av_frame_ref(out, picture) >= 0;
 }
 
 // Stepping back, the stretch of frames below the ones the cache holds is decoded ahead, so

@@ -52,6 +52,9 @@ class VideoSource {
 
     // Frame `frame` into dst (Layout().imageBytes bytes); dst is untouched on failure.
     bool ReadFrame(LONG frame, uint8_t* dst);
+    // Frame `frame` as the decoder made it, a reference in `out`: what an encoder of the same
+    // pixel format takes without converting it twice. False for frames stored uncompressed.
+    bool ReadPicture(LONG frame, AVFrame* out);
 
     // The stored codec's parameters, as the stream analysis found them.
     const AVCodecParameters& StoredParameters() const { return *decoderParams; }
@@ -91,6 +94,8 @@ class VideoSource {
     LONG KeyFrameBefore(LONG frame) const;
     bool ReadIndexedFrame(LONG frame, uint8_t* dst);
     bool ReadFrameAfter(LONG previous, LONG frame, uint8_t* dst);
+    Cursor* LocatedCursor(LONG previous, LONG frame);
+    const AVFrame* DecodedPicture(LONG previous, LONG frame);
     int64_t KeptOnTheWay() const;
     void LookBack(LONG frame);
     bool CopyStoredFrame(const uint8_t* data, size_t size, uint8_t* dst) const;

@@ -263,11 +263,12 @@ class StoredAndEncodedFrames final : public VideoTrack {
 
     StoredAndEncodedFrames(std::vector<StoredFrame> plan, bool inBand, OpenEncoder open)
         : plan(std::move(plan)), inBand(inBand), open(std::move(open)), encoder(this->open()),
-          packet(av_packet_alloc()) {}
+          packet(av_packet_alloc()), decoded(av_frame_alloc()) {}
     ~StoredAndEncodedFrames() override {
         for (auto& [n, waiting] : queue)
             av_packet_free(&waiting);
         av_packet_free(&packet);
+        av_frame_free(&decoded);
     }
 
     // All copied and set up by the files' header: the stream's header is theirs; else the
@@ -275,7 +276,7 @@ class StoredAndEncodedFrames final : public VideoTrack {
     // frames too since each group and run brings its own headers.
     bool Describe(Muxer&, AVStream& added) override {
         stream = &added;
-        if (!encoder || !packet) return false;
+        if (!encoder || !packet || !decoded) return false;
         const AVCodecContext& context = encoder->Context();
         timeBase = context.time_base;
         stream->time_base = context.time_base;
@@ -288,7 +289,7 @@ class StoredAndEncodedFrames final : public VideoTrack {
         return true;
     }
 
-    bool NeedsPixels(LONG n) const override { return !Copied(n); }
+    bool NeedsPixels(LONG n) const override { return !Copied(n) && !plan[size_t(n)].decodedFrom; }
 
     bool Write(Muxer& muxer, uint8_t* frame, LONG n) override {
         if (Copied(n)) return QueueStored(n) && WriteReady(muxer);
@@ -297,7 +298,7 @@ class StoredAndEncodedFrames final : public VideoTrack {
             runStart = n;
             runPackets = 0;
         }
-        if (!encoder || !encoder->Send(frame, n) || !Drain()) return false;
+        if (!encoder || !Send(frame, n) || !Drain()) return false;
         const bool runEnds = size_t(n) + 1 >= plan.size() || Copied(n + 1);
         if (runEnds) {
             if (!encoder->Finish() || !Drain()) return false;
@@ -313,6 +314,14 @@ class StoredAndEncodedFrames final : public VideoTrack {
   private:
     bool Copied(LONG n) const {
         return n >= 0 && size_t(n) < plan.size() && plan[size_t(n)].source != nullptr;
+    }
+
+    // A frame read unchanged from a file goes to the encoder as decoded: converting it to a DIB
+    // and back would cost time and lose a little.
+    bool Send(const uint8_t* frame, LONG n) {
+        const StoredFrame& at = plan[size_t(n)];
+        if (!at.decodedFrom) return encoder->Send(frame, n);
+        return at.decodedFrom->ReadPicture(at.frame, decoded) && encoder->SendPicture(decoded, n);
     }
 
     // Frame n's stored packet: its own chunk, or the next of the group it belongs to (a group
@@ -387,6 +396,7 @@ class StoredAndEncodedFrames final : public VideoTrack {
     std::unique_ptr<DibEncoder> encoder; // of the run being encoded; null between runs
     int64_t runStart = 0, runPackets = 0;
     AVPacket* packet;
+    AVFrame* decoded; // a picture read from a file for the encoder
     AVRational timeBase{1, 1};
     std::map<int64_t, AVPacket*> queue; // packets by place, waiting for those before them
     std::vector<uint8_t> chunk;

@@ -55,6 +55,8 @@ void PlanGroups(const Run& run, std::vector<StoredFrame>& plan) {
     const size_t at = plan.size();
     plan.resize(at + size_t(run.count));
     if (!run.source) return;
+    for (LONG f = run.first; f < run.first + run.count; ++f)
+        plan[at + size_t(f - run.first)] = {nullptr, f, 0, run.source};
     const std::vector<LONG>& starts = run.source->StoredGroupStarts();
     const LONG end = run.first + run.count;
     for (size_t i = 0; i < starts.size() && starts[i] < end; ++i) {
@@ -63,7 +65,8 @@ void PlanGroups(const Run& run, std::vector<StoredFrame>& plan) {
         const LONG copied =
             groupEnd <= end ? groupEnd - starts[i] : run.source->StoredGroupPrefix(starts[i], end);
         for (LONG f = starts[i]; f < starts[i] + copied; ++f)
-            plan[at + size_t(f - run.first)] = {run.source, f, f == starts[i] ? copied : 0};
+            plan[at + size_t(f - run.first)] = {run.source, f, f == starts[i] ? copied : 0,
+                                                nullptr};
     }
 }
 

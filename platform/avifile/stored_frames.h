@@ -18,6 +18,9 @@ struct StoredFrame {
     // Stored packets read at this frame: 1 for a frame that stands alone, a group's length at
     // the group's first frame, 0 for its other frames (their packets were read with it).
     LONG packets = 0;
+    // Of a frame encoded: the file it is read from unchanged (at `frame`), whose decoded
+    // pictures are in the encoder's pixel format; null for frames read as the stream gives them.
+    VideoSource* decodedFrom = nullptr;
 };
 
 // For each frame of stream saved with the compressor, the stored chunk it copies. A frame is
