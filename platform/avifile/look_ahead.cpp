@@ -42,10 +42,11 @@ void LookAhead::Run() {
     for (;;) {
         changed.wait(guard, [this] { return stop || asked; });
         if (stop) break;
-        working = asked;
+        const Range range = *asked;
+        working = range;
         asked.reset();
         guard.unlock();
-        if (opened) Decode(cursor, *working);
+        if (opened) Decode(cursor, range);
         guard.lock();
         working.reset();
     }
