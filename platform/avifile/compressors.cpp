@@ -290,6 +290,8 @@ bool DibEncoder::Send(const uint8_t* frame, int64_t index) {
     av_frame_free(&source);
     if (!converted) return false;
     picture->pts = index;
+    // Encoders of a fixed quantiser (Motion JPEG, MPEG-4 Part 2) take it from each picture.
+    picture->quality = context->global_quality;
     return avcodec_send_frame(context, picture) >= 0;
 }
 
@@ -321,6 +323,8 @@ bool DibEncoder::SendPicture(const AVFrame* decoded, int64_t index) {
             return false;
     }
     picture->pts = index;
+    // Encoders of a fixed quantiser (Motion JPEG, MPEG-4 Part 2) take it from each picture.
+    picture->quality = context->global_quality;
     return avcodec_send_frame(context, picture) >= 0;
 }
 

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -155,6 +156,31 @@ INSTANTIATE_TEST_SUITE_P(Compressors, SaveWith,
                                          CompressorCase{"ULRG", "ULRG", true, false},
                                          CompressorCase{"FMP4", "FMP4", false, false},
                                          CompressorCase{"H264", "H264", false, true}));
+
+class QualityOf : public testing::TestWithParam<const char*> {};
+
+// The quality the user sets steers a compressor of a fixed quantiser: a lower one makes a
+// smaller file.
+TEST_P(QualityOf, SetsTheQuantiser) {
+    fixtures::ScratchDir dir;
+    PAVISTREAM source = MakeSource(dir, 320, 240);
+    ASSERT_NE(source, nullptr);
+    std::vector<std::uintmax_t> bytes;
+    for (DWORD quality : {ICQUALITY_HIGH, ICQUALITY_HIGH / 4}) {
+        AVICOMPRESSOPTIONS options{};
+        options.fccType = streamtypeVIDEO;
+        options.fccHandler = Fourcc(GetParam());
+        options.dwQuality = quality;
+        AVICOMPRESSOPTIONS* list[] = {&options};
+        const std::string saved = dir.File("q" + std::to_string(quality) + ".avi");
+        ASSERT_EQ(AVISaveVA(saved.c_str(), nullptr, nullptr, 1, &source, list), AVIERR_OK);
+        bytes.push_back(std::filesystem::file_size(saved));
+    }
+    AVIStreamRelease(source);
+    EXPECT_LT(bytes[1] * 3, bytes[0] * 2) << "best " << bytes[0] << ", low " << bytes[1];
+}
+
+INSTANTIATE_TEST_SUITE_P(Compressors, QualityOf, testing::Values("MJPG", "FMP4"));
 
 constexpr DWORD kSampleRate = 44100;
 constexpr WORD kChannels = 2;
